@@ -1,0 +1,31 @@
+// Quillon: the MP3 tag editor.
+#include "ID3v2Tags.h"
+#include "uTagEdit.h"
+#include "utPublic.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+int main(int argc, char** argv) {
+    // The start-up check runs before anything else; its message needs an application for the box.
+    QApplication app(argc, argv);
+    SetMessageSink([](const std::string& text) {
+        QMessageBox::information(QApplication::activeWindow(), QString(),
+                                 QString::fromStdString(text));
+    });
+    if (!StartupCheck()) return 1;
+    CreateTagObjects();
+    // The title shown for the program on the task bar. Not setApplicationDisplayName: on X11 that
+    // is appended to every window caption.
+    QApplication::setApplicationName(QString::fromUtf8("MP3标签编辑器"));
+    int status;
+    {
+        TFrmEditText window;
+        FrmEditText = &window;
+        window.show();
+        status = app.exec();
+        FrmEditText = nullptr;
+    }
+    FreeTagObjects();
+    return status;
+}

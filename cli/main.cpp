@@ -1,0 +1,88 @@
+// quillon-tags: the editor's tag engines for scripts and batches.
+#include "Commands.h"
+#include "ID3v2Tags.h"
+#include "PlatformFile.h"
+#include "utPublic.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+const TCommand kCommands[] = {
+    {"show", "show FILE...", CmdShow},
+};
+
+bool refused = false;
+
+void PrintUsage(FILE* to) {
+    std::fprintf(to, "usage: quillon-tags COMMAND ARGS...\ncommands:\n");
+    for (const TCommand& c : kCommands) std::fprintf(to, "  quillon-tags %s\n", c.usage);
+}
+
+} // namespace
+
+bool TakeCommonOptions(TArgs& args, TCommonOptions& options, std::string& error) {
+    TArgs rest;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--no-backup") {
+            options.noBackup = true;
+        } else if (a == "-j" || a.rfind("-j", 0) == 0) {
+            std::string value = a.size() > 2 ? a.substr(2) : (i + 1 < args.size() ? args[++i] : "");
+            char* end = nullptr;
+            long n = std::strtol(value.c_str(), &end, 10);
+            if (value.empty() || *end || n < 1 || n > 1024) {
+                error = "-j needs a number of files to run at once";
+                return false;
+            }
+            options.jobs = static_cast<int>(n);
+        } else {
+            rest.push_back(a);
+        }
+    }
+    args = std::move(rest);
+    return true;
+}
+
+bool TakeRefusal() {
+    bool r = refused;
+    refused = false;
+    return r;
+}
+
+int UsageError(const std::string& text) {
+    std::fprintf(stderr, "quillon-tags: %s\n", text.c_str());
+    PrintUsage(stderr);
+    return 2;
+}
+
+int main(int argc, char** argv) {
+    if (argc < 2) return UsageError("no command given");
+    const std::string name = argv[1];
+    if (name == "--help" || name == "-h") {
+        PrintUsage(stdout);
+        return 0;
+    }
+    SetMessageSink([](const std::string& text) {
+        refused = true;
+        std::fprintf(stderr, "%s\n", text.c_str());
+    });
+    for (const TCommand& c : kCommands) {
+        if (name != c.name) continue;
+        TArgs args(argv + 2, argv + argc);
+        CreateTagObjects();
+        int status;
+        try {
+            status = c.run(args);
+        } catch (const platform::EPlatformError& e) {
+            std::fprintf(stderr, "%s\n", e.what());
+            status = 1;
+        }
+        std::fflush(stdout);
+        FreeTagObjects();
+        return status;
+    }
+    return UsageError("unknown command '" + name + "'");
+}

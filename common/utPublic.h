@@ -1,0 +1,49 @@
+// File operations behind every rewrite of an MP3 file, the program's messages and its start-up
+// check. The tag engines never edit a file in place (except the ID3v1 truncation): they copy the
+// file to its backup name, delete it and write it anew from the backup (RewriteFile).
+#pragma once
+
+#include "PlatformFile.h"
+
+#include <functional>
+#include <string>
+
+// Messages the user must see (UTF-8 text). The window shows them in a message box, the
+// command-line tool prints them on stderr and the tests capture them; each installs its sink.
+using TMessageSink = std::function<void(const std::string& text)>;
+void SetMessageSink(TMessageSink sink);
+void ShowMessage(const std::string& text);
+
+inline constexpr const char* kMsgCannotCreateTemp = "！不能创建临时文件：";
+inline constexpr const char* kMsgFileInUse = "！文件正在被其它程序使用，不能被修改：";
+inline constexpr const char* kMsgNoPerfCounter =
+    "对不起,发现该计算机没有高性能计数器.\r\n请升级您的计算机和操作系统.系统退出";
+
+// "dir/song.MP3" -> "dir/songbak.MP3"; a name without an extension just gets "bak".
+std::string BackupFileName(const std::string& fileName);
+// Copies `source` over `target`, deleting a read-only target first. True on success.
+bool CopyFileOver(const std::string& source, const std::string& target);
+// Deletes a file even if it is read-only. True if it is gone or never existed; false while
+// another program holds it open.
+bool ForceDeleteFile(const std::string& fileName);
+
+// The start-up check: false (after showing its message) when the machine has no high-resolution
+// performance counter.
+bool StartupCheck();
+
+// Writes the new content of the file: `backup` is open for reading at offset 0, `target` is the
+// new, empty file.
+using TRewriteWriter =
+    std::function<void(platform::TFileStream& backup, platform::TFileStream& target)>;
+
+// The rewrite protocol shared by every engine that rewrites a file:
+//   1. copy the file to BackupFileName(fileName) and flush the copy to disk;
+//   2. delete the file;
+//   3. create it anew (never through a symbolic link), let `writeNew` fill it from the backup,
+//      give it the original's permission bits (and owner and group where allowed), and flush
+//      its data and folder entry to disk.
+// A refused step 1 or 2 shows its message and returns false with the file unchanged. A failure in
+// step 3 removes the partial file, brings the original back under its own name from the backup
+// and rethrows, so the file is never left damaged. The backup stays on disk after a success;
+// callers decide when it may go.
+bool RewriteFile(const std::string& fileName, const TRewriteWriter& writeNew);

@@ -1,0 +1,186 @@
+#include "CodePage.h"
+
+#include "PlatformFile.h"
+
+#include <cerrno>
+#include <clocale>
+#include <cwctype>
+#include <iconv.h>
+#include <locale.h>
+#include <wctype.h>
+
+namespace platform {
+
+namespace {
+
+// One iconv descriptor per direction and thread; "CP936" is glibc's name for the Windows code
+// page (GBK plus the euro sign at 0x80).
+class TConverter {
+  public:
+    TConverter(const char* to, const char* from) : cd_(iconv_open(to, from)) {
+        if (cd_ == reinterpret_cast<iconv_t>(-1))
+            throw EPlatformError(std::string("No conversion from ") + from + " to " + to);
+    }
+    ~TConverter() { iconv_close(cd_); }
+    iconv_t Get() {
+        iconv(cd_, nullptr, nullptr, nullptr, nullptr); // reset the shift state
+        return cd_;
+    }
+
+  private:
+    iconv_t cd_;
+};
+
+iconv_t FromCp936() {
+    thread_local TConverter c("UTF-8", "CP936");
+    return c.Get();
+}
+
+iconv_t ToCp936() {
+    thread_local TConverter c("CP936", "UTF-8");
+    return c.Get();
+}
+
+iconv_t ToUtf32() {
+    thread_local TConverter c("UTF-32LE", "CP936");
+    return c.Get();
+}
+
+// Length of the well-formed UTF-8 sequence at text[i], or 0.
+size_t Utf8SequenceLength(std::string_view text, size_t i) {
+    auto b = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
+    unsigned char c = b(i);
+    size_t left = text.size() - i;
+    auto cont = [&](size_t k) { return k < left && (b(i + k) & 0xC0) == 0x80; };
+    if (c < 0x80) return 1;
+    if (c >= 0xC2 && c <= 0xDF) return cont(1) ? 2 : 0;
+    if (c >= 0xE0 && c <= 0xEF) {
+        if (!cont(1) || !cont(2)) return 0;
+        unsigned char c1 = b(i + 1);
+        if (c == 0xE0 && c1 < 0xA0) return 0; // overlong
+        if (c == 0xED && c1 > 0x9F) return 0; // surrogate
+        return 3;
+    }
+    if (c >= 0xF0 && c <= 0xF4) {
+        if (!cont(1) || !cont(2) || !cont(3)) return 0;
+        unsigned char c1 = b(i + 1);
+        if (c == 0xF0 && c1 < 0x90) return 0;
+        if (c == 0xF4 && c1 > 0x8F) return 0;
+        return 4;
+    }
+    return 0;
+}
+
+// Converts as much as iconv takes; returns false at the first byte it refuses, with `in`
+// pointing at it.
+bool Convert(iconv_t cd, const char*& in, size_t& inLeft, std::string& out) {
+    char buffer[1024];
+    while (inLeft > 0) {
+        char* o = buffer;
+        size_t oLeft = sizeof buffer;
+        size_t rc = iconv(cd, const_cast<char**>(&in), &inLeft, &o, &oLeft);
+        out.append(buffer, static_cast<size_t>(o - buffer));
+        if (rc == static_cast<size_t>(-1) && errno != E2BIG) return false;
+    }
+    return true;
+}
+
+} // namespace
+
+std::string Cp936ToUtf8(std::string_view cp936) {
+    std::string out;
+    out.reserve(cp936.size() * 3 / 2);
+    const char* in = cp936.data();
+    size_t left = cp936.size();
+    iconv_t cd = FromCp936();
+    while (!Convert(cd, in, left, out)) {
+        out += "\xEF\xBF\xBD"; // U+FFFD for the byte that is not code page 936
+        ++in;
+        --left;
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    }
+    return out;
+}
+
+bool IsWellFormedUtf8(std::string_view text) {
+    for (size_t i = 0; i < text.size();) {
+        size_t n = Utf8SequenceLength(text, i);
+        if (n == 0) return false;
+        i += n;
+    }
+    return true;
+}
+
+bool Utf8ToCp936(std::string_view utf8, std::string& out) {
+    out.clear();
+    if (!IsWellFormedUtf8(utf8)) return false;
+    const char* in = utf8.data();
+    size_t left = utf8.size();
+    if (!Convert(ToCp936(), in, left, out)) {
+        out.clear();
+        return false;
+    }
+    return true;
+}
+
+std::string Utf8ToCp936Lossy(std::string_view utf8) {
+    std::string out;
+    if (!IsWellFormedUtf8(utf8)) return out;
+    const char* in = utf8.data();
+    size_t left = utf8.size();
+    iconv_t cd = ToCp936();
+    while (!Convert(cd, in, left, out)) {
+        size_t n = Utf8SequenceLength(std::string_view(in, left), 0);
+        out += '?';
+        in += n;
+        left -= n;
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    }
+    return out;
+}
+
+bool SameText(std::string_view a, std::string_view b) {
+    auto ascii = [](std::string_view s) {
+        for (unsigned char c : s)
+            if (c >= 0x80) return false;
+        return true;
+    };
+    if (ascii(a) && ascii(b)) {
+        if (a.size() != b.size()) return false;
+        for (size_t i = 0; i < a.size(); ++i) {
+            unsigned char x = a[i], y = b[i];
+            if (x >= 'a' && x <= 'z') x -= 32;
+            if (y >= 'a' && y <= 'z') y -= 32;
+            if (x != y) return false;
+        }
+        return true;
+    }
+    // Double-byte text: compare by character, so a trail byte that looks like a letter is not
+    // folded on its own.
+    auto wide = [](std::string_view s) {
+        std::string raw;
+        const char* in = s.data();
+        size_t left = s.size();
+        iconv_t cd = ToUtf32();
+        while (!Convert(cd, in, left, raw)) {
+            raw.append("\xFD\xFF\0\0", 4);
+            ++in;
+            --left;
+        }
+        return std::u32string(reinterpret_cast<const char32_t*>(raw.data()), raw.size() / 4);
+    };
+    static locale_t utf8Locale = newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
+    std::u32string wa = wide(a), wb = wide(b);
+    if (wa.size() != wb.size()) return false;
+    for (size_t i = 0; i < wa.size(); ++i) {
+        wint_t x = wa[i], y = wb[i];
+        if (utf8Locale) {
+            x = towupper_l(x, utf8Locale);
+            y = towupper_l(y, utf8Locale);
+        }
+        if (x != y) return false;
+    }
+    return true;
+}
+
+} // namespace platform

@@ -1,0 +1,244 @@
+#include "PlatformFile.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace platform {
+
+namespace {
+
+constexpr size_t kCopyBlock = 1 << 20; // bounded block for the fallback copy
+
+int OpenFlags(TOpenMode mode) {
+    switch (mode) {
+    case TOpenMode::Read: return O_RDONLY;
+    case TOpenMode::ReadWrite: return O_RDWR;
+    case TOpenMode::Create: return O_RDWR | O_CREAT | O_NOFOLLOW;
+    case TOpenMode::CreateNew: return O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW;
+    }
+    return O_RDONLY;
+}
+
+std::string DirectoryOf(const std::string& fileName) {
+    auto slash = fileName.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return fileName.substr(0, slash);
+}
+
+} // namespace
+
+void RaiseError(const std::string& what, const std::string& fileName, int err) {
+    throw EPlatformError(what + " '" + fileName + "': " + std::strerror(err));
+}
+
+TFileStream::TFileStream(const std::string& fileName, TOpenMode openMode, TShareMode share,
+                         unsigned mode)
+    : fileName_(fileName) {
+    fd_ = ::open(fileName.c_str(), OpenFlags(openMode) | O_CLOEXEC, mode);
+    if (fd_ < 0) RaiseError("Cannot open file", fileName, errno);
+    struct stat st{};
+    if (::fstat(fd_, &st) == 0 && S_ISDIR(st.st_mode)) {
+        ::close(fd_);
+        fd_ = -1;
+        RaiseError("Cannot open file", fileName, EISDIR);
+    }
+    int lock = (share == TShareMode::Exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB;
+    if (::flock(fd_, lock) != 0) {
+        int err = errno == EWOULDBLOCK ? EBUSY : errno;
+        ::close(fd_);
+        fd_ = -1;
+        RaiseError("Cannot open file", fileName, err);
+    }
+    // Truncate only once the lock is ours, so a file held by another program is left alone.
+    if (openMode == TOpenMode::Create && ::ftruncate(fd_, 0) != 0) {
+        int err = errno;
+        ::close(fd_);
+        fd_ = -1;
+        RaiseError("Cannot open file", fileName, err);
+    }
+}
+
+TFileStream::~TFileStream() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+void TFileStream::Close() {
+    if (fd_ < 0) return;
+    int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0) RaiseError("Cannot close file", fileName_, errno);
+}
+
+void TFileStream::Fail(const std::string& what) const { RaiseError(what, fileName_, errno); }
+
+int64_t TFileStream::Size() const {
+    struct stat st{};
+    if (::fstat(fd_, &st) != 0) Fail("Cannot get the size of");
+    return st.st_size;
+}
+
+void TFileStream::Seek(int64_t position) {
+    if (position < 0) {
+        errno = EINVAL;
+        Fail("Cannot seek in");
+    }
+    pos_ = position;
+}
+
+size_t TFileStream::ReadSome(void* buffer, size_t count) {
+    size_t done = 0;
+    auto* p = static_cast<char*>(buffer);
+    while (done < count) {
+        ssize_t n = ::pread(fd_, p + done, count - done, pos_);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            Fail("Read error in");
+        }
+        if (n == 0) break;
+        done += static_cast<size_t>(n);
+        pos_ += n;
+    }
+    return done;
+}
+
+void TFileStream::ReadBuffer(void* buffer, size_t count) {
+    int64_t at = pos_;
+    size_t got = ReadSome(buffer, count);
+    if (got != count)
+        throw EPlatformError("Stream read error in '" + fileName_ + "': " + std::to_string(count) +
+                             " bytes wanted at offset " + std::to_string(at) + ", " +
+                             std::to_string(got) + " found");
+}
+
+void TFileStream::WriteBuffer(const void* buffer, size_t count) {
+    size_t done = 0;
+    auto* p = static_cast<const char*>(buffer);
+    while (done < count) {
+        ssize_t n = ::pwrite(fd_, p + done, count - done, pos_);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            Fail("Write error in");
+        }
+        if (n == 0) {
+            errno = ENOSPC;
+            Fail("Write error in");
+        }
+        done += static_cast<size_t>(n);
+        pos_ += n;
+    }
+}
+
+void TFileStream::Truncate(int64_t size) {
+    if (::ftruncate(fd_, size) != 0) Fail("Cannot truncate");
+    if (pos_ > size) pos_ = size;
+}
+
+void TFileStream::Sync() {
+    if (::fsync(fd_) != 0) Fail("Cannot flush");
+}
+
+bool FileExists(const std::string& fileName) {
+    struct stat st{};
+    return ::stat(fileName.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+int64_t FileSize(const std::string& fileName) {
+    struct stat st{};
+    if (::stat(fileName.c_str(), &st) != 0) RaiseError("Cannot get the size of", fileName, errno);
+    return st.st_size;
+}
+
+bool ResetAttributes(const std::string& fileName) {
+    struct stat st{};
+    if (::lstat(fileName.c_str(), &st) != 0) return false;
+    if (S_ISLNK(st.st_mode)) return true; // a link has no attributes of its own
+    return (st.st_mode & S_IWUSR) || ::chmod(fileName.c_str(), (st.st_mode & 07777) | S_IWUSR) == 0;
+}
+
+bool DeleteFile(const std::string& fileName) {
+    int fd = ::open(fileName.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        // A symbolic link (or a file we may not read) is removed as a name, without a lock.
+        return ::unlink(fileName.c_str()) == 0;
+    }
+    bool ok = ::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::unlink(fileName.c_str()) == 0;
+    ::close(fd);
+    return ok;
+}
+
+int64_t CopyRange(TFileStream& in, TFileStream& out, int64_t count) {
+    int64_t copied = 0;
+    bool kernelCopy = true;
+    std::vector<char> block;
+    while (count < 0 || copied < count) {
+        size_t want = kCopyBlock;
+        if (count >= 0 && count - copied < static_cast<int64_t>(want))
+            want = static_cast<size_t>(count - copied);
+        ssize_t n = -1;
+        if (kernelCopy) {
+            loff_t inPos = in.Position(), outPos = out.Position();
+            n = ::copy_file_range(in.Handle(), &inPos, out.Handle(), &outPos, want, 0);
+            if (n < 0 && (errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP ||
+                          errno == EINVAL || errno == EBADF)) {
+                kernelCopy = false; // not offered here: fall back to read and write
+            } else if (n < 0) {
+                RaiseError("Cannot copy from", in.FileName(), errno);
+            } else {
+                in.Seek(in.Position() + n);
+                out.Seek(out.Position() + n);
+            }
+        }
+        if (!kernelCopy) {
+            if (block.empty()) block.resize(kCopyBlock);
+            n = static_cast<ssize_t>(in.ReadSome(block.data(), want));
+            out.WriteBuffer(block.data(), static_cast<size_t>(n));
+        }
+        if (n == 0) break;
+        copied += n;
+    }
+    if (count >= 0 && copied < count)
+        throw EPlatformError("Stream read error in '" + in.FileName() + "': " +
+                             std::to_string(count) + " bytes wanted, " + std::to_string(copied) +
+                             " found");
+    return copied;
+}
+
+bool CopyFile(const std::string& source, const std::string& target) {
+    try {
+        TFileStream in(source, TOpenMode::Read, TShareMode::DenyNone);
+        struct stat st{};
+        if (::fstat(in.Handle(), &st) != 0) return false;
+        TFileStream out(target, TOpenMode::CreateNew, TShareMode::Exclusive, 0600);
+        try {
+            if (::ioctl(out.Handle(), FICLONE, in.Handle()) != 0) CopyRange(in, out, -1);
+            if (::fchmod(out.Handle(), st.st_mode & 07777) != 0) { /* keep the private 0600 */ }
+            out.Close();
+        } catch (...) {
+            ::unlink(target.c_str());
+            throw;
+        }
+        return true;
+    } catch (const EPlatformError&) {
+        return false;
+    }
+}
+
+void SyncDirectoryOf(const std::string& fileName) {
+    std::string dir = DirectoryOf(fileName);
+    int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) RaiseError("Cannot open folder", dir, errno);
+    int rc = ::fsync(fd);
+    int err = errno;
+    ::close(fd);
+    if (rc != 0 && err != EINVAL) RaiseError("Cannot flush folder", dir, err);
+}
+
+} // namespace platform

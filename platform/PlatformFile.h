@@ -1,0 +1,95 @@
+// File access with Windows-like sharing, for the tag engines.
+//
+// Linux has no share modes, so they are emulated with advisory flock() locks. Every program that
+// uses this layer sees the same rules a Windows program would:
+//   - a "deny none" open takes a shared lock: it fails only while another open holds the file
+//     without sharing;
+//   - an exclusive ("without sharing") open takes an exclusive lock without waiting, and fails
+//     with the file-open error while any other open (in this or another process) holds a lock;
+//   - DeleteFile() takes the exclusive lock before it unlinks, so a file that somebody else holds
+//     open through this layer cannot be deleted.
+// Programs that do not take flock() locks are not kept out; that is the limit of advisory locks.
+//
+// Failures of the platform (cannot open, short read, write error) throw EPlatformError, whose text
+// names the file and the reason. Offsets are 64-bit throughout.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+namespace platform {
+
+class EPlatformError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+enum class TShareMode { DenyNone, Exclusive };
+
+enum class TOpenMode {
+    Read,      // existing file, read only
+    ReadWrite, // existing file, read and write
+    Create,    // create or truncate (after the lock is taken), write; never follows a symlink
+    CreateNew, // create a file that must not exist yet, write; never follows a symlink
+};
+
+class TFileStream {
+  public:
+    // `mode` gives the new file's permission bits for the create modes (before the umask).
+    TFileStream(const std::string& fileName, TOpenMode openMode, TShareMode share,
+                unsigned mode = 0666);
+    ~TFileStream();
+    TFileStream(const TFileStream&) = delete;
+    TFileStream& operator=(const TFileStream&) = delete;
+
+    const std::string& FileName() const { return fileName_; }
+    int Handle() const { return fd_; }
+
+    int64_t Size() const;
+    int64_t Position() const { return pos_; }
+    void Seek(int64_t position);
+
+    // Reads up to `count` bytes; fewer only at the end of the file.
+    size_t ReadSome(void* buffer, size_t count);
+    // Reads exactly `count` bytes or throws the stream-read error.
+    void ReadBuffer(void* buffer, size_t count);
+    // Writes all `count` bytes or throws.
+    void WriteBuffer(const void* buffer, size_t count);
+    void Truncate(int64_t size);
+    // Flushes data and metadata to the disk (fsync).
+    void Sync();
+    // Closes now and reports a failed close; the destructor closes silently.
+    void Close();
+
+  private:
+    [[noreturn]] void Fail(const std::string& what) const;
+
+    std::string fileName_;
+    int fd_ = -1;
+    int64_t pos_ = 0;
+};
+
+// The text of a platform failure: "<what> '<file>': <reason>".
+[[noreturn]] void RaiseError(const std::string& what, const std::string& fileName, int err);
+
+bool FileExists(const std::string& fileName);
+int64_t FileSize(const std::string& fileName);
+// Makes the file writable by its owner (the "normal" attributes); false on failure.
+bool ResetAttributes(const std::string& fileName);
+// Deletes a file unless another open holds a lock on it; true if it was deleted.
+bool DeleteFile(const std::string& fileName);
+// Copies `source` to a new file `target` (which must not exist), keeping the permission bits.
+// Uses a reflink clone where the file system offers one, else the kernel's copy. False on failure,
+// with nothing left at `target`.
+bool CopyFile(const std::string& source, const std::string& target);
+// Flushes the directory entry of `fileName` (fsync of its folder).
+void SyncDirectoryOf(const std::string& fileName);
+
+// Copies `count` bytes (or up to the end when count < 0) from the current position of `in` to the
+// current position of `out` in bounded blocks, with the kernel's copy where it can. Throws the
+// stream-read error if `in` ends before `count` bytes. Returns the bytes copied.
+int64_t CopyRange(TFileStream& in, TFileStream& out, int64_t count);
+
+} // namespace platform

@@ -1,0 +1,34 @@
+// The ID3v1 block: the 128-byte trailer at the very end of an MP3 file. Read and stripped, never
+// written. Text fields stay raw bytes in code page 936.
+#pragma once
+
+#include "ID3v2Tags.h"
+
+#include <cstdint>
+#include <string>
+
+class TID3v1Tag {
+  public:
+    TID3v1Tag();
+    ~TID3v1Tag();
+    TID3v1Tag(const TID3v1Tag&) = delete;
+    TID3v1Tag& operator=(const TID3v1Tag&) = delete;
+
+    void ReadFromFile(const std::string& fileName);
+    void ReadFromStream(platform::TFileStream& stream, int64_t size);
+    void ParseTrailer(const unsigned char* block, int length);
+    TByteString ExtractField(int offset, int count) const;
+    // Truncates the file by 128 bytes when it ends in a block; opens it exclusively.
+    void RemoveFromFile(const std::string& fileName);
+
+    bool Exists = false;
+    TByteString Title, Artist, Album, Comment, Year;
+    int32_t Track = 0;
+    int32_t GenreId = 0;
+    TByteString Genre;
+    TStringList Keys;
+    TStringList Values;
+
+  private:
+    const unsigned char* block_ = nullptr; // the block ParseTrailer is decoding
+};

@@ -1,0 +1,89 @@
+#include "CodePage.h"
+#include "PerfCounter.h"
+#include "PlatformFile.h"
+#include "TestFiles.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+using namespace platform;
+
+TEST(ShareModes, EmulatedWithLocksAcrossProcesses) {
+    TempDir dir;
+    std::string f = dir.File("a.MP3");
+    WriteFile(f, "0123456789");
+    {
+        ForeignLock shared(f, false);
+        EXPECT_NO_THROW(TFileStream(f, TOpenMode::Read, TShareMode::DenyNone));
+        EXPECT_THROW(TFileStream(f, TOpenMode::Read, TShareMode::Exclusive), EPlatformError);
+        EXPECT_FALSE(DeleteFile(f));
+    }
+    {
+        ForeignLock exclusive(f, true);
+        EXPECT_THROW(TFileStream(f, TOpenMode::Read, TShareMode::DenyNone), EPlatformError);
+    }
+    // Within one process two opens are two holders too, as on Windows.
+    TFileStream a(f, TOpenMode::Read, TShareMode::Exclusive);
+    EXPECT_THROW(TFileStream(f, TOpenMode::Read, TShareMode::DenyNone), EPlatformError);
+}
+
+TEST(FileStream, ReadsWritesAndNamesTheFileInErrors) {
+    TempDir dir;
+    std::string f = dir.File("a.bin");
+    {
+        TFileStream out(f, TOpenMode::CreateNew, TShareMode::Exclusive);
+        out.WriteBuffer("hello world", 11);
+        EXPECT_EQ(out.Size(), 11);
+        out.Truncate(5);
+    }
+    TFileStream in(f, TOpenMode::Read, TShareMode::DenyNone);
+    char buf[8] = {};
+    in.Seek(1);
+    EXPECT_EQ(in.ReadSome(buf, 8), 4u);
+    in.Seek(3);
+    try {
+        in.ReadBuffer(buf, 3);
+        FAIL() << "short read accepted";
+    } catch (const EPlatformError& e) {
+        EXPECT_NE(std::string(e.what()).find(f), std::string::npos);
+    }
+    EXPECT_THROW(TFileStream(f, TOpenMode::CreateNew, TShareMode::Exclusive), EPlatformError);
+    try {
+        TFileStream(dir.File("missing"), TOpenMode::Read, TShareMode::DenyNone);
+        FAIL();
+    } catch (const EPlatformError& e) {
+        EXPECT_NE(std::string(e.what()).find("missing"), std::string::npos);
+    }
+}
+
+TEST(FileStream, CreateNeverFollowsASymbolicLink) {
+    TempDir dir;
+    std::string victim = dir.File("victim"), link = dir.File("songbak.MP3");
+    WriteFile(victim, "precious");
+    ASSERT_EQ(symlink(victim.c_str(), link.c_str()), 0);
+    EXPECT_THROW(TFileStream(link, TOpenMode::Create, TShareMode::Exclusive), EPlatformError);
+    EXPECT_FALSE(CopyFile(dir.File("victim"), link));
+    EXPECT_EQ(ReadFile(victim), "precious");
+}
+
+TEST(CodePage, Conversions) {
+    EXPECT_EQ(Cp936ToUtf8("\xb7\xe2\xc3\xe6"), "封面");
+    EXPECT_EQ(Cp936ToUtf8("a\xff"
+                          "b"),
+              "a\xEF\xBF\xBD"
+              "b");
+    std::string out;
+    EXPECT_TRUE(Utf8ToCp936("封面 ok", out));
+    EXPECT_EQ(out, "\xb7\xe2\xc3\xe6 ok");
+    EXPECT_FALSE(Utf8ToCp936("emoji 😀", out)); // not in code page 936
+    EXPECT_FALSE(Utf8ToCp936("\xd6\xd0", out)); // not UTF-8
+    EXPECT_EQ(Utf8ToCp936Lossy("a😀b"), "a?b");
+    EXPECT_EQ(Utf8ToCp936Lossy("\xd6\xd0\xce\xc4"), "");
+    EXPECT_TRUE(SameText("tit2", "TIT2"));
+    EXPECT_FALSE(SameText("TIT2", "TIT"));
+    EXPECT_TRUE(SameText("\xb7\xe2\xc3\xe6", "\xb7\xe2\xc3\xe6"));
+    // A trail byte that looks like a letter is not folded: 0xB0 0x41 and 0xB0 0x61 differ.
+    EXPECT_FALSE(SameText("\x81\x41", "\x81\x61"));
+}
+
+TEST(PerfCounter, MonotonicClockIsFineGrained) { EXPECT_GT(PerformanceFrequency(), 0); }

@@ -1,0 +1,75 @@
+#include "TestFiles.h"
+
+#include "utPublic.h"
+
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <signal.h>
+#include <sstream>
+#include <stdexcept>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+TempDir::TempDir() {
+    std::string tmpl = (std::filesystem::temp_directory_path() / "quillon-test-XXXXXX").string();
+    if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
+    path_ = tmpl;
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ec);
+    std::filesystem::remove_all(path_, ec);
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+bool Exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+
+MessageCapture::MessageCapture() {
+    SetMessageSink([this](const std::string& text) { messages_.push_back(text); });
+}
+
+MessageCapture::~MessageCapture() {
+    SetMessageSink([](const std::string& text) { fprintf(stderr, "%s\n", text.c_str()); });
+}
+
+ForeignLock::ForeignLock(const std::string& path, bool exclusive) {
+    int ready[2];
+    if (pipe(ready) != 0) throw std::runtime_error("pipe failed");
+    pid_ = fork();
+    if (pid_ == 0) {
+        int fd = open(path.c_str(), O_RDONLY);
+        char ok = fd >= 0 && flock(fd, exclusive ? LOCK_EX : LOCK_SH) == 0 ? 1 : 0;
+        (void)!write(ready[1], &ok, 1);
+        pause();
+        _exit(0);
+    }
+    close(ready[1]);
+    char ok = 0;
+    (void)!read(ready[0], &ok, 1);
+    close(ready[0]);
+    if (!ok) throw std::runtime_error("the other process could not lock " + path);
+}
+
+ForeignLock::~ForeignLock() {
+    if (pid_ > 0) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+}

@@ -1,0 +1,41 @@
+// Temporary folders and files for the tests, and a capture of the messages the engines show.
+#pragma once
+
+#include <string>
+#include <vector>
+
+class TempDir {
+  public:
+    TempDir();
+    ~TempDir();
+    const std::string& Path() const { return path_; }
+    std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+  private:
+    std::string path_;
+};
+
+void WriteFile(const std::string& path, const std::string& bytes);
+std::string ReadFile(const std::string& path);
+bool Exists(const std::string& path);
+
+// Collects ShowMessage texts while alive; restores a stderr sink afterwards.
+class MessageCapture {
+  public:
+    MessageCapture();
+    ~MessageCapture();
+    const std::vector<std::string>& Messages() const { return messages_; }
+
+  private:
+    std::vector<std::string> messages_;
+};
+
+// Holds a lock on a file from another process (a child), the way another program would.
+class ForeignLock {
+  public:
+    ForeignLock(const std::string& path, bool exclusive);
+    ~ForeignLock();
+
+  private:
+    int pid_ = -1;
+};
