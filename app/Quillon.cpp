@@ -1,5 +1,6 @@
 // Quillon: the MP3 tag editor.
 #include "ID3v2Tags.h"
+#include "uAppIcon.h"
 #include "uTagEdit.h"
 #include "utPublic.h"
 
@@ -18,6 +19,7 @@ int main(int argc, char** argv) {
     // The title shown for the program on the task bar. Not setApplicationDisplayName: on X11 that
     // is appended to every window caption.
     QApplication::setApplicationName(QString::fromUtf8("MP3标签编辑器"));
+    QApplication::setWindowIcon(AppIcon());
     int status;
     {
         TFrmEditText window;

@@ -8,6 +8,7 @@ packages=(
   libgtest-dev googletest
   fonts-wqy-zenhei
   xvfb xauth
+  desktop-file-utils appstream dpkg-dev file
 )
 missing=()
 for p in "${packages[@]}"; do

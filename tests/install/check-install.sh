@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs the build tree into a temporary prefix and checks what a desktop expects of it.
+set -euo pipefail
+build=$1
+prefix=$(mktemp -d)
+trap 'rm -rf "$prefix"' EXIT
+cmake --install "$build" --prefix "$prefix" >/dev/null
+
+fail() { echo "FAIL: $*"; exit 1; }
+for f in bin/quillon bin/quillon-tags; do
+  [ -x "$prefix/$f" ] || fail "$f missing"
+done
+desktop=$prefix/share/applications/quillon.desktop
+[ -f "$desktop" ] || fail "desktop entry missing"
+desktop-file-validate "$desktop" || fail "desktop entry invalid"
+for size in 16 22 24 32 48 64 128 256 512; do
+  png=$prefix/share/icons/hicolor/${size}x${size}/apps/quillon.png
+  [ -f "$png" ] || fail "icon $size missing"
+  # The PNG header holds the width and height at bytes 16..23.
+  dims=$(od -An -tu1 -j16 -N8 "$png" | tr -s ' ')
+  expect=" 0 0 $((size / 256)) $((size % 256)) 0 0 $((size / 256)) $((size % 256))"
+  [ "$dims" = "$expect" ] || fail "icon $size has the wrong size ($dims)"
+done
+metainfo=$prefix/share/metainfo/io.github.quillon.Quillon.metainfo.xml
+[ -f "$metainfo" ] || fail "metainfo missing"
+if command -v appstreamcli >/dev/null; then
+  appstreamcli validate --no-net --pedantic "$metainfo" >/dev/null || {
+    appstreamcli validate --no-net "$metainfo"; fail "metainfo invalid"; }
+fi
+"$prefix/bin/quillon-tags" --help >/dev/null || fail "quillon-tags --help"
+echo "install tree ok"
