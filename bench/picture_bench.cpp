@@ -56,16 +56,20 @@ TRgbPicture MakePhoto(int width, int height) {
 int main(int argc, char** argv) {
     int width = 4000, height = 3000, rounds = 5;
     for (int i = 1; i + 1 < argc; i += 2) {
-        if (!std::strcmp(argv[i], "--width")) width = std::atoi(argv[i + 1]);
-        else if (!std::strcmp(argv[i], "--height")) height = std::atoi(argv[i + 1]);
-        else if (!std::strcmp(argv[i], "--rounds")) rounds = std::max(1, std::atoi(argv[i + 1]));
+        if (!std::strcmp(argv[i], "--width"))
+            width = std::atoi(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--height"))
+            height = std::atoi(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--rounds"))
+            rounds = std::max(1, std::atoi(argv[i + 1]));
     }
     char folder[] = "/tmp/picture-bench-XXXXXX";
     if (!mkdtemp(folder)) return 1;
     const std::string file = std::string(folder) + "/photo.jpg";
     {
         const std::string jpeg = EncodeJpeg(MakePhoto(width, height), 92);
-        std::ofstream(file, std::ios::binary).write(jpeg.data(), static_cast<std::streamsize>(jpeg.size()));
+        std::ofstream(file, std::ios::binary)
+            .write(jpeg.data(), static_cast<std::streamsize>(jpeg.size()));
         std::printf("picture %d x %d, %zu bytes of JPEG, %d rounds (medians)\n", width, height,
                     jpeg.size(), rounds);
     }
@@ -79,11 +83,11 @@ int main(int argc, char** argv) {
         preview.SelectProportional();
         zoom.push_back(Seconds([&] { preview.ZoomIn(); }));
         // The largest preview: about 1900 x 2500 after 21 more steps.
-        for (int i = 0; i < 21; ++i) preview.ZoomIn();
+        for (int i = 0; i < 21; ++i)
+            preview.ZoomIn();
         zoomLarge.push_back(Seconds([&] { preview.ZoomIn(); }));
-        capture.push_back(Seconds([&] {
-            EncodeJpeg(RgbOfImage(preview.Capture()), kAttachedPictureQuality);
-        }));
+        capture.push_back(
+            Seconds([&] { EncodeJpeg(RgbOfImage(preview.Capture()), kAttachedPictureQuality); }));
     }
     unlink(file.c_str());
     rmdir(folder);

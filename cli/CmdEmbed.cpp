@@ -112,8 +112,7 @@ TEmbedCaptureFunction LoadCapture(std::string& error) {
             error = std::string("cannot load the picture module: ") + dlerror();
             return nullptr;
         }
-        auto capture =
-            reinterpret_cast<TEmbedCaptureFunction>(dlsym(module, kEmbedCaptureSymbol));
+        auto capture = reinterpret_cast<TEmbedCaptureFunction>(dlsym(module, kEmbedCaptureSymbol));
         if (!capture) error = "the picture module " + path + " has no " + kEmbedCaptureSymbol;
         return capture;
     }

@@ -15,10 +15,10 @@ constexpr double kZoomOutAtLimit = 1.05;
 
 void DrawStretched(QImage& surface, const QImage& picture, const TPictureRect& r) {
     if (picture.isNull() || r.Width() <= 0 || r.Height() <= 0) return;
-    const QImage scaled =
-        picture.size() == QSize(r.Width(), r.Height())
-            ? picture
-            : picture.scaled(r.Width(), r.Height(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    const QImage scaled = picture.size() == QSize(r.Width(), r.Height())
+                              ? picture
+                              : picture.scaled(r.Width(), r.Height(), Qt::IgnoreAspectRatio,
+                                               Qt::SmoothTransformation);
     QPainter painter(&surface);
     painter.drawImage(r.Left, r.Top, scaled);
 }
@@ -32,12 +32,12 @@ TPictureRect TPreview::FitRectangle(int viewWidth, int viewHeight, int pictureWi
     TPictureRect r;
     if (pictureRatio >= boxRatio) {
         // Taller than the box: full height, centred across.
-        const int m = static_cast<int>(
-            std::nearbyint(static_cast<long double>(viewHeight) / pictureRatio));
+        const int m =
+            static_cast<int>(std::nearbyint(static_cast<long double>(viewHeight) / pictureRatio));
         r = {(viewWidth - m) / 2, 0, (viewWidth + m) / 2, viewHeight};
     } else {
-        const int m = static_cast<int>(
-            std::nearbyint(static_cast<long double>(viewWidth) * pictureRatio));
+        const int m =
+            static_cast<int>(std::nearbyint(static_cast<long double>(viewWidth) * pictureRatio));
         r = {0, (viewHeight - m) / 2, viewWidth, (viewHeight + m) / 2};
     }
     return r;

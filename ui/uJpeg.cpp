@@ -43,7 +43,9 @@ struct TJpegError {
     std::longjmp(err->jump, 1);
 }
 
-void ErrorExit(j_common_ptr cinfo) { Fail(cinfo, TFailure::Codec); }
+void ErrorExit(j_common_ptr cinfo) {
+    Fail(cinfo, TFailure::Codec);
+}
 
 // Warnings are ignored, except the end of the data before the end of the picture: libjpeg would
 // fill the rest with grey, and a truncated file would be embedded as if it were whole.
@@ -205,7 +207,8 @@ struct TDecompressor {
     TRgbPicture Decode() {
         if (!GuardedReadHeader(&cinfo, &err)) RaiseFailure(err, readError);
         const int64_t width = cinfo.image_width, height = cinfo.image_height;
-        if (width * height > kMaxPicturePixels) throw EPictureError(PictureTooLargeText(width, height));
+        if (width * height > kMaxPicturePixels)
+            throw EPictureError(PictureTooLargeText(width, height));
         if (!GuardedStart(&cinfo, &err)) RaiseFailure(err, readError);
         TRgbPicture picture;
         picture.Rgb.resize(static_cast<size_t>(cinfo.output_width) * cinfo.output_height * 3);
@@ -275,12 +278,14 @@ std::string PictureTooLargeText(int64_t width, int64_t height) {
 TRgbPicture DecodeJpeg(const void* data, size_t size) {
     if (size == 0) return {};
     TDecompressor d;
-    jpeg_mem_src(&d.cinfo, static_cast<const unsigned char*>(data), static_cast<unsigned long>(size));
+    jpeg_mem_src(&d.cinfo, static_cast<const unsigned char*>(data),
+                 static_cast<unsigned long>(size));
     return d.Decode();
 }
 
 TRgbPicture DecodeJpegFile(const std::string& fileName) {
-    platform::TFileStream stream(fileName, platform::TOpenMode::Read, platform::TShareMode::DenyNone);
+    platform::TFileStream stream(fileName, platform::TOpenMode::Read,
+                                 platform::TShareMode::DenyNone);
     if (stream.Size() == 0) return {};
     TDecompressor d;
     TFileSource source{};
@@ -313,7 +318,9 @@ std::string EncodeJpeg(const TRgbPicture& picture, int quality) {
     cinfo.dest = &dest.pub;
     const bool ok = GuardedCompress(&cinfo, &err, &picture, quality);
     std::string jpeg;
-    if (ok) jpeg.assign(reinterpret_cast<const char*>(dest.data), dest.capacity - dest.pub.free_in_buffer);
+    if (ok)
+        jpeg.assign(reinterpret_cast<const char*>(dest.data),
+                    dest.capacity - dest.pub.free_in_buffer);
     jpeg_destroy_compress(&cinfo);
     std::free(dest.data);
     if (!ok) RaiseFailure(err, nullptr);

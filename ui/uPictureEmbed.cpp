@@ -2,7 +2,9 @@
 
 #include "uMp3Const.h"
 
-std::string BuildCustomPicturePayload(const std::string& jpeg) { return jpeg; }
+std::string BuildCustomPicturePayload(const std::string& jpeg) {
+    return jpeg;
+}
 
 std::string BuildAttachedPicturePayload(int pictureType, const std::string& descriptionCp936,
                                         const std::string& jpeg) {

@@ -116,7 +116,9 @@ TRgbPicture RgbOfImage(const QImage& image) {
     return picture;
 }
 
-QImage DecodeJpegImage(const std::string& bytes) { return ImageOfRgb(DecodeJpeg(bytes)); }
+QImage DecodeJpegImage(const std::string& bytes) {
+    return ImageOfRgb(DecodeJpeg(bytes));
+}
 
 void LoadPictureFile(QImage& picture, const std::string& fileName, int& width, int& height) {
     width = 0;

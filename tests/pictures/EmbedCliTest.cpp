@@ -34,7 +34,9 @@ TStored ReadBack(const std::string& path) {
     return s;
 }
 
-std::string Stderr(const TempDir& dir) { return ReadFile(dir.File("stderr")); }
+std::string Stderr(const TempDir& dir) {
+    return ReadFile(dir.File("stderr"));
+}
 
 } // namespace
 
@@ -44,7 +46,8 @@ TEST(CliEmbed, TheTagCommandsLinkNoQt) {
     ASSERT_NE(p, nullptr);
     std::string libs;
     char buf[512];
-    while (fgets(buf, sizeof buf, p)) libs += buf;
+    while (fgets(buf, sizeof buf, p))
+        libs += buf;
     pclose(p);
     EXPECT_NE(libs.find("libc.so"), std::string::npos) << libs;
     EXPECT_EQ(libs.find("Qt"), std::string::npos) << libs;
@@ -57,14 +60,13 @@ TEST(CliEmbed, UsageErrors) {
     WriteFile(dir.File("p.bmp"), Bmp24(Quadrants(8, 8)));
     const std::string files = dir.File("s.MP3") + " " + dir.File("p.bmp");
     for (const std::string& words :
-         {std::string("embed"), "embed " + dir.File("s.MP3") + " --tpic",
-          "embed " + files, "embed " + files + " --tpic --apic 1",
-          "embed " + files + " --apic", "embed " + files + " --apic x",
-          "embed " + files + " --apic -1", "embed " + files + " --apic 1 --type 21",
-          "embed " + files + " --tpic --type 3", "embed " + files + " --tpic --desc x",
-          "embed " + files + " --tpic --background 00FF", "embed " + files + " --tpic --background GG0000",
-          "embed " + files + " --tpic --frobnicate",
-          "embed " + files + " --apic 1 --desc '😀'"}) {
+         {std::string("embed"), "embed " + dir.File("s.MP3") + " --tpic", "embed " + files,
+          "embed " + files + " --tpic --apic 1", "embed " + files + " --apic",
+          "embed " + files + " --apic x", "embed " + files + " --apic -1",
+          "embed " + files + " --apic 1 --type 21", "embed " + files + " --tpic --type 3",
+          "embed " + files + " --tpic --desc x", "embed " + files + " --tpic --background 00FF",
+          "embed " + files + " --tpic --background GG0000",
+          "embed " + files + " --tpic --frobnicate", "embed " + files + " --apic 1 --desc '😀'"}) {
         EXPECT_EQ(Tags(words, dir).status, 2) << words << "\n" << Stderr(dir);
     }
     EXPECT_EQ(ReadFile(dir.File("s.MP3")), Song());
@@ -94,8 +96,9 @@ TEST(CliEmbedHostile, RefusalsWriteNothing) {
         {dir.File("ok.bmp") + " --apic 3", "there is no frame 3"},
         // 34 Chinese characters are 68 bytes in code page 936: the picture could not be found
         // behind such a description again.
-        {dir.File("ok.bmp") + " --apic 1 --desc "
-                              "封面封面封面封面封面封面封面封面封面封面封面封面封面封面封面封面封面",
+        {dir.File("ok.bmp") +
+             " --apic 1 --desc "
+             "封面封面封面封面封面封面封面封面封面封面封面封面封面封面封面封面封面",
          "！图片说明太长"},
     };
     for (const Case& c : cases) {
@@ -106,9 +109,9 @@ TEST(CliEmbedHostile, RefusalsWriteNothing) {
         EXPECT_FALSE(Exists(dir.File("sbak.MP3"))) << c.words;
     }
     // A file that is no MP3 at all cannot be opened for its tag.
-    EXPECT_EQ(Tags("embed " + dir.File("none.MP3") + " " + dir.File("ok.bmp") + " --tpic", dir)
-                  .status,
-              1);
+    EXPECT_EQ(
+        Tags("embed " + dir.File("none.MP3") + " " + dir.File("ok.bmp") + " --tpic", dir).status,
+        1);
 }
 
 // Needs the ID3v2 writer (SetFrame, ReplaceFrame).

@@ -9,7 +9,9 @@
 
 namespace {
 
-std::string JpegErrorText(int code) { return "JPEG error #" + std::to_string(code); }
+std::string JpegErrorText(int code) {
+    return "JPEG error #" + std::to_string(code);
+}
 
 // Offset of the first marker 0xFF `marker`, or npos.
 size_t FindMarker(const std::string& jpeg, unsigned char marker) {

@@ -9,7 +9,9 @@ using std::string;
 namespace {
 
 // The payload as the frame store holds it after the writer and the reader: 0x00 in front.
-string Stored(const string& built) { return string(1, '\0') + built; }
+string Stored(const string& built) {
+    return string(1, '\0') + built;
+}
 
 const string kJpeg("\xFF\xD8\xFF\xE0\x00\x10JFIF\x00\xFF\xD9", 15);
 

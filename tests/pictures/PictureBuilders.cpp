@@ -30,15 +30,16 @@ namespace {
 
 std::string LE(uint32_t v, int bytes) {
     std::string s;
-    for (int i = 0; i < bytes; ++i) s.push_back(static_cast<char>(v >> (8 * i) & 0xFF));
+    for (int i = 0; i < bytes; ++i)
+        s.push_back(static_cast<char>(v >> (8 * i) & 0xFF));
     return s;
 }
 
 std::string BmpHeaders(int32_t width, int32_t height, uint32_t imageBytes) {
     return "BM" + LE(54 + imageBytes, 4) + LE(0, 4) + LE(54, 4) + LE(40, 4) +
-           LE(static_cast<uint32_t>(width), 4) + LE(static_cast<uint32_t>(height), 4) +
-           LE(1, 2) + LE(24, 2) + LE(0, 4) + LE(imageBytes, 4) + LE(2835, 4) + LE(2835, 4) +
-           LE(0, 4) + LE(0, 4);
+           LE(static_cast<uint32_t>(width), 4) + LE(static_cast<uint32_t>(height), 4) + LE(1, 2) +
+           LE(24, 2) + LE(0, 4) + LE(imageBytes, 4) + LE(2835, 4) + LE(2835, 4) + LE(0, 4) +
+           LE(0, 4);
 }
 
 } // namespace
@@ -69,7 +70,9 @@ uint32_t PixelAt(const TRgbPicture& p, int x, int y) {
     return uint32_t(s[0]) << 16 | uint32_t(s[1]) << 8 | s[2];
 }
 
-uint32_t PixelAt(const QImage& image, int x, int y) { return image.pixel(x, y) & 0xFFFFFF; }
+uint32_t PixelAt(const QImage& image, int x, int y) {
+    return image.pixel(x, y) & 0xFFFFFF;
+}
 
 bool Near(uint32_t a, uint32_t e, int tolerance) {
     for (int shift : {16, 8, 0})

@@ -15,8 +15,8 @@ using TPixelFn = std::function<uint32_t(int x, int y)>; // 0xRRGGBB
 TRgbPicture MakePicture(int width, int height, const TPixelFn& pixel);
 // Four flat quadrants: red top left, green top right, blue bottom left, yellow bottom right.
 TRgbPicture Quadrants(int width, int height);
-inline constexpr uint32_t kRed = 0xFF0000, kGreen = 0x00FF00, kBlue = 0x0000FF,
-                          kYellow = 0xFFFF00, kWhite = 0xFFFFFF, kBlack = 0x000000;
+inline constexpr uint32_t kRed = 0xFF0000, kGreen = 0x00FF00, kBlue = 0x0000FF, kYellow = 0xFFFF00,
+                          kWhite = 0xFFFFFF, kBlack = 0x000000;
 
 // A 24-bit bottom-up BMP file of the picture.
 std::string Bmp24(const TRgbPicture& picture);

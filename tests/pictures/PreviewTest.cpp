@@ -22,9 +22,15 @@ struct TSize {
     int w, h;
     bool operator==(const TSize&) const = default;
 };
-std::ostream& operator<<(std::ostream& o, const TSize& s) { return o << s.w << "x" << s.h; }
-TSize View(const TPreview& p) { return {p.ViewWidth, p.ViewHeight}; }
-TSize Preview(const TPreview& p) { return {p.Width, p.Height}; }
+std::ostream& operator<<(std::ostream& o, const TSize& s) {
+    return o << s.w << "x" << s.h;
+}
+TSize View(const TPreview& p) {
+    return {p.ViewWidth, p.ViewHeight};
+}
+TSize Preview(const TPreview& p) {
+    return {p.Width, p.Height};
+}
 
 } // namespace
 
@@ -61,7 +67,8 @@ TEST(PreviewArithmetic, ZoomSteps) {
     EXPECT_EQ(Preview(out), (TSize{237, 317}));
 
     TPreview limit = Proportional(480, 640);
-    for (int i = 0; i < 22; ++i) limit.ZoomIn();
+    for (int i = 0; i < 22; ++i)
+        limit.ZoomIn();
     EXPECT_EQ(View(limit), (TSize{1931, 2578}));
     limit.ZoomIn(); // taller than 2400: shrinks by 5 %
     EXPECT_EQ(View(limit), (TSize{1834, 2449}));
@@ -73,7 +80,8 @@ TEST(PreviewArithmetic, ZoomSteps) {
 
     // The 27th step: 1820 x 0.95 lies just below 1729.
     TPreview steps = Proportional(480, 640);
-    for (int i = 0; i < 26; ++i) steps.ZoomIn();
+    for (int i = 0; i < 26; ++i)
+        steps.ZoomIn();
     EXPECT_EQ(View(steps), (TSize{1820, 2430}));
     steps.ZoomIn();
     EXPECT_EQ(View(steps), (TSize{1728, 2308}));
@@ -151,7 +159,8 @@ TEST(PreviewCapture, StretchedAndFittedPictures) {
 
 TEST(PreviewCapture, ZoomedAndDraggedShowsOnlyThePanel) {
     TPreview p = Proportional(480, 640);
-    for (int i = 0; i < 10; ++i) p.ZoomIn();
+    for (int i = 0; i < 10; ++i)
+        p.ZoomIn();
     // 618 x 825, centred: the panel shows the middle, where the quadrants meet.
     EXPECT_EQ(Preview(p), (TSize{618, 825}));
     QImage shot = p.Capture();
