@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <jerror.h>
+#include <jpeglib.h>
 
 namespace {
 
@@ -127,4 +130,59 @@ TEST(JpegHostile, HugeDeclaredSizeIsRefusedBeforeAllocating) {
     const TRgbPicture limit = DecodeJpeg(jpeg);
     EXPECT_EQ(limit.Width, 8000);
     EXPECT_EQ(limit.Height, 8000);
+}
+
+namespace {
+
+// A small progressive JPEG made directly with libjpeg (the program itself never writes one).
+std::string ProgressiveJpeg() {
+    const TRgbPicture picture = Quadrants(16, 16);
+    jpeg_compress_struct cinfo{};
+    jpeg_error_mgr err{};
+    cinfo.err = jpeg_std_error(&err);
+    jpeg_create_compress(&cinfo);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&cinfo, &buffer, &size);
+    cinfo.image_width = 16;
+    cinfo.image_height = 16;
+    cinfo.input_components = 3;
+    cinfo.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&cinfo);
+    jpeg_simple_progression(&cinfo);
+    jpeg_start_compress(&cinfo, TRUE);
+    while (cinfo.next_scanline < 16) {
+        JSAMPROW row = const_cast<JSAMPLE*>(&picture.Rgb[cinfo.next_scanline * 16 * 3]);
+        jpeg_write_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    std::string jpeg(reinterpret_cast<char*>(buffer), size);
+    free(buffer);
+    return jpeg;
+}
+
+} // namespace
+
+TEST(JpegHostile, EndlessScansAreRefused) {
+    const std::string jpeg = ProgressiveJpeg();
+    ASSERT_EQ(DecodeJpeg(jpeg).Width, 16);
+    // The first scan (its header and its data, up to the next marker) repeated over and over:
+    // libjpeg only warns about the bogus progression and would pass over the picture each time.
+    const size_t sos = FindMarker(jpeg, 0xDA);
+    ASSERT_NE(sos, std::string::npos);
+    size_t end = sos + 2;
+    while (end + 1 < jpeg.size() && !(static_cast<unsigned char>(jpeg[end]) == 0xFF &&
+                                      static_cast<unsigned char>(jpeg[end + 1]) != 0 &&
+                                      (static_cast<unsigned char>(jpeg[end + 1]) & 0xF8) != 0xD0))
+        ++end;
+    const std::string scan = jpeg.substr(sos, end - sos);
+    std::string hostile = jpeg.substr(0, end);
+    for (int i = 0; i < 1100; ++i)
+        hostile += scan;
+    hostile += jpeg.substr(end);
+    EXPECT_EQ(DecodeError(hostile), "JPEG error: more than 1000 scans");
+    // A few repeats are merely odd.
+    std::string odd = jpeg.substr(0, end) + scan + scan + jpeg.substr(end);
+    EXPECT_EQ(DecodeJpeg(odd).Width, 16);
 }
