@@ -12,6 +12,7 @@ namespace {
 
 const TCommand kCommands[] = {
     {"show", "show FILE...", CmdShow},
+    {"embed", "embed FILE PICTURE (--tpic | --apic INDEX [--type N] [--desc TEXT]) [--fit] [--background RRGGBB] [--no-backup]", CmdEmbed},
 };
 
 bool refused = false;

@@ -1,0 +1,185 @@
+// quillon-tags embed: the picture panel's load, preview, capture and embedding, without a window.
+#include "CodePage.h"
+#include "Commands.h"
+#include "EmbedModule.h"
+#include "ID3v2Tags.h"
+#include "PlatformFile.h"
+#include "uJpeg.h"
+#include "uPictureEmbed.h"
+#include "utPublic.h"
+
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dlfcn.h>
+#include <unistd.h>
+
+namespace {
+
+struct TEmbedOptions {
+    std::string file, picture;
+    bool tpic = false, apic = false, fit = false;
+    int index = -1;
+    int type = 3; // front cover
+    bool typeGiven = false, descGiven = false;
+    std::string desc; // UTF-8 as given
+    unsigned background = 0x0000FF;
+};
+
+bool ParseInt(const std::string& text, long low, long high, long& value) {
+    if (text.empty()) return false;
+    char* end = nullptr;
+    errno = 0;
+    value = std::strtol(text.c_str(), &end, 10);
+    return errno == 0 && !*end && value >= low && value <= high;
+}
+
+bool ParseColour(const std::string& text, unsigned& colour) {
+    if (text.size() != 6) return false;
+    for (char c : text)
+        if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
+    colour = static_cast<unsigned>(std::strtoul(text.c_str(), nullptr, 16));
+    return true;
+}
+
+// Empty on success, else the usage error.
+std::string Parse(const TArgs& args, TEmbedOptions& o) {
+    TArgs positional;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto value = [&](std::string& out) {
+            if (i + 1 >= args.size()) return false;
+            out = args[++i];
+            return true;
+        };
+        std::string v;
+        long n;
+        if (a == "--tpic") {
+            o.tpic = true;
+        } else if (a == "--apic") {
+            if (!value(v) || !ParseInt(v, 0, INT_MAX, n)) return "--apic needs a frame INDEX";
+            o.apic = true;
+            o.index = static_cast<int>(n);
+        } else if (a == "--type") {
+            if (!value(v) || !ParseInt(v, 0, 20, n)) return "--type needs a picture type 0 to 20";
+            o.type = static_cast<int>(n);
+            o.typeGiven = true;
+        } else if (a == "--desc") {
+            if (!value(o.desc)) return "--desc needs a TEXT";
+            o.descGiven = true;
+        } else if (a == "--fit") {
+            o.fit = true;
+        } else if (a == "--background") {
+            if (!value(v) || !ParseColour(v, o.background))
+                return "--background needs a colour RRGGBB in hex";
+        } else if (a.size() > 1 && a[0] == '-') {
+            return "embed: unknown option " + a;
+        } else {
+            positional.push_back(a);
+        }
+    }
+    if (positional.size() != 2) return "embed needs FILE and PICTURE";
+    if (o.tpic == o.apic) return "embed needs exactly one of --tpic and --apic INDEX";
+    if (o.tpic && (o.typeGiven || o.descGiven)) return "--type and --desc belong to --apic";
+    o.file = positional[0];
+    o.picture = positional[1];
+    return {};
+}
+
+std::string ExecutableFolder() {
+    char path[PATH_MAX];
+    ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n <= 0) return ".";
+    path[n] = '\0';
+    std::string s(path);
+    size_t slash = s.find_last_of('/');
+    return slash == std::string::npos ? "." : s.substr(0, slash);
+}
+
+// The picture module, beside the program in the build tree or in lib/quillon of an installed
+// tree. Loaded once and kept: Qt does not like being unloaded.
+TEmbedCaptureFunction LoadCapture(std::string& error) {
+    const std::string folder = ExecutableFolder();
+    const std::string candidates[] = {folder + "/" + kEmbedModuleName,
+                                      folder + "/../lib/quillon/" + kEmbedModuleName};
+    for (const std::string& path : candidates) {
+        if (!platform::FileExists(path)) continue;
+        void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (!module) {
+            error = std::string("cannot load the picture module: ") + dlerror();
+            return nullptr;
+        }
+        auto capture = reinterpret_cast<TEmbedCaptureFunction>(dlsym(module, kEmbedCaptureSymbol));
+        if (!capture) error = "the picture module " + path + " has no " + kEmbedCaptureSymbol;
+        return capture;
+    }
+    error = std::string("the picture module ") + kEmbedModuleName + " is not installed beside " +
+            folder;
+    return nullptr;
+}
+
+int Fail(const std::string& text) {
+    std::fprintf(stderr, "quillon-tags: %s\n", text.c_str());
+    return 1;
+}
+
+} // namespace
+
+int CmdEmbed(const TArgs& argsIn) {
+    TArgs args = argsIn;
+    TCommonOptions common;
+    std::string error;
+    if (!TakeCommonOptions(args, common, error)) return UsageError(error);
+    TEmbedOptions o;
+    error = Parse(args, o);
+    if (!error.empty()) return UsageError(error);
+
+    std::string descCp936;
+    if (!platform::Utf8ToCp936(o.desc, descCp936))
+        return UsageError("--desc holds text that code page 936 cannot hold");
+    if (o.apic) {
+        const std::string refusal = CheckPictureDescription(descCp936);
+        if (!refusal.empty()) {
+            ShowMessage(refusal);
+            return 1;
+        }
+    }
+
+    ID3v2Tag->ReadFromFile(o.file);
+    if (!ID3v2Tag->Loaded)
+        return Fail(o.file + ": ID3v2 tag damaged, nothing written: " + ID3v2Tag->ReadError);
+    if (o.apic) {
+        const int count = static_cast<int>(ID3v2Tag->FrameIds.size());
+        if (o.index >= count)
+            return Fail(o.file + ": there is no frame " + std::to_string(o.index) + " (" +
+                        std::to_string(count) + " frames)");
+        if (ID3v2Tag->FrameIds[o.index] != "APIC")
+            return Fail(o.file + ": frame " + std::to_string(o.index) + " is " +
+                        platform::Cp936ToUtf8(ID3v2Tag->FrameIds[o.index]) + ", not APIC");
+    }
+    if (!platform::FileExists(o.picture)) return Fail("picture not found: " + o.picture);
+
+    TEmbedCaptureFunction capture = LoadCapture(error);
+    if (!capture) return Fail(error);
+    const TEmbedRequest request{kEmbedInterfaceVersion, o.picture.c_str(), o.fit ? 1 : 0,
+                                o.background,
+                                o.tpic ? kCustomPictureQuality : kAttachedPictureQuality};
+    TEmbedResult result;
+    if (capture(&request, &result) != 0) return Fail(result.Error);
+    const std::string jpeg(reinterpret_cast<const char*>(result.Jpeg), result.JpegSize);
+    std::free(result.Jpeg);
+
+    if (o.tpic) {
+        const std::string payload = BuildCustomPicturePayload(jpeg);
+        ID3v2Tag->SetFrame("TPIC", payload.data(), static_cast<int>(payload.size()));
+    } else {
+        const std::string payload = BuildAttachedPicturePayload(o.type, descCp936, jpeg);
+        ID3v2Tag->ReplaceFrame("APIC", payload.data(), o.index, static_cast<int>(payload.size()));
+    }
+    if (TakeRefusal()) return 1;
+    if (common.noBackup) ForceDeleteFile(BackupFileName(o.file));
+    return 0;
+}
