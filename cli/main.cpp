@@ -13,18 +13,14 @@ namespace {
 
 const TCommand kCommands[] = {
     {"show", "show FILE...", CmdShow},
-    {"embed",
-     "embed FILE PICTURE (--tpic | --apic INDEX [--type N] [--desc TEXT]) [--fit] [--background "
-     "RRGGBB] [--no-backup]",
-     CmdEmbed},
+    {"embed", "embed FILE PICTURE (--tpic | --apic INDEX [--type N] [--desc TEXT]) [--fit] [--background RRGGBB] [--no-backup]", CmdEmbed},
 };
 
 bool refused = false;
 
 void PrintUsage(FILE* to) {
     std::fprintf(to, "usage: quillon-tags COMMAND ARGS...\ncommands:\n");
-    for (const TCommand& c : kCommands)
-        std::fprintf(to, "  quillon-tags %s\n", c.usage);
+    for (const TCommand& c : kCommands) std::fprintf(to, "  quillon-tags %s\n", c.usage);
 }
 
 } // namespace
