@@ -40,9 +40,12 @@ apt-get check -qq >/dev/null || fail "apt-get check after installing"
 [ "$(command -v quillon-tags)" = /usr/bin/quillon-tags ] || fail "quillon-tags not on the path"
 quillon --help >/dev/null || fail "quillon --help"
 quillon-tags --help >/dev/null || fail "quillon-tags --help"
-for page in quillon quillon-tags; do
-  [ "$(man -w "$page")" = "/usr/share/man/man1/$page.1.gz" ] || fail "man $page: $(man -w "$page")"
-done
+# Slim images tell dpkg to leave manual pages out; then there is nothing to find.
+if ! grep -qs '^path-exclude=*/usr/share/man' /etc/dpkg/dpkg.cfg.d/*; then
+  for page in quillon quillon-tags; do
+    [ "$(man -w "$page")" = "/usr/share/man/man1/$page.1.gz" ] || fail "man $page: $(man -w "$page")"
+  done
+fi
 desktop-file-validate /usr/share/applications/quillon.desktop || fail "desktop entry"
 [ -f /usr/share/icons/hicolor/48x48/apps/quillon.png ] || fail "icon"
 printf '\xff\xfb\x90\x64' >"$work/song.MP3"

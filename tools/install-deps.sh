@@ -9,6 +9,7 @@ packages=(
   fonts-wqy-zenhei
   xvfb xauth xdotool
   desktop-file-utils appstream dpkg-dev file
+  man-db groff-base bsdextrautils
 )
 missing=()
 for p in "${packages[@]}"; do
