@@ -1,4 +1,5 @@
 // Quillon: the MP3 tag editor.
+#include "Help.h"
 #include "ID3v2Tags.h"
 #include "uAppIcon.h"
 #include "uTagEdit.h"
@@ -7,7 +8,15 @@
 #include <QApplication>
 #include <QMessageBox>
 
+#include <cstdio>
+
 int main(int argc, char** argv) {
+    // Answered before Qt starts, so that it works without a display.
+    for (int i = 1; i < argc; ++i) {
+        if (!IsHelpOption(argv[i])) continue;
+        std::fputs(FormatHelp(EditorHelp()).c_str(), stdout);
+        return 0;
+    }
     // The start-up check runs before anything else; its message needs an application for the box.
     QApplication app(argc, argv);
     SetMessageSink([](const std::string& text) {

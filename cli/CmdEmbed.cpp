@@ -99,12 +99,14 @@ std::string ExecutableFolder() {
     return slash == std::string::npos ? "." : s.substr(0, slash);
 }
 
-// The picture module, beside the program in the build tree or in lib/quillon of an installed
-// tree. Loaded once and kept: Qt does not like being unloaded.
+// The picture module, beside the program in the build tree or in the private library folder of
+// an installed tree (QUILLON_EMBED_MODULE_DIR, relative to bin/). Loaded once and kept: Qt does
+// not like being unloaded.
 TEmbedCaptureFunction LoadCapture(std::string& error) {
     const std::string folder = ExecutableFolder();
     const std::string candidates[] = {folder + "/" + kEmbedModuleName,
-                                      folder + "/../lib/quillon/" + kEmbedModuleName};
+                                      folder + "/" + QUILLON_EMBED_MODULE_DIR + "/" +
+                                          kEmbedModuleName};
     for (const std::string& path : candidates) {
         if (!platform::FileExists(path)) continue;
         void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);

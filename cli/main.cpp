@@ -1,5 +1,6 @@
 // quillon-tags: the editor's tag engines for scripts and batches.
 #include "Commands.h"
+#include "Help.h"
 #include "ID3v2Tags.h"
 #include "PlatformFile.h"
 #include "utPublic.h"
@@ -62,9 +63,17 @@ int UsageError(const std::string& text) {
 int main(int argc, char** argv) {
     if (argc < 2) return UsageError("no command given");
     const std::string name = argv[1];
-    if (name == "--help" || name == "-h") {
-        PrintUsage(stdout);
+    if (IsHelpOption(name)) {
+        std::fputs(FormatHelp(TagsOverviewHelp()).c_str(), stdout);
         return 0;
+    }
+    // `COMMAND ... --help` only prints the help: nothing is read or written.
+    if (const THelpPage* help = FindTagsCommandHelp(name)) {
+        for (int i = 2; i < argc; ++i) {
+            if (!IsHelpOption(argv[i])) continue;
+            std::fputs(FormatHelp(*help).c_str(), stdout);
+            return 0;
+        }
     }
     SetMessageSink([](const std::string& text) {
         refused = true;

@@ -7,8 +7,9 @@ packages=(
   qt6-base-dev libgl-dev libjpeg62-turbo-dev
   libgtest-dev googletest
   fonts-wqy-zenhei
-  xvfb xauth
+  xvfb xauth xdotool
   desktop-file-utils appstream dpkg-dev file
+  man-db groff-base bsdextrautils
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -6,3 +6,8 @@ bash tools/install-deps.sh
 bash tools/build.sh
 cd build
 QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j2
+# As root (as in CI), also install the Debian package with apt, check it and remove it again.
+if [ "$(id -u)" -eq 0 ]; then
+  cd ..
+  bash tools/check-deb.sh
+fi

@@ -27,5 +27,11 @@ if command -v appstreamcli >/dev/null; then
   appstreamcli validate --no-net --pedantic "$metainfo" >/dev/null || {
     appstreamcli validate --no-net "$metainfo"; fail "metainfo invalid"; }
 fi
+for page in quillon quillon-tags; do
+  man=$prefix/share/man/man1/$page.1.gz
+  [ -f "$man" ] || fail "manual page $page.1.gz missing"
+  lexgrog "$man" >/dev/null || fail "manual page $page.1.gz unreadable"
+done
 "$prefix/bin/quillon-tags" --help >/dev/null || fail "quillon-tags --help"
+"$prefix/bin/quillon" --help >/dev/null || fail "quillon --help"
 echo "install tree ok"

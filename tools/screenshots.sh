@@ -1,0 +1,121 @@
+#!/usr/bin/env bash
+# Makes the screenshots of the documentation from the real editor under Xvfb:
+#   docs/screenshots/window.png          the window at 96 dpi
+#   docs/screenshots/window-scale2.png   the same at a scale factor of 2
+#   docs/screenshots/picture-panel.png   the picture panel, cut from window.png
+# tools/screenshots.sh [FILE.mp3 [PICTURE]]
+# FILE is opened with the window's open button and file dialog, as a user would; PICTURE is then
+# chosen with the picture button (it is enabled when the first frame of FILE is a picture frame,
+# which `quillon-tags add FILE APIC` on a file without frames gives).
+set -euo pipefail
+export LC_ALL=C.UTF-8 # characters, not bytes, in the paths typed below
+cd "$(dirname "$0")/.."
+repo=$PWD
+file=${1:+$(realpath "$1")}
+picture=${2:+$(realpath "$2")}
+[ -z "$file" ] || [ -f "$file" ] || { echo "screenshots: no file $1"; exit 2; }
+[ -z "$picture" ] || [ -f "$picture" ] || { echo "screenshots: no picture $2"; exit 2; }
+bash tools/install-deps.sh
+bash tools/build.sh >/dev/null
+editor=$repo/build/app/quillon
+grab=$repo/build/data/screengrab
+out=$repo/docs/screenshots
+mkdir -p "$out"
+
+work=$(mktemp -d)
+xvfb=
+editorPid=
+cleanup() {
+  [ -z "$editorPid" ] || kill "$editorPid" 2>/dev/null || true
+  [ -z "$xvfb" ] || kill "$xvfb" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# A display of our own, at 96 dpi, with no window manager: what is grabbed is the client area.
+Xvfb -displayfd 3 -screen 0 1920x1280x24 -dpi 96 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+xvfb=$!
+for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
+[ -s "$work/display" ] || { cat "$work/xvfb.log"; echo "screenshots: Xvfb did not start"; exit 1; }
+export DISPLAY=:$(cat "$work/display")
+export QT_QPA_PLATFORM=xcb
+unset WAYLAND_DISPLAY
+
+# The visible windows of the editor: the main window first, then any dialog it opened.
+windows() { xdotool search --onlyvisible --pid "$editorPid" 2>/dev/null || true; }
+
+wait_windows() { # COUNT: waits until the editor shows that many windows
+  for _ in $(seq 100); do
+    [ "$(windows | wc -l)" -eq "$1" ] && return 0
+    sleep 0.1
+  done
+  echo "screenshots: expected $1 window(s) of the editor, see $(windows | wc -l)"
+  return 1
+}
+
+click() { # X Y in the window's own pixels at 96 dpi
+  xdotool mousemove --window "$main" $(($1 * scale)) $(($2 * scale)) click 1
+}
+
+# Types TEXT into the focused window. xdotool types a character beyond ASCII by remapping a spare
+# key, which a fast typist outruns: such characters go one at a time.
+type_text() { # TEXT
+  local text=$1 i c run=
+  for ((i = 0; i < ${#text}; i++)); do
+    c=${text:i:1}
+    if [[ "$c" == [[:print:]] && $(printf '%s' "$c" | wc -c) -eq 1 ]]; then
+      run+=$c
+      continue
+    fi
+    [ -z "$run" ] || xdotool type --delay 15 -- "$run"
+    run=
+    xdotool type --delay 100 -- "$c"
+    sleep 0.2
+  done
+  [ -z "$run" ] || xdotool type --delay 15 -- "$run"
+}
+
+# Clicks a button that opens a file dialog, types PATH into it and accepts it.
+choose() { # X Y PATH
+  click "$1" "$2"
+  if ! wait_windows 2; then
+    echo "screenshots: no file dialog appeared (is the button there and enabled?)"
+    return 0
+  fi
+  local dialog
+  dialog=$(windows | grep -vx "$main" | head -1)
+  xdotool windowfocus --sync "$dialog"
+  type_text "$3"
+  sleep 0.3
+  xdotool key Return
+  if ! wait_windows 1; then
+    "$grab" "$main" "$work/dialog.png" 2>/dev/null && cp "$work/dialog.png" "$out/failed-dialog.png"
+    echo "screenshots: the file dialog did not take $3 (see docs/screenshots/failed-dialog.png)"
+    exit 1
+  fi
+  sleep 1 # let the window finish drawing what it read
+}
+
+for scale in 1 2; do
+  if [ "$scale" = 1 ]; then unset QT_SCALE_FACTOR; else export QT_SCALE_FACTOR=$scale; fi
+  "$editor" >"$work/editor.log" 2>&1 &
+  editorPid=$!
+  wait_windows 1 || { cat "$work/editor.log"; exit 1; }
+  main=$(windows | head -1)
+  xdotool mousemove 0 0 # no hover highlight in the pictures
+  sleep 1
+  [ -z "$file" ] || choose 37 28 "$file"          # btnOpen
+  [ -z "$picture" ] || choose 541 70 "$picture"   # btnSelPic, in the picture panel
+  xdotool mousemove 0 0
+  sleep 0.5
+  if [ "$scale" = 1 ]; then
+    "$grab" "$main" "$out/window.png"
+    "$grab" "$main" "$out/picture-panel.png" 480 52 265 474 # Panel1
+  else
+    "$grab" "$main" "$out/window-scale2.png"
+  fi
+  kill "$editorPid"
+  wait "$editorPid" 2>/dev/null || true
+  editorPid=
+done
+echo "screenshots written to docs/screenshots/: $(cd "$out" && ls)"

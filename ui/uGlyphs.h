@@ -1,0 +1,18 @@
+// The glyphs of the window's buttons, drawn in code on a 16 x 16 grid: sharp at any scale factor
+// (each size is drawn anew, never scaled from a bitmap) and with a greyed look of their own when
+// the button is disabled.
+#pragma once
+
+#include <QIcon>
+#include <QImage>
+#include <QStringList>
+
+// The buttons that show a glyph, by control name.
+QStringList GlyphNames();
+
+// The glyph of the button `name` (e.g. "btnOpen"); a null icon for a name without one.
+QIcon GlyphIcon(const QString& name);
+
+// The glyph drawn into an image of `pixels` device pixels square, as GlyphIcon's pixmaps are.
+// A null image for a name without one.
+QImage DrawGlyph(const QString& name, int pixels, QIcon::Mode mode = QIcon::Normal);
