@@ -1,4 +1,4 @@
-#include "uGlyphs.h"
+#include "uGlyphArt.h"
 
 #include <QPainter>
 #include <QtTest>
@@ -133,4 +133,4 @@ void TGlyphsTest::glyphsDifferFromEachOther() {
 }
 
 QTEST_MAIN(TGlyphsTest)
-#include "uGlyphsTest.moc"
+#include "uGlyphArtTest.moc"

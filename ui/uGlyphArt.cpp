@@ -1,4 +1,4 @@
-#include "uGlyphs.h"
+#include "uGlyphArt.h"
 
 #include <QIconEngine>
 #include <QPainter>
