@@ -131,18 +131,6 @@ TEST(CliStrip, BackupsRefusalsAndUsage) {
     EXPECT_EQ(Tags("strip --apev2 " + dir.File("missing.MP3"), dir).status, 1);
 }
 
-TEST(CliStrip, Id3v1FileLockedByAnotherProgram) {
-    TempDir dir;
-    const std::string a = dir.File("a.MP3");
-    const Bytes bytes = MpegFrames(2) + Trailer("v1");
-    WriteFile(a, bytes);
-    ForeignLock reader(a, false);
-    CliRun r = Tags("strip --id3v1 " + a, dir);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(Stderr(dir).find("a.MP3"), std::string::npos);
-    EXPECT_EQ(ReadFile(a), bytes);
-}
-
 // The APEv2 tag behind an ID3v2 tag moves when that tag is stripped; it is found again where it
 // now lies. Needs the ID3v2 writer (RemoveTag).
 TEST(CliStrip, DISABLED_AllThreeRereadTheApev2TagAfterTheId3v2Strip) {

@@ -4,9 +4,7 @@
 #include "TestFiles.h"
 #include "utPublic.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 namespace {
 
@@ -135,25 +133,6 @@ TEST(ID3v1Read, SizesAndTheRegionGivenToTheStream) {
     read.tag.ParseTrailer(reinterpret_cast<const unsigned char*>(b.data()), 127);
     EXPECT_FALSE(read.tag.Exists);
     EXPECT_TRUE(read.tag.Keys.empty());
-}
-
-TEST(ID3v1Read, BeyondTwoGibibytesTheLastBlockIsStillFound) {
-    TempDir dir;
-    const std::string path = dir.File("big.MP3");
-    const off_t size = (off_t(1) << 31) + 4096;
-    Id3v1Fields f;
-    f.title = "Far";
-    Bytes block = Block(f);
-    int fd = open(path.c_str(), O_CREAT | O_WRONLY, 0644);
-    ASSERT_GE(fd, 0);
-    bool sparse =
-        ftruncate(fd, size) == 0 && pwrite(fd, block.data(), block.size(), size - 128) == 128;
-    close(fd);
-    if (!sparse) GTEST_SKIP() << "no sparse files here";
-    TID3v1Tag tag;
-    tag.ReadFromFile(path);
-    EXPECT_TRUE(tag.Exists);
-    EXPECT_EQ(tag.Title, "Far");
 }
 
 TEST(ID3v1Remove, CutsOnlyTheLastBlockInPlace) {
