@@ -28,7 +28,7 @@ TEST(ID3v2Read, HeaderAndSizeField) {
     EXPECT_EQ(t.TagSize, 10);
     EXPECT_TRUE(t.FrameIds.empty());
 
-    EXPECT_EQ(read(Id3Header(0).substr(0, 6) + Bytes("\0\0\x02\x01", 4) + Bytes(300, 0)).TagSize,
+    EXPECT_EQ(read(Id3Header(0) .substr(0, 6) + Bytes("\0\0\x02\x01", 4) + Bytes(300, 0)).TagSize,
               257);
     // The top bit of each size byte is masked off.
     EXPECT_EQ(read(Bytes("ID3\3\0\0\xff\xff\xff\xff", 10) + Bytes(10, 0)).TagSize, 268435455);
@@ -63,11 +63,12 @@ TEST(ID3v2Read, PayloadsAsStored) {
 TEST(ID3v2Read, RepeatedIdsJoinExceptApic) {
     Read read;
     Bytes apic1("\0image/jpeg\0\3\0\xff\xd8", 16), apic2("\0image/png\0\4x\0\x89P", 16);
-    auto& t = read(
-        Id3TagOurs(Id3Frame("TIT2", Bytes("\0A", 2)) + Id3Frame("APIC", apic1) +
-                   Id3Frame("COMM", Bytes("\0chi\0abc", 8)) + Id3Frame("tit2", Bytes("\0B", 2)) +
-                   Id3Frame("APIC", apic2) + Id3Frame("COMM", Bytes("\0def", 4)) +
-                   Id3Frame("TPIC", Bytes("\0\xff\0", 3)) + Id3Frame("TPIC", Bytes("\0\xd8", 2))));
+    auto& t = read(Id3TagOurs(Id3Frame("TIT2", Bytes("\0A", 2)) + Id3Frame("APIC", apic1) +
+                              Id3Frame("COMM", Bytes("\0chi\0abc", 8)) +
+                              Id3Frame("tit2", Bytes("\0B", 2)) + Id3Frame("APIC", apic2) +
+                              Id3Frame("COMM", Bytes("\0def", 4)) +
+                              Id3Frame("TPIC", Bytes("\0\xff\0", 3)) +
+                              Id3Frame("TPIC", Bytes("\0\xd8", 2))));
     ASSERT_EQ(t.FrameIds, (TStringList{"TIT2", "APIC", "COMM", "APIC", "TPIC"}));
     EXPECT_EQ(t.FramePayloads[0], "AB");
     EXPECT_EQ(t.FramePayloads[1], apic1);
@@ -76,8 +77,7 @@ TEST(ID3v2Read, RepeatedIdsJoinExceptApic) {
     EXPECT_EQ(t.FramePayloads[4], Bytes("\0\xff\0\0\xd8", 5)); // TPIC keeps its NULs when joined
 
     // A later COMM joined to an entry "comm" drops nothing from its front.
-    auto& c =
-        read(Id3TagOurs(Id3Frame("comm", Bytes("\0x", 2)) + Id3Frame("COMM", Bytes("\0eng", 4))));
+    auto& c = read(Id3TagOurs(Id3Frame("comm", Bytes("\0x", 2)) + Id3Frame("COMM", Bytes("\0eng", 4))));
     ASSERT_EQ(c.FrameIds, (TStringList{"comm"}));
     EXPECT_EQ(c.FramePayloads[0], "xeng");
 }
@@ -124,8 +124,7 @@ TEST(ID3v2Read, DamagedTags) {
     } cases[] = {
         {"size past the end", Id3Header(1000) + good},
         {"truncated frame header", Id3Header(100) + good + "TAL"},
-        {"payload past the end",
-         Id3Header(100) + good + Id3Frame("TALB", "abc").substr(0, 10) + "ab"},
+        {"payload past the end", Id3Header(100) + good + Id3Frame("TALB", "abc").substr(0, 10) + "ab"},
         {"frame size 2^31", Id3Header(100) + good + "TALB" + BE32(0x80000000u) + Bytes(2, 0) + "x"},
         {"frame size 2^32-1", Id3Header(100) + good + "TALB" + BE32(0xffffffffu) + Bytes(2, 0)},
     };
