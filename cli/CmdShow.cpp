@@ -1,8 +1,10 @@
 #include "CodePage.h"
 #include "Commands.h"
+#include "ID3v1Tags.h"
 #include "ID3v2Tags.h"
 #include "Json.h"
 #include "PlatformFile.h"
+#include "uAPEv2Tag.h"
 
 #include <cstdio>
 #include <sstream>
@@ -30,13 +32,40 @@ std::string ShowId3v2(const TID3v2Tag& tag) {
     return out.str();
 }
 
+// [[key, value], ...] in list order; the engines hold both in code page 936.
+std::string ShowPairs(const TStringList& keys, const TStringList& values) {
+    std::string out = "[";
+    for (size_t i = 0; i < keys.size(); ++i) {
+        if (i) out += ", ";
+        out += "[" + JsonString(platform::Cp936ToUtf8(keys[i])) + ", " +
+               JsonString(platform::Cp936ToUtf8(values[i])) + "]";
+    }
+    return out + "]";
+}
+
+std::string ShowId3v1(const TID3v1Tag& tag) {
+    return std::string("{\"exists\": ") + (tag.Exists ? "true" : "false") +
+           ", \"fields\": " + ShowPairs(tag.Keys, tag.Values) + "}";
+}
+
+std::string ShowApev2(const TAPEv2Tag& tag) {
+    return std::string("{\"exists\": ") + (tag.Exists ? "true" : "false") +
+           ", \"offset\": " + std::to_string(tag.TagOffset) +
+           ", \"size\": " + std::to_string(tag.TagSize) +
+           ", \"items\": " + ShowPairs(tag.Keys, tag.Values) + "}";
+}
+
 // One file's line, or an exception with the reason it could not be read.
 std::string ShowFile(const std::string& path) {
     ID3v2Tag->ReadFromFile(path);
     if (!ID3v2Tag->ReadError.empty())
         std::fprintf(stderr, "%s: warning: ID3v2 tag damaged: %s\n", path.c_str(),
                      ID3v2Tag->ReadError.c_str());
-    return "{\"file\": " + JsonString(path) + ", \"id3v2\": " + ShowId3v2(*ID3v2Tag) + "}";
+    // The three reads in the editor's order: ID3v2, ID3v1, APEv2.
+    ID3v1Tag->ReadFromFile(path);
+    APEv2Tag->ReadFromFile(path);
+    return "{\"file\": " + JsonString(path) + ", \"id3v2\": " + ShowId3v2(*ID3v2Tag) +
+           ", \"id3v1\": " + ShowId3v1(*ID3v1Tag) + ", \"apev2\": " + ShowApev2(*APEv2Tag) + "}";
 }
 
 } // namespace

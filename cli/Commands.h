@@ -14,6 +14,7 @@ struct TCommand {
 };
 
 int CmdShow(const TArgs& args);
+int CmdStrip(const TArgs& args);
 int CmdEmbed(const TArgs& args);
 
 // Options shared by the commands.

@@ -13,6 +13,7 @@ namespace {
 
 const TCommand kCommands[] = {
     {"show", "show FILE...", CmdShow},
+    {"strip", "strip FILE... [--id3v2] [--id3v1] [--apev2] [--no-backup]", CmdStrip},
     {"embed", "embed FILE PICTURE (--tpic | --apic INDEX [--type N] [--desc TEXT]) [--fit] [--background RRGGBB] [--no-backup]", CmdEmbed},
 };
 

@@ -14,8 +14,11 @@ class TID3v1Tag {
     TID3v1Tag(const TID3v1Tag&) = delete;
     TID3v1Tag& operator=(const TID3v1Tag&) = delete;
 
+    // Opens the file shared (others may read and write it). An open error leaves the object as
+    // the previous read left it.
     void ReadFromFile(const std::string& fileName);
-    void ReadFromStream(platform::TFileStream& stream, int64_t size);
+    // Examines the last 128 of the `size` bytes that follow the stream's current position.
+    void ReadFromStream(platform::TFileStream& stream, int32_t size);
     void ParseTrailer(const unsigned char* block, int length);
     TByteString ExtractField(int offset, int count) const;
     // Truncates the file by 128 bytes when it ends in a block; opens it exclusively.

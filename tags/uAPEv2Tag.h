@@ -8,7 +8,10 @@
 #include <cstdint>
 #include <string>
 
-// Where the tag region (header, items, footer) begins, or -1 when the file has none.
+// Where the tag region (header, items, footer) begins, or -1 when the file has none. A footer
+// whose tag size is larger than the bytes in front of it gives another negative position. Opens
+// the file without sharing; throws the open error, and the stream-read error for a probe that
+// finds fewer than 32 bytes.
 int32_t LocateAPEv2Tag(const std::string& fileName);
 
 class TAPEv2Tag {
@@ -18,14 +21,17 @@ class TAPEv2Tag {
     TAPEv2Tag(const TAPEv2Tag&) = delete;
     TAPEv2Tag& operator=(const TAPEv2Tag&) = delete;
 
+    // Empties the named fields (Track becomes "0"); leaves the lists, TagOffset and TagSize.
     void ResetFields();
+    // Opens the file without sharing. An item that runs past the tag region or the file raises
+    // the stream-read error; the pairs read before it stay.
     void ReadFromFile(const std::string& fileName);
     // Removes the region the last ReadFromFile found, through the rewrite protocol.
     void RemoveFromFile(const std::string& fileName);
 
     bool Exists = false;
-    int32_t TagSize = 0;
-    int32_t TagOffset = 0;
+    int32_t TagSize = 0;   // header's tag-size field + 32; 0 when no header was verified
+    int32_t TagOffset = 0; // where the region begins; -1 when there is no tag
     TByteString Title, Artist, Album, Year, Comment, Track, Genre;
     TStringList Keys;
     TStringList Values;

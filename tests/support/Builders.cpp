@@ -41,8 +41,8 @@ Bytes Field(const Bytes& s, size_t width) {
 } // namespace
 
 Bytes Id3v1Block(const Id3v1Fields& f) {
-    Bytes b = "TAG" + Field(f.title, 30) + Field(f.artist, 30) + Field(f.album, 30) +
-              Field(f.year, 4);
+    Bytes b =
+        "TAG" + Field(f.title, 30) + Field(f.artist, 30) + Field(f.album, 30) + Field(f.year, 4);
     if (f.track >= 0)
         b += Field(f.comment, 28) + '\0' + char(f.track);
     else
@@ -62,18 +62,25 @@ Bytes ApeHeaderOrFooter(uint32_t tagSize, uint32_t count, bool header) {
 
 Bytes ApeTag(const std::vector<std::pair<Bytes, Bytes>>& items, bool withHeader) {
     Bytes body;
-    for (const auto& [k, v] : items) body += ApeItem(k, v);
+    for (const auto& [k, v] : items)
+        body += ApeItem(k, v);
     uint32_t size = static_cast<uint32_t>(body.size() + 32);
     uint32_t count = static_cast<uint32_t>(items.size());
     return (withHeader ? ApeHeaderOrFooter(size, count, true) : Bytes()) + body +
            ApeHeaderOrFooter(size, count, false);
 }
 
+Bytes ApeTagClaiming(const Bytes& body, uint32_t sizeField, uint32_t count, bool withFooter) {
+    return ApeHeaderOrFooter(sizeField, count, true) + body +
+           (withFooter ? ApeHeaderOrFooter(sizeField, count, false) : Bytes());
+}
+
 Bytes MpegFrames(int count) {
     Bytes out;
     for (int i = 0; i < count; ++i) {
         Bytes frame("\xFF\xFB\x90\x00", 4);
-        for (int k = 0; k < 413; ++k) frame += char((i * 31 + k * 7) & 0xFF);
+        for (int k = 0; k < 413; ++k)
+            frame += char((i * 31 + k * 7) & 0xFF);
         out += frame;
     }
     return out;

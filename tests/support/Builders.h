@@ -35,6 +35,8 @@ Bytes Id3v1Block(const Id3v1Fields& f);
 Bytes ApeItem(const Bytes& key, const Bytes& value, uint32_t flags = 0);
 Bytes ApeHeaderOrFooter(uint32_t tagSize, uint32_t count, bool header);
 Bytes ApeTag(const std::vector<std::pair<Bytes, Bytes>>& items, bool withHeader = true);
+// A header, `body` and a footer that claim `sizeField` and `count` whatever `body` holds.
+Bytes ApeTagClaiming(const Bytes& body, uint32_t sizeField, uint32_t count, bool withFooter = true);
 
 // `count` MPEG-1 Layer III frames (128 kbit/s, 44.1 kHz, 417 bytes each), filled with a pattern
 // that differs from frame to frame so that lost or moved bytes show.
