@@ -44,6 +44,13 @@ using TRewriteWriter =
 //      its data and folder entry to disk.
 // A refused step 1 or 2 shows its message and returns false with the file unchanged. A failure in
 // step 3 removes the partial file, brings the original back under its own name from the backup
-// and rethrows, so the file is never left damaged. The backup stays on disk after a success;
-// callers decide when it may go.
+// (the backup is renamed, so it is gone afterwards) and rethrows, so the file is never left
+// damaged. The backup stays on disk after a success, flushed like the new file; callers decide
+// when it may go.
 bool RewriteFile(const std::string& fileName, const TRewriteWriter& writeNew);
+
+// Test seam: RewriteFile calls the hook with the new file right after creating it, before
+// `writeNew` runs; a test sets a write limit there to make the write fail part-way. An empty hook
+// (the default) does nothing.
+using TRewriteHook = std::function<void(platform::TFileStream& target)>;
+void SetRewriteHook(TRewriteHook hook);
