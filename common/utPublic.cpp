@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -40,12 +41,10 @@ std::string BackupFileName(const std::string& fileName) {
 bool ForceDeleteFile(const std::string& fileName) {
     struct stat st {};
     if (::lstat(fileName.c_str(), &st) != 0) return true;
-    platform::ResetAttributes(fileName);
-    if (platform::DeleteFile(fileName)) return true;
-    // The file stays, so it keeps its own permission bits too.
-    if (!S_ISLNK(st.st_mode) && !(st.st_mode & S_IWUSR))
-        ::chmod(fileName.c_str(), st.st_mode & 07777);
-    return false;
+    // Read-only needs no attribute reset here: deleting a name depends on its folder, not on the
+    // file's own bits. So the bits stay untouched, also for another name of the same data (the
+    // backup may be one) and when the delete is refused.
+    return platform::DeleteFile(fileName);
 }
 
 bool CopyFileOver(const std::string& source, const std::string& target) {
@@ -124,6 +123,30 @@ void FlushBackup(const std::string& backup) {
     platform::SyncDirectoryOf(backup);
 }
 
+// True while another open holds a lock on the file, as a program using it would.
+bool HeldByAnother(const std::string& fileName) {
+    int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return false;
+    const bool held = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
+    ::close(fd);
+    return held;
+}
+
+// Makes the backup: a second name for the original's data where the file system allows it
+// (instant; the new file is written to a new inode, so these bytes are never changed), else a
+// copy. A file that another program holds gets a copy, since that program may still change it in
+// place and the backup must keep the bytes of now. False when the backup's name cannot be
+// replaced or the copy fails.
+bool MakeBackup(const std::string& fileName, const std::string& backup) {
+    ForceDeleteFile(backup);
+    if (!HeldByAnother(fileName)) {
+        if (::linkat(AT_FDCWD, fileName.c_str(), AT_FDCWD, backup.c_str(), AT_SYMLINK_FOLLOW) == 0)
+            return true;
+        if (errno == EEXIST) return false;
+    }
+    return platform::CopyFile(fileName, backup);
+}
+
 } // namespace
 
 void SetRewriteHook(TRewriteHook hook) {
@@ -134,7 +157,7 @@ bool RewriteFile(const std::string& fileName, const TRewriteWriter& writeNew) {
     const std::string backup = BackupFileName(fileName);
     struct stat original {};
     const bool haveOriginal = ::stat(fileName.c_str(), &original) == 0;
-    if (!haveOriginal || !CopyFileOver(fileName, backup)) {
+    if (!haveOriginal || !MakeBackup(fileName, backup)) {
         ShowMessage(kMsgCannotCreateTemp + backup);
         return false;
     }

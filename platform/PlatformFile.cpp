@@ -249,6 +249,8 @@ int64_t CopyRange(TFileStream& in, TFileStream& out, int64_t count) {
             } else if (n < 0) {
                 RaiseError("Cannot copy from", in.FileName(), errno);
             } else {
+                // Start writing the block to disk now, so a flush at the end finds little left.
+                ::sync_file_range(out.Handle(), out.Position(), n, SYNC_FILE_RANGE_WRITE);
                 in.Seek(in.Position() + n);
                 out.Seek(out.Position() + n);
             }
