@@ -234,11 +234,9 @@ int64_t CopyRange(TFileStream& in, TFileStream& out, int64_t count) {
         const int64_t run = NextHole(in.Handle(), data, end) - data;
         size_t want = static_cast<size_t>(std::min<int64_t>(run, kCopyBlock));
         const int64_t room = out.WriteRoom();
-        if (room == 0) {
-            errno = ENOSPC;
-            RaiseError("Write error in", out.FileName(), ENOSPC);
-        }
+        if (room == 0) RaiseError("Write error in", out.FileName(), ENOSPC);
         want = static_cast<size_t>(std::min<int64_t>(want, room));
+        const int64_t at = out.Position();
         ssize_t n = -1;
         if (kernelCopy) {
             loff_t inPos = in.Position(), outPos = out.Position();
@@ -249,8 +247,6 @@ int64_t CopyRange(TFileStream& in, TFileStream& out, int64_t count) {
             } else if (n < 0) {
                 RaiseError("Cannot copy from", in.FileName(), errno);
             } else {
-                // Start writing the block to disk now, so a flush at the end finds little left.
-                ::sync_file_range(out.Handle(), out.Position(), n, SYNC_FILE_RANGE_WRITE);
                 in.Seek(in.Position() + n);
                 out.Seek(out.Position() + n);
             }
@@ -261,6 +257,8 @@ int64_t CopyRange(TFileStream& in, TFileStream& out, int64_t count) {
             out.WriteBuffer(block.data(), static_cast<size_t>(n));
         }
         if (n == 0) break; // the file was cut short meanwhile
+        // Start writing the block to disk now, so a flush at the end finds little left to do.
+        ::sync_file_range(out.Handle(), at, n, SYNC_FILE_RANGE_WRITE);
     }
     out.ExtendToPosition(); // a hole at the end of the range
     const int64_t copied = in.Position() - start;

@@ -182,7 +182,7 @@ void TID3v2Tag::ReadFromFile(const std::string& fileName) {
 
 namespace {
 
-bool IsPicture(const std::string& id) {
+bool IsPicture(std::string_view id) {
     return id == "APIC" || id == "TPIC";
 }
 
@@ -205,7 +205,7 @@ void AppendFrames(std::string_view id, std::string_view data, TByteString& out,
     };
     // A picture is never split: a reader must find it whole in one frame. An empty one still
     // gets its frame, so the entry survives the save.
-    if (IsPicture(std::string(id))) {
+    if (IsPicture(id)) {
         append(data);
         return;
     }
