@@ -2,6 +2,7 @@
 // status: 0 success, 1 refused or failed (message on stderr), 2 usage error.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,13 @@ bool ReadTagForWriting(const std::string& file);
 // Ends a command that rewrote `file`: 1 if an engine refused (its message is on stderr), else 0,
 // after deleting the backup when --no-backup was given.
 int FinishRewrite(const std::string& file, const TCommonOptions& options);
+
+// The work of a command on one file: prints its output and messages, false when it failed.
+using TFileHandler = std::function<bool(const std::string& file)>;
+// Runs `handle` on each file, `jobs` of them at once (0: one per processor core), each beside the
+// others in a process of its own; the output keeps the order of the files. An exception from
+// `handle` is printed as that file's failure. 1 if any file failed, else 0.
+int ForEachFile(const TArgs& files, int jobs, const TFileHandler& handle);
 
 // Prints "quillon-tags: <text>" on stderr and returns 1.
 int Failure(const std::string& text);

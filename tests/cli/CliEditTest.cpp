@@ -121,6 +121,37 @@ TEST(CliStrip, EachFileOnItsOwn) {
     EXPECT_EQ(ReadFile(dir.File("abak.MP3")), Song());
 }
 
+TEST(CliJobs, FilesRunAtOnceButReportInTheirOrder) {
+    TempDir dir;
+    std::string files;
+    std::vector<std::string> titles;
+    for (int i = 0; i < 7; ++i) {
+        titles.push_back("T" + std::to_string(i) + std::string(size_t(i) * 3000, 'x'));
+        const std::string f = dir.File("f" + std::to_string(i) + ".MP3");
+        WriteFile(f, Id3TagOurs(Id3FrameWritten("TIT2", titles.back())) + kAudio);
+        files += " " + (i == 3 ? dir.File("missing.MP3") : f);
+    }
+    CliRun r = Tags("show -j 3" + files, dir);
+    EXPECT_EQ(r.status, 1);
+    size_t at = 0;
+    for (int i = 0; i < 7; ++i) {
+        if (i == 3) continue;
+        const size_t line = r.out.find("f" + std::to_string(i) + ".MP3", at);
+        ASSERT_NE(line, std::string::npos) << i;
+        EXPECT_EQ(r.out.find("\n", at), r.out.find("\n", line)) << "line " << i << " out of order";
+        at = r.out.find("\n", line) + 1;
+    }
+    EXPECT_EQ(at, r.out.size());
+    EXPECT_NE(Stderr(dir).find("missing.MP3"), std::string::npos);
+
+    EXPECT_EQ(Tags("strip -j 4 --id3v2 --no-backup" + files, dir).status, 1);
+    for (int i = 0; i < 7; ++i)
+        if (i != 3)
+            EXPECT_EQ(ReadFile(dir.File("f" + std::to_string(i) + ".MP3")), kEmptyTag + kAudio);
+    EXPECT_EQ(Tags("show " + dir.File("f0.MP3") + " " + dir.File("f1.MP3"), dir).status, 0)
+        << "one file per core by default";
+}
+
 TEST(CliRewrite, RefusalsAndDamagedTagsWriteNothing) {
     TempDir dir;
     const std::string f = dir.File("s.MP3");
