@@ -172,7 +172,7 @@ TEST(CliRewrite, RefusalsAndDamagedTagsWriteNothing) {
     for (const std::string& words : {"set " + f + " TIT2 x", "add " + f + " TALB",
                                      "delete " + f + " 0", "strip " + f + " --id3v2"}) {
         EXPECT_EQ(Tags(words, dir).status, 1) << words;
-        EXPECT_NE(Stderr(dir).find("ID3v2 tag damaged, nothing written"), std::string::npos);
+        EXPECT_NE(Stderr(dir).find("ID3v2 tag damaged"), std::string::npos);
     }
     EXPECT_EQ(ReadFile(f), damaged);
     EXPECT_FALSE(Exists(dir.File("sbak.MP3")));
