@@ -97,30 +97,6 @@ TEST(CliDelete, RemovesTheFrameAtTheIndex) {
     EXPECT_EQ(ReadFile(f), before);
 }
 
-TEST(CliStrip, EachFileOnItsOwn) {
-    TempDir dir;
-    const std::string a = dir.File("a.MP3"), c = dir.File("c.MP3");
-    WriteFile(a, Song());
-    WriteFile(c, kAudio);
-    for (const std::string& words :
-         {"strip " + a, std::string("strip --id3v2"), "strip " + a + " --id3v9"})
-        EXPECT_EQ(Tags(words, dir).status, 2) << words;
-    EXPECT_EQ(ReadFile(a), Song());
-
-    CliRun r = Tags(
-        "strip " + a + " " + dir.File("missing.MP3") + " " + c + " --id3v2 --no-backup -j 2", dir);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(Stderr(dir).find("missing.MP3"), std::string::npos);
-    EXPECT_EQ(ReadFile(a), kEmptyTag + kAudio);
-    EXPECT_EQ(ReadFile(c), kEmptyTag + kAudio);
-    EXPECT_FALSE(Exists(dir.File("abak.MP3")));
-    EXPECT_FALSE(Exists(dir.File("cbak.MP3")));
-
-    WriteFile(a, Song());
-    EXPECT_EQ(Tags("strip --id3v2 " + a, dir).status, 0);
-    EXPECT_EQ(ReadFile(dir.File("abak.MP3")), Song());
-}
-
 TEST(CliJobs, FilesRunAtOnceButReportInTheirOrder) {
     TempDir dir;
     std::string files;
