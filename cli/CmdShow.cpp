@@ -76,17 +76,10 @@ int CmdShow(const TArgs& argsIn) {
     std::string error;
     if (!TakeCommonOptions(args, options, error)) return UsageError(error);
     if (args.empty()) return UsageError("show needs at least one FILE");
-    int status = 0;
-    for (const std::string& path : args) {
-        try {
-            std::string line = ShowFile(path);
-            std::fwrite(line.data(), 1, line.size(), stdout);
-            std::fputc('\n', stdout);
-        } catch (const platform::EPlatformError& e) {
-            std::fflush(stdout);
-            std::fprintf(stderr, "%s\n", e.what());
-            status = 1;
-        }
-    }
-    return status;
+    return ForEachFile(args, options.jobs, [](const std::string& path) {
+        const std::string line = ShowFile(path);
+        std::fwrite(line.data(), 1, line.size(), stdout);
+        std::fputc('\n', stdout);
+        return true;
+    });
 }

@@ -74,14 +74,7 @@ int CmdStrip(const TArgs& argsIn) {
     if (!o.id3v2 && !o.id3v1 && !o.apev2)
         return UsageError("strip needs at least one of --id3v2, --id3v1, --apev2");
 
-    int status = 0;
-    for (const std::string& path : files) {
-        try {
-            if (StripFile(path, o, common.noBackup) != 0) status = 1;
-        } catch (const platform::EPlatformError& e) {
-            std::fprintf(stderr, "%s\n", e.what());
-            status = 1;
-        }
-    }
-    return status;
+    return ForEachFile(files, common.jobs, [&](const std::string& path) {
+        return StripFile(path, o, common.noBackup) == 0;
+    });
 }

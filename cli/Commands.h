@@ -2,6 +2,7 @@
 // status: 0 success, 1 refused or failed (message on stderr), 2 usage error.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,9 @@ struct TCommand {
 };
 
 int CmdShow(const TArgs& args);
+int CmdSet(const TArgs& args);
+int CmdAdd(const TArgs& args);
+int CmdDelete(const TArgs& args);
 int CmdStrip(const TArgs& args);
 int CmdEmbed(const TArgs& args);
 
@@ -23,8 +27,32 @@ struct TCommonOptions {
     int jobs = 0; // 0: the number of cores
 };
 
-// Removes the common options (--no-backup, -j N) from `args`. False on a malformed option.
+// Removes the common options (--no-backup, -j N) from `args`. False on a malformed option. A "--"
+// ends the options: it and every word after it stay in `args` as they are.
 bool TakeCommonOptions(TArgs& args, TCommonOptions& options, std::string& error);
+
+// Converts command-line text (UTF-8) to the engines' code page 936, refusing rather than
+// replacing: false, with `error` naming the first character that cannot be held.
+bool TextToCp936(const std::string& utf8, std::string& cp936, std::string& error);
+
+// Reads the ID3v2 tag of `file` into ID3v2Tag for a command that writes it. False (reason on
+// stderr) when the tag is damaged: the store then does not describe the whole tag and nothing may
+// be written from it. Throws the platform's error for a file that cannot be read.
+bool ReadTagForWriting(const std::string& file);
+
+// Ends a command that rewrote `file`: 1 if an engine refused (its message is on stderr), else 0,
+// after deleting the backup when --no-backup was given.
+int FinishRewrite(const std::string& file, const TCommonOptions& options);
+
+// The work of a command on one file: prints its output and messages, false when it failed.
+using TFileHandler = std::function<bool(const std::string& file)>;
+// Runs `handle` on each file, `jobs` of them at once (0: one per processor core), each beside the
+// others in a process of its own; the output keeps the order of the files. An exception from
+// `handle` is printed as that file's failure. 1 if any file failed, else 0.
+int ForEachFile(const TArgs& files, int jobs, const TFileHandler& handle);
+
+// Prints "quillon-tags: <text>" on stderr and returns 1.
+int Failure(const std::string& text);
 
 // The refusals shown through the message sink since the last call, as the engines report them.
 bool TakeRefusal();

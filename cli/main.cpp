@@ -1,4 +1,5 @@
 // quillon-tags: the editor's tag engines for scripts and batches.
+#include "CodePage.h"
 #include "Commands.h"
 #include "Help.h"
 #include "ID3v2Tags.h"
@@ -8,20 +9,27 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 
 namespace {
 
+// clang-format off
 const TCommand kCommands[] = {
     {"show", "show FILE...", CmdShow},
-    {"strip", "strip FILE... [--id3v2] [--id3v1] [--apev2] [--no-backup]", CmdStrip},
+    {"set", "set FILE ID TEXT [--no-backup]", CmdSet},
+    {"add", "add FILE ID [--no-backup]", CmdAdd},
+    {"delete", "delete FILE INDEX [--no-backup]", CmdDelete},
+    {"strip", "strip FILE... [--id3v2] [--id3v1] [--apev2] [--no-backup] [-j N]", CmdStrip},
     {"embed", "embed FILE PICTURE (--tpic | --apic INDEX [--type N] [--desc TEXT]) [--fit] [--background RRGGBB] [--no-backup]", CmdEmbed},
 };
+// clang-format on
 
 bool refused = false;
 
 void PrintUsage(FILE* to) {
     std::fprintf(to, "usage: quillon-tags COMMAND ARGS...\ncommands:\n");
-    for (const TCommand& c : kCommands) std::fprintf(to, "  quillon-tags %s\n", c.usage);
+    for (const TCommand& c : kCommands)
+        std::fprintf(to, "  quillon-tags %s\n", c.usage);
 }
 
 } // namespace
@@ -30,6 +38,10 @@ bool TakeCommonOptions(TArgs& args, TCommonOptions& options, std::string& error)
     TArgs rest;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
+        if (a == "--") {
+            rest.insert(rest.end(), args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
+            break;
+        }
         if (a == "--no-backup") {
             options.noBackup = true;
         } else if (a == "-j" || a.rfind("-j", 0) == 0) {
@@ -47,6 +59,47 @@ bool TakeCommonOptions(TArgs& args, TCommonOptions& options, std::string& error)
     }
     args = std::move(rest);
     return true;
+}
+
+bool TextToCp936(const std::string& utf8, std::string& cp936, std::string& error) {
+    if (platform::Utf8ToCp936(utf8, cp936)) return true;
+    if (!platform::IsWellFormedUtf8(utf8)) {
+        error = "the text is not valid UTF-8";
+        return false;
+    }
+    // Name the first character that has no place in code page 936.
+    for (size_t i = 0; i < utf8.size();) {
+        const unsigned char lead = static_cast<unsigned char>(utf8[i]);
+        const size_t n = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        const std::string character = utf8.substr(i, n);
+        std::string unused;
+        if (!platform::Utf8ToCp936(character, unused)) {
+            error = "the character \"" + character + "\" cannot be stored in code page 936";
+            return false;
+        }
+        i += n;
+    }
+    error = "the text cannot be stored in code page 936";
+    return false;
+}
+
+bool ReadTagForWriting(const std::string& file) {
+    ID3v2Tag->ReadFromFile(file);
+    if (ID3v2Tag->Loaded) return true;
+    std::fprintf(stderr, "quillon-tags: %s: ID3v2 tag damaged, nothing written: %s\n", file.c_str(),
+                 ID3v2Tag->ReadError.c_str());
+    return false;
+}
+
+int FinishRewrite(const std::string& file, const TCommonOptions& options) {
+    if (TakeRefusal()) return 1;
+    if (options.noBackup) ForceDeleteFile(BackupFileName(file));
+    return 0;
+}
+
+int Failure(const std::string& text) {
+    std::fprintf(stderr, "quillon-tags: %s\n", text.c_str());
+    return 1;
 }
 
 bool TakeRefusal() {
@@ -87,7 +140,7 @@ int main(int argc, char** argv) {
         int status;
         try {
             status = c.run(args);
-        } catch (const platform::EPlatformError& e) {
+        } catch (const std::exception& e) {
             std::fprintf(stderr, "%s\n", e.what());
             status = 1;
         }

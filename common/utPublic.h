@@ -23,8 +23,8 @@ inline constexpr const char* kMsgNoPerfCounter =
 std::string BackupFileName(const std::string& fileName);
 // Copies `source` over `target`, deleting a read-only target first. True on success.
 bool CopyFileOver(const std::string& source, const std::string& target);
-// Deletes a file even if it is read-only. True if it is gone or never existed; false while
-// another program holds it open.
+// Deletes a file even if it is read-only (its permission bits are left alone). True if it is
+// gone or never existed; false while another program holds it open.
 bool ForceDeleteFile(const std::string& fileName);
 
 // The start-up check: false (after showing its message) when the machine has no high-resolution
@@ -37,13 +37,21 @@ using TRewriteWriter =
     std::function<void(platform::TFileStream& backup, platform::TFileStream& target)>;
 
 // The rewrite protocol shared by every engine that rewrites a file:
-//   1. copy the file to BackupFileName(fileName) and flush the copy to disk;
+//   1. copy the file to BackupFileName(fileName) (a hard link where the file system allows: the
+//      same bytes at no cost, since step 3 writes a new file) and flush it to disk;
 //   2. delete the file;
 //   3. create it anew (never through a symbolic link), let `writeNew` fill it from the backup,
 //      give it the original's permission bits (and owner and group where allowed), and flush
 //      its data and folder entry to disk.
 // A refused step 1 or 2 shows its message and returns false with the file unchanged. A failure in
 // step 3 removes the partial file, brings the original back under its own name from the backup
-// and rethrows, so the file is never left damaged. The backup stays on disk after a success;
-// callers decide when it may go.
+// (the backup is renamed, so it is gone afterwards) and rethrows, so the file is never left
+// damaged. The backup stays on disk after a success, flushed like the new file; callers decide
+// when it may go.
 bool RewriteFile(const std::string& fileName, const TRewriteWriter& writeNew);
+
+// Test seam: RewriteFile calls the hook with the new file right after creating it, before
+// `writeNew` runs; a test sets a write limit there to make the write fail part-way. An empty hook
+// (the default) does nothing.
+using TRewriteHook = std::function<void(platform::TFileStream& target)>;
+void SetRewriteHook(TRewriteHook hook);

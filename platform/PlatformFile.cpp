@@ -1,6 +1,8 @@
 #include "PlatformFile.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <fcntl.h>
 #include <linux/fs.h>
@@ -18,10 +20,14 @@ constexpr size_t kCopyBlock = 1 << 20; // bounded block for the fallback copy
 
 int OpenFlags(TOpenMode mode) {
     switch (mode) {
-    case TOpenMode::Read: return O_RDONLY;
-    case TOpenMode::ReadWrite: return O_RDWR;
-    case TOpenMode::Create: return O_RDWR | O_CREAT | O_NOFOLLOW;
-    case TOpenMode::CreateNew: return O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW;
+    case TOpenMode::Read:
+        return O_RDONLY;
+    case TOpenMode::ReadWrite:
+        return O_RDWR;
+    case TOpenMode::Create:
+        return O_RDWR | O_CREAT | O_NOFOLLOW;
+    case TOpenMode::CreateNew:
+        return O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW;
     }
     return O_RDONLY;
 }
@@ -44,7 +50,7 @@ TFileStream::TFileStream(const std::string& fileName, TOpenMode openMode, TShare
     : fileName_(fileName) {
     fd_ = ::open(fileName.c_str(), OpenFlags(openMode) | O_CLOEXEC, mode);
     if (fd_ < 0) RaiseError("Cannot open file", fileName, errno);
-    struct stat st{};
+    struct stat st {};
     if (::fstat(fd_, &st) == 0 && S_ISDIR(st.st_mode)) {
         ::close(fd_);
         fd_ = -1;
@@ -77,10 +83,12 @@ void TFileStream::Close() {
     if (::close(fd) != 0) RaiseError("Cannot close file", fileName_, errno);
 }
 
-void TFileStream::Fail(const std::string& what) const { RaiseError(what, fileName_, errno); }
+void TFileStream::Fail(const std::string& what) const {
+    RaiseError(what, fileName_, errno);
+}
 
 int64_t TFileStream::Size() const {
-    struct stat st{};
+    struct stat st {};
     if (::fstat(fd_, &st) != 0) Fail("Cannot get the size of");
     return st.st_size;
 }
@@ -121,19 +129,35 @@ void TFileStream::ReadBuffer(void* buffer, size_t count) {
 void TFileStream::WriteBuffer(const void* buffer, size_t count) {
     size_t done = 0;
     auto* p = static_cast<const char*>(buffer);
-    while (done < count) {
-        ssize_t n = ::pwrite(fd_, p + done, count - done, pos_);
+    const size_t allowed = static_cast<size_t>(std::min<int64_t>(WriteRoom(), count));
+    while (done < allowed) {
+        ssize_t n = ::pwrite(fd_, p + done, allowed - done, pos_);
         if (n < 0) {
             if (errno == EINTR) continue;
             Fail("Write error in");
         }
-        if (n == 0) {
-            errno = ENOSPC;
-            Fail("Write error in");
-        }
+        if (n == 0) break;
         done += static_cast<size_t>(n);
         pos_ += n;
     }
+    if (done < count) {
+        errno = ENOSPC;
+        Fail("Write error in");
+    }
+}
+
+int64_t TFileStream::WriteRoom() const {
+    if (writeLimit_ < 0) return INT64_MAX;
+    return std::max<int64_t>(0, writeLimit_ - pos_);
+}
+
+void TFileStream::ExtendToPosition() {
+    if (Size() >= pos_) return;
+    if (writeLimit_ >= 0 && pos_ > writeLimit_) {
+        errno = ENOSPC;
+        Fail("Write error in");
+    }
+    if (::ftruncate(fd_, pos_) != 0) Fail("Write error in");
 }
 
 void TFileStream::Truncate(int64_t size) {
@@ -146,18 +170,18 @@ void TFileStream::Sync() {
 }
 
 bool FileExists(const std::string& fileName) {
-    struct stat st{};
+    struct stat st {};
     return ::stat(fileName.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
 int64_t FileSize(const std::string& fileName) {
-    struct stat st{};
+    struct stat st {};
     if (::stat(fileName.c_str(), &st) != 0) RaiseError("Cannot get the size of", fileName, errno);
     return st.st_size;
 }
 
 bool ResetAttributes(const std::string& fileName) {
-    struct stat st{};
+    struct stat st {};
     if (::lstat(fileName.c_str(), &st) != 0) return false;
     if (S_ISLNK(st.st_mode)) return true; // a link has no attributes of its own
     return (st.st_mode & S_IWUSR) || ::chmod(fileName.c_str(), (st.st_mode & 07777) | S_IWUSR) == 0;
@@ -174,14 +198,45 @@ bool DeleteFile(const std::string& fileName) {
     return ok;
 }
 
+namespace {
+
+// The offset of the first data at or after `pos` in the file, `end` when only a hole is left
+// before `end`. A file system that cannot tell holes says the whole file is data.
+int64_t NextData(int fd, int64_t pos, int64_t end) {
+    off_t at = ::lseek(fd, pos, SEEK_DATA);
+    if (at < 0) return errno == ENXIO ? end : pos;
+    return std::min<int64_t>(at, end);
+}
+
+// The end of the data run that starts at `pos`, at most `end`.
+int64_t NextHole(int fd, int64_t pos, int64_t end) {
+    off_t at = ::lseek(fd, pos, SEEK_HOLE);
+    if (at <= pos) return end;
+    return std::min<int64_t>(at, end);
+}
+
+} // namespace
+
 int64_t CopyRange(TFileStream& in, TFileStream& out, int64_t count) {
-    int64_t copied = 0;
+    const int64_t start = in.Position();
+    const int64_t available = std::max<int64_t>(0, in.Size() - start);
+    const int64_t end = start + (count < 0 ? available : std::min(count, available));
     bool kernelCopy = true;
     std::vector<char> block;
-    while (count < 0 || copied < count) {
-        size_t want = kCopyBlock;
-        if (count >= 0 && count - copied < static_cast<int64_t>(want))
-            want = static_cast<size_t>(count - copied);
+    while (in.Position() < end) {
+        // A hole is not read: the output skips it too and is grown over it at the end.
+        const int64_t data = NextData(in.Handle(), in.Position(), end);
+        if (data > in.Position()) {
+            out.Seek(out.Position() + (data - in.Position()));
+            in.Seek(data);
+            continue;
+        }
+        const int64_t run = NextHole(in.Handle(), data, end) - data;
+        size_t want = static_cast<size_t>(std::min<int64_t>(run, kCopyBlock));
+        const int64_t room = out.WriteRoom();
+        if (room == 0) RaiseError("Write error in", out.FileName(), ENOSPC);
+        want = static_cast<size_t>(std::min<int64_t>(want, room));
+        const int64_t at = out.Position();
         ssize_t n = -1;
         if (kernelCopy) {
             loff_t inPos = in.Position(), outPos = out.Position();
@@ -201,25 +256,29 @@ int64_t CopyRange(TFileStream& in, TFileStream& out, int64_t count) {
             n = static_cast<ssize_t>(in.ReadSome(block.data(), want));
             out.WriteBuffer(block.data(), static_cast<size_t>(n));
         }
-        if (n == 0) break;
-        copied += n;
+        if (n == 0) break; // the file was cut short meanwhile
+        // Start writing the block to disk now, so a flush at the end finds little left to do.
+        ::sync_file_range(out.Handle(), at, n, SYNC_FILE_RANGE_WRITE);
     }
+    out.ExtendToPosition(); // a hole at the end of the range
+    const int64_t copied = in.Position() - start;
     if (count >= 0 && copied < count)
-        throw EPlatformError("Stream read error in '" + in.FileName() + "': " +
-                             std::to_string(count) + " bytes wanted, " + std::to_string(copied) +
-                             " found");
+        throw EPlatformError("Stream read error in '" + in.FileName() +
+                             "': " + std::to_string(count) + " bytes wanted, " +
+                             std::to_string(copied) + " found");
     return copied;
 }
 
 bool CopyFile(const std::string& source, const std::string& target) {
     try {
         TFileStream in(source, TOpenMode::Read, TShareMode::DenyNone);
-        struct stat st{};
+        struct stat st {};
         if (::fstat(in.Handle(), &st) != 0) return false;
         TFileStream out(target, TOpenMode::CreateNew, TShareMode::Exclusive, 0600);
         try {
             if (::ioctl(out.Handle(), FICLONE, in.Handle()) != 0) CopyRange(in, out, -1);
-            if (::fchmod(out.Handle(), st.st_mode & 07777) != 0) { /* keep the private 0600 */ }
+            if (::fchmod(out.Handle(), st.st_mode & 07777) != 0) { /* keep the private 0600 */
+            }
             out.Close();
         } catch (...) {
             ::unlink(target.c_str());

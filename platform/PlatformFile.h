@@ -63,12 +63,21 @@ class TFileStream {
     // Closes now and reports a failed close; the destructor closes silently.
     void Close();
 
+    // Test seam: writes that would reach past offset `end` fail as on a full disk (ENOSPC);
+    // -1, the default, lifts the limit. Lets a test break a rewrite part-way.
+    void SetWriteLimit(int64_t end) { writeLimit_ = end; }
+    // Bytes that may still be written at the current position under that limit.
+    int64_t WriteRoom() const;
+    // Grows the file with a hole up to the current position (after a skipped hole).
+    void ExtendToPosition();
+
   private:
     [[noreturn]] void Fail(const std::string& what) const;
 
     std::string fileName_;
     int fd_ = -1;
     int64_t pos_ = 0;
+    int64_t writeLimit_ = -1;
 };
 
 // The text of a platform failure: "<what> '<file>': <reason>".
@@ -88,8 +97,9 @@ bool CopyFile(const std::string& source, const std::string& target);
 void SyncDirectoryOf(const std::string& fileName);
 
 // Copies `count` bytes (or up to the end when count < 0) from the current position of `in` to the
-// current position of `out` in bounded blocks, with the kernel's copy where it can. Throws the
-// stream-read error if `in` ends before `count` bytes. Returns the bytes copied.
+// current position of `out` in bounded blocks, with the kernel's copy where it can. Holes of a
+// sparse `in` stay holes in `out`. Throws the stream-read error if `in` ends before `count`
+// bytes. Returns the bytes copied. Offsets are 64-bit: files past 2 GiB are copied whole.
 int64_t CopyRange(TFileStream& in, TFileStream& out, int64_t count);
 
 } // namespace platform

@@ -4,8 +4,12 @@
 #include "ID3v1Tags.h"
 #include "PlatformFile.h"
 #include "uAPEv2Tag.h"
+#include "utPublic.h"
 
+#include <algorithm>
 #include <cstring>
+#include <stdexcept>
+#include <string_view>
 
 using platform::TFileStream;
 
@@ -63,7 +67,8 @@ uint32_t GetBigEndian32(const unsigned char* b) {
 // Bytes up to the first NUL among the first `count`.
 std::string UpToNul(const unsigned char* bytes, size_t count) {
     size_t n = 0;
-    while (n < count && bytes[n] != 0) ++n;
+    while (n < count && bytes[n] != 0)
+        ++n;
     return std::string(reinterpret_cast<const char*>(bytes), n);
 }
 
@@ -139,14 +144,13 @@ void TID3v2Tag::ReadFromFile(const std::string& fileName) {
         while (TagSize > pos) {
             const unsigned char* header = tag.Take(pos, 10);
             if (!header) {
-                ReadError = "the file ends inside the frame header at offset " +
-                            std::to_string(pos);
+                ReadError =
+                    "the file ends inside the frame header at offset " + std::to_string(pos);
                 break;
             }
             std::memcpy(FrameHeader, header, 10);
             const uint32_t size = GetBigEndian32(FrameHeader + 4);
-            const unsigned char* data =
-                size < 0x80000000u ? tag.Take(pos + 10, size) : nullptr;
+            const unsigned char* data = size < 0x80000000u ? tag.Take(pos + 10, size) : nullptr;
             if (!data) {
                 ReadError = "the frame at offset " + std::to_string(pos) + " claims " +
                             std::to_string(size) + " bytes, more than the file holds";
@@ -176,13 +180,172 @@ void TID3v2Tag::ReadFromFile(const std::string& fileName) {
     Loaded = ReadError.empty();
 }
 
-// The writing side comes with the rewrite of the file.
-void TID3v2Tag::SaveToFile() {}
-int TID3v2Tag::WriteFrame(const TByteString&, const TByteString&, platform::TFileStream&) {
-    return 0;
+namespace {
+
+bool IsPicture(std::string_view id) {
+    return id == "APIC" || id == "TPIC";
 }
-void TID3v2Tag::AddFrame(const TByteString&, const char*, int) {}
-void TID3v2Tag::SetFrame(const TByteString&, const char*, int) {}
-void TID3v2Tag::ReplaceFrame(const TByteString&, const char*, int, int) {}
-void TID3v2Tag::DeleteFrame(int) {}
-void TID3v2Tag::RemoveTag() {}
+
+TByteString BytesAt(const char* data, int size) {
+    if (!data || size <= 0) return {};
+    return TByteString(data, static_cast<size_t>(size));
+}
+
+// Appends the frames of one entry to `out`, building each header in `header` (10 bytes).
+void AppendFrames(std::string_view id, std::string_view data, TByteString& out,
+                  unsigned char* header) {
+    if (id.empty()) return;
+    std::memset(header, 0, 10);
+    std::memcpy(header, id.data(), std::min<size_t>(4, id.size()));
+    auto append = [&](std::string_view piece) {
+        PutBigEndian32(header + 4, static_cast<uint32_t>(piece.size() + 1));
+        out.append(reinterpret_cast<const char*>(header), 10);
+        out += '\0';
+        out.append(piece);
+    };
+    // A picture is never split: a reader must find it whole in one frame. An empty one still
+    // gets its frame, so the entry survives the save.
+    if (IsPicture(id)) {
+        append(data);
+        return;
+    }
+    for (size_t at = 0; at < data.size(); at += kPieceSize)
+        append(data.substr(at, kPieceSize));
+}
+
+// Copies the bytes of the backup from `from` to its end, exactly that many: a backup that turns
+// out shorter fails the rewrite instead of leaving the audio cut short.
+void CopyTail(TFileStream& backup, TFileStream& target, int64_t from) {
+    const int64_t size = backup.Size();
+    if (from >= size) return;
+    backup.Seek(from);
+    platform::CopyRange(backup, target, size - from);
+}
+
+void BuildHeader(unsigned char* header, uint32_t tagSize) {
+    std::memcpy(header, "ID3\x03\x00\x00", 6);
+    PutSyncSafe32(header + 6, tagSize);
+}
+
+} // namespace
+
+TByteString RenderFrames(const TByteString& id, const TByteString& data) {
+    TByteString out;
+    unsigned char header[10];
+    AppendFrames(id, data, out, header);
+    return out;
+}
+
+int TID3v2Tag::WriteFrame(const TByteString& id, const TByteString& data, TFileStream& stream) {
+    TByteString frames;
+    AppendFrames(id, data, frames, FrameHeader);
+    stream.WriteBuffer(frames.data(), frames.size());
+    return static_cast<int>(frames.size());
+}
+
+void TID3v2Tag::SaveToFile() {
+    if (!Loaded) return;
+    // The tag is built whole before the file is touched: its size must fit the header.
+    TByteString tag(10, '\0');
+    for (size_t i = 0; i < FrameIds.size(); ++i) {
+        const TByteString& id = FrameIds[i];
+        std::string_view payload = FramePayloads[i];
+        if (IsCommentOrLyrics(id)) {
+            AppendFrames(id, TByteString("chi", 4) + FramePayloads[i], tag, FrameHeader);
+        } else if (IsPicture(id)) {
+            // The writer puts the encoding byte in front itself; one already there is not doubled.
+            if (!payload.empty() && payload[0] == '\0') payload.remove_prefix(1);
+            AppendFrames(id, payload, tag, FrameHeader);
+        } else {
+            AppendFrames(id, payload, tag, FrameHeader);
+        }
+        if (static_cast<int64_t>(tag.size()) > kMaxTagSize) {
+            ShowMessage(kMsgTagTooLarge + FileName);
+            return;
+        }
+    }
+    BuildHeader(Header, static_cast<uint32_t>(tag.size()));
+    std::memcpy(tag.data(), Header, 10);
+
+    const int64_t oldTagEnd = TagSize;
+    const bool written = RewriteFile(FileName, [&](TFileStream& backup, TFileStream& target) {
+        target.WriteBuffer(tag.data(), tag.size());
+        CopyTail(backup, target, oldTagEnd);
+    });
+    if (written) ReadFromFile(FileName);
+}
+
+void TID3v2Tag::AddFrame(const TByteString& id, const char* data, int size) {
+    if (!Loaded) return;
+    if (id != "APIC" && IndexOfId(id) != -1) {
+        ShowMessage(kMsgTagExists + platform::Cp936ToUtf8(id));
+        return;
+    }
+    FrameIds.push_back(id);
+    FramePayloads.push_back(BytesAt(data, size));
+    SaveToFile();
+}
+
+void TID3v2Tag::SetFrame(const TByteString& id, const char* data, int size) {
+    if (!Loaded) return;
+    const int k = IndexOfId(id);
+    if (k == -1) {
+        AddFrame(id, data, size);
+        return;
+    }
+    FramePayloads[k] = BytesAt(data, size);
+    SaveToFile();
+}
+
+void TID3v2Tag::ReplaceFrame(const TByteString& id, const char* data, int index, int size) {
+    if (!Loaded) return;
+    if (index < 0 || index >= static_cast<int>(FrameIds.size()))
+        throw std::out_of_range("List index out of bounds (" + std::to_string(index) + ")");
+    FrameIds[index] = id;
+    FramePayloads[index] = BytesAt(data, size);
+    SaveToFile();
+}
+
+void TID3v2Tag::DeleteFrame(int index) {
+    if (!Loaded || index < 0 || index >= static_cast<int>(FrameIds.size())) return;
+    FrameIds.erase(FrameIds.begin() + index);
+    FramePayloads.erase(FramePayloads.begin() + index);
+    SaveToFile();
+}
+
+void TID3v2Tag::RemoveTag() {
+    if (!Loaded) return;
+    const bool written = RewriteFile(FileName, [&](TFileStream& backup, TFileStream& target) {
+        BuildHeader(Header, 10);
+        target.WriteBuffer(Header, 10);
+        // The old tag's end as its own header gives it; a file too short for one has no tag.
+        unsigned char old[10] = {};
+        const bool whole = backup.ReadSome(old, 10) == 10;
+        const int64_t oldTagEnd =
+            whole && std::memcmp(old, "ID3", 3) == 0 ? GetSyncSafe32(old + 6) : 0;
+        CopyTail(backup, target, oldTagEnd);
+    });
+    if (written) ReadFromFile(FileName);
+}
+
+std::optional<TNewFrame> PrepareNewFrame(const TByteString& typedId) {
+    TByteString id = typedId;
+    for (size_t i = 0; i < id.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(id[i]);
+        if (c >= 0x81 && c <= 0xFE && i + 1 < id.size()) {
+            ++i; // a double-byte character: its trail byte may look like a letter
+            continue;
+        }
+        if (c >= 'a' && c <= 'z') id[i] = static_cast<char>(c - 'a' + 'A');
+    }
+    if (id.size() != 4) {
+        ShowMessage(kMsgNewTagNeedsFourChars + platform::Cp936ToUtf8(id));
+        return std::nullopt;
+    }
+    // APIC: MIME type, its terminator, picture type 3 (front cover), the terminator of an empty
+    // description, and no picture yet.
+    TNewFrame frame;
+    frame.Id = id;
+    frame.Payload = id == "APIC" ? TByteString("image/jpeg\0\x03\0", 13) : TByteString(2, '\0');
+    return frame;
+}

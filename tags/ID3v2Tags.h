@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,14 +35,25 @@ class TID3v2Tag {
     // Index of `id` in FrameIds, letter case ignored, first match; -1 if absent.
     int IndexOfId(const TByteString& id) const;
 
-    // Writing side. Every operation does nothing while Loaded is false and ends by reading the
-    // file again.
+    // Writing side. Every operation does nothing while Loaded is false, rewrites FileName through
+    // RewriteFile (refusals are shown as messages, platform failures thrown after the file was
+    // put back) and ends by reading the file again.
+    //
+    // Rewrites the file as a version 3 tag built from the store, followed by the old file's bytes
+    // from the old TagSize on.
     void SaveToFile();
+    // Writes one entry as one or more frames at the stream's position; returns the bytes written.
     int WriteFrame(const TByteString& id, const TByteString& data, platform::TFileStream& stream);
+    // Appends an entry and saves; refuses an id already present (case ignored), except "APIC".
     void AddFrame(const TByteString& id, const char* data, int size);
+    // Gives the first entry with the id (case ignored) the payload, or adds it; then saves.
     void SetFrame(const TByteString& id, const char* data, int size);
+    // Overwrites entry `index` (id and payload) and saves. Throws std::out_of_range for an index
+    // outside the store, before anything changes.
     void ReplaceFrame(const TByteString& id, const char* data, int index, int size);
+    // Deletes entry `index` and saves; an index outside the store does nothing.
     void DeleteFrame(int index);
+    // Leaves an empty tag (size 10) in front of the bytes that followed the old one.
     void RemoveTag();
 
     bool Loaded = false;
@@ -65,6 +77,30 @@ void PutSyncSafe32(unsigned char* buffer, uint32_t value);
 int32_t GetSyncSafe32(const unsigned char* buffer);
 
 inline constexpr int kPieceSize = 999; // texts are written in frames of at most this many bytes
+// The largest tag the 28 bits of the size field can describe.
+inline constexpr int64_t kMaxTagSize = 0x0FFFFFFF;
+
+inline constexpr const char* kMsgTagExists = "！该标签已经存在，增加标签无效：";
+inline constexpr const char* kMsgNewTagNeedsFourChars = "！新标签必须是四个字符的名字：";
+// A store that would not fit the 28-bit size field is refused rather than written with a size
+// that cuts the tag short.
+inline constexpr const char* kMsgTagTooLarge = "！ID3v2标签超过256MB，不能写入：";
+
+// The frames of one entry as WriteFrame writes them: for every piece of at most kPieceSize bytes
+// (the whole payload for "APIC" and "TPIC") the id's four bytes (NUL-padded), the size piece + 1
+// big-endian, two zero flag bytes, 0x00 and the piece. An empty id, or an empty text, gives no
+// frame; an empty picture gives one frame holding only the 0x00.
+TByteString RenderFrames(const TByteString& id, const TByteString& data);
+
+// A new frame as the editor's add command makes it, for the window and quillon-tags alike.
+struct TNewFrame {
+    TByteString Id;      // upper-cased, exactly 4 bytes
+    TByteString Payload; // "image/jpeg" 00 03 00 for "APIC", 00 00 for any other id
+};
+// Upper-cases the typed id (code page 936; letters inside double-byte characters are left alone)
+// and checks that it is exactly 4 bytes long. Refused: shows "！新标签必须是四个字符的名字：" + the
+// upper-cased id and returns nothing. Then the caller hands the frame to TID3v2Tag::AddFrame.
+std::optional<TNewFrame> PrepareNewFrame(const TByteString& typedId);
 
 class TAPEv2Tag;
 class TID3v1Tag;

@@ -19,6 +19,10 @@ Bytes Id3Frame(const Bytes& id, const Bytes& payload) {
     return idField + BE32(static_cast<uint32_t>(payload.size())) + Bytes(2, '\0') + payload;
 }
 
+Bytes Id3FrameWritten(const Bytes& id, const Bytes& piece) {
+    return Id3Frame(id, Bytes(1, '\0') + piece);
+}
+
 Bytes Id3Header(uint32_t sizeField, unsigned char version) {
     return Bytes("ID3") + char(version) + '\0' + '\0' + SyncSafe(sizeField);
 }

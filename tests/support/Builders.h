@@ -15,6 +15,8 @@ Bytes SyncSafe(uint32_t v);
 
 // One frame: 4-byte id (NUL-padded), plain big-endian size, two zero flag bytes, payload.
 Bytes Id3Frame(const Bytes& id, const Bytes& payload);
+// One frame as this program writes it: the payload is the encoding byte 0x00, then `piece`.
+Bytes Id3FrameWritten(const Bytes& id, const Bytes& piece);
 
 // An ID3v2 tag: header "ID3", version, revision 0, flags 0, sync-safe `sizeField`, then `body`.
 Bytes Id3Header(uint32_t sizeField, unsigned char version = 3);

@@ -10,6 +10,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -39,7 +40,9 @@ std::string ReadFile(const std::string& path) {
     return s.str();
 }
 
-bool Exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+bool Exists(const std::string& path) {
+    return access(path.c_str(), F_OK) == 0;
+}
 
 MessageCapture::MessageCapture() {
     SetMessageSink([this](const std::string& text) { messages_.push_back(text); });
@@ -72,4 +75,18 @@ ForeignLock::~ForeignLock() {
         kill(pid_, SIGKILL);
         waitpid(pid_, nullptr, 0);
     }
+}
+
+WriteFault::WriteFault(int64_t limit) {
+    SetRewriteHook([limit](platform::TFileStream& target) { target.SetWriteLimit(limit); });
+}
+
+WriteFault::~WriteFault() {
+    SetRewriteHook(nullptr);
+}
+
+unsigned ModeOf(const std::string& path) {
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0) return 0;
+    return st.st_mode & 07777;
 }

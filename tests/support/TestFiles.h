@@ -1,6 +1,7 @@
 // Temporary folders and files for the tests, and a capture of the messages the engines show.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -39,3 +40,14 @@ class ForeignLock {
   private:
     int pid_ = -1;
 };
+
+// While alive, every rewrite fails as on a full disk once its new file reaches `limit` bytes:
+// the write breaks off part-way, the way a real disk-full or I/O error would.
+class WriteFault {
+  public:
+    explicit WriteFault(int64_t limit);
+    ~WriteFault();
+};
+
+// The permission bits of a file (07777).
+unsigned ModeOf(const std::string& path);

@@ -1,0 +1,181 @@
+// quillon-tags set, add, delete and strip, run as a program.
+#include "Builders.h"
+#include "CliRun.h"
+#include "ID3v2Tags.h"
+#include "TestFiles.h"
+#include "utPublic.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const Bytes kAudio = MpegFrames(4);
+const Bytes kEmptyTag("ID3\3\0\0\0\0\0\x0a", 10);
+
+Bytes Song() {
+    return Id3TagOurs(Id3FrameWritten("TIT2", "Old") + Id3FrameWritten("TPE1", "Band")) + kAudio;
+}
+
+std::string Stderr(const TempDir& dir) {
+    return ReadFile(dir.File("stderr"));
+}
+
+TID3v2Tag& Stored(const std::string& path) {
+    static TID3v2Tag tag;
+    tag.ReadFromFile(path);
+    return tag;
+}
+
+} // namespace
+
+TEST(CliSet, StoresTheTextInCodePage936) {
+    TempDir dir;
+    const std::string f = dir.File("s.MP3"), b = dir.File("sbak.MP3");
+    WriteFile(f, Song());
+    ASSERT_EQ(Tags("set " + f + " TIT2 封面", dir).status, 0) << Stderr(dir);
+    EXPECT_EQ(ReadFile(f), Id3TagOurs(Id3FrameWritten("TIT2", "\xb7\xe2\xc3\xe6") +
+                                      Id3FrameWritten("TPE1", "Band")) +
+                               kAudio);
+    EXPECT_EQ(ReadFile(b), Song()) << "the backup stays by default";
+
+    ASSERT_EQ(Tags("set " + f + " TALB Album --no-backup", dir).status, 0) << Stderr(dir);
+    EXPECT_EQ(Stored(f).FrameIds, (TStringList{"TIT2", "TPE1", "TALB"}));
+    EXPECT_FALSE(Exists(b));
+    // After "--" a TEXT may begin with a dash.
+    ASSERT_EQ(Tags("set " + f + " TPE1 --no-backup -- -jazz", dir).status, 0) << Stderr(dir);
+    EXPECT_EQ(Stored(f).FramePayloads[1], "-jazz");
+    EXPECT_FALSE(Exists(b));
+
+    // A character code page 936 has no place for is refused before anything is written.
+    const Bytes before = ReadFile(f);
+    CliRun r = Tags("set " + f + " TIT2 'a😀b'", dir);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(Stderr(dir).find("\"😀\" cannot be stored in code page 936"), std::string::npos)
+        << Stderr(dir);
+    EXPECT_EQ(ReadFile(f), before);
+    EXPECT_FALSE(Exists(b));
+
+    for (const std::string& words : {"set " + f + " TIT2", "set " + f + " TIT2X x",
+                                     "set " + f + " '' x", "set " + f + " TIT2 x -j"}) {
+        EXPECT_EQ(Tags(words, dir).status, 2) << words;
+    }
+    EXPECT_EQ(ReadFile(f), before);
+}
+
+TEST(CliAdd, TheEditorsRuleForANewFrame) {
+    TempDir dir;
+    const std::string f = dir.File("s.MP3");
+    WriteFile(f, Song());
+    EXPECT_EQ(Tags("add " + f + " tit2", dir).status, 1);
+    EXPECT_EQ(Stderr(dir), "！该标签已经存在，增加标签无效：TIT2\n");
+    EXPECT_EQ(Tags("add " + f + " abc", dir).status, 1);
+    EXPECT_EQ(Stderr(dir), "！新标签必须是四个字符的名字：ABC\n");
+    EXPECT_EQ(ReadFile(f), Song());
+    EXPECT_FALSE(Exists(dir.File("sbak.MP3")));
+
+    ASSERT_EQ(Tags("add " + f + " apic", dir).status, 0) << Stderr(dir);
+    ASSERT_EQ(Tags("add " + f + " APIC --no-backup", dir).status, 0) << Stderr(dir);
+    ASSERT_EQ(Tags("add " + f + " 封面", dir).status, 0) << Stderr(dir);
+    const TID3v2Tag& t = Stored(f);
+    EXPECT_EQ(t.FrameIds, (TStringList{"TIT2", "TPE1", "APIC", "APIC", "\xb7\xe2\xc3\xe6"}));
+    EXPECT_EQ(t.FramePayloads[3], Bytes("\0image/jpeg\0\3\0", 14));
+    EXPECT_EQ(t.FramePayloads[4], "");
+}
+
+TEST(CliDelete, RemovesTheFrameAtTheIndex) {
+    TempDir dir;
+    const std::string f = dir.File("s.MP3");
+    WriteFile(f, Song());
+    ASSERT_EQ(Tags("delete " + f + " 0", dir).status, 0) << Stderr(dir);
+    EXPECT_EQ(ReadFile(f), Id3TagOurs(Id3FrameWritten("TPE1", "Band")) + kAudio);
+
+    const Bytes before = ReadFile(f);
+    EXPECT_EQ(Tags("delete " + f + " 1", dir).status, 1) << "no silent success";
+    EXPECT_NE(Stderr(dir).find("there is no frame 1 (1 frames)"), std::string::npos);
+    for (const char* index : {"x", "-1", "1x", "99999999999"})
+        EXPECT_EQ(Tags("delete " + f + " " + index, dir).status, 2) << index;
+    EXPECT_EQ(ReadFile(f), before);
+}
+
+TEST(CliJobs, FilesRunAtOnceButReportInTheirOrder) {
+    TempDir dir;
+    std::string files;
+    std::vector<std::string> titles;
+    for (int i = 0; i < 7; ++i) {
+        titles.push_back("T" + std::to_string(i) + std::string(size_t(i) * 3000, 'x'));
+        const std::string f = dir.File("f" + std::to_string(i) + ".MP3");
+        WriteFile(f, Id3TagOurs(Id3FrameWritten("TIT2", titles.back())) + kAudio);
+        files += " " + (i == 3 ? dir.File("missing.MP3") : f);
+    }
+    CliRun r = Tags("show -j 3" + files, dir);
+    EXPECT_EQ(r.status, 1);
+    size_t at = 0;
+    for (int i = 0; i < 7; ++i) {
+        if (i == 3) continue;
+        const size_t line = r.out.find("f" + std::to_string(i) + ".MP3", at);
+        ASSERT_NE(line, std::string::npos) << i;
+        EXPECT_EQ(r.out.find("\n", at), r.out.find("\n", line)) << "line " << i << " out of order";
+        at = r.out.find("\n", line) + 1;
+    }
+    EXPECT_EQ(at, r.out.size());
+    EXPECT_NE(Stderr(dir).find("missing.MP3"), std::string::npos);
+
+    EXPECT_EQ(Tags("strip -j 4 --id3v2 --no-backup" + files, dir).status, 1);
+    for (int i = 0; i < 7; ++i)
+        if (i != 3)
+            EXPECT_EQ(ReadFile(dir.File("f" + std::to_string(i) + ".MP3")), kEmptyTag + kAudio);
+    EXPECT_EQ(Tags("show " + dir.File("f0.MP3") + " " + dir.File("f1.MP3"), dir).status, 0)
+        << "one file per core by default";
+}
+
+TEST(CliRewrite, RefusalsAndDamagedTagsWriteNothing) {
+    TempDir dir;
+    const std::string f = dir.File("s.MP3");
+    WriteFile(f, Song());
+    {
+        ForeignLock lock(f, false);
+        EXPECT_EQ(Tags("set " + f + " TIT2 x", dir).status, 1);
+        EXPECT_EQ(Stderr(dir), "！文件正在被其它程序使用，不能被修改：" + f + "\n");
+        EXPECT_EQ(Tags("strip " + f + " --id3v2 --no-backup", dir).status, 1);
+    }
+    EXPECT_EQ(ReadFile(f), Song());
+    EXPECT_EQ(ReadFile(dir.File("sbak.MP3")), Song()) << "a refused rewrite keeps its backup";
+
+    // A frame that claims more than the file holds: the store is not the whole tag.
+    const Bytes damaged = Song().substr(0, 18);
+    WriteFile(f, damaged);
+    ForceDeleteFile(dir.File("sbak.MP3"));
+    for (const std::string& words : {"set " + f + " TIT2 x", "add " + f + " TALB",
+                                     "delete " + f + " 0", "strip " + f + " --id3v2"}) {
+        EXPECT_EQ(Tags(words, dir).status, 1) << words;
+        EXPECT_NE(Stderr(dir).find("ID3v2 tag damaged"), std::string::npos);
+    }
+    EXPECT_EQ(ReadFile(f), damaged);
+    EXPECT_FALSE(Exists(dir.File("sbak.MP3")));
+    EXPECT_EQ(Tags("set " + dir.File("missing.MP3") + " TIT2 x", dir).status, 1);
+}
+
+TEST(CliRewrite, TheNewFileIsOnDiskBeforeTheBackupGoes) {
+    TempDir dir;
+    const std::string f = dir.File("s.MP3"), b = dir.File("sbak.MP3"), log = dir.File("trace");
+    WriteFile(f, Song());
+    ASSERT_EQ(Tags("set " + f + " TIT2 x --no-backup", dir,
+                   "LD_PRELOAD=" + std::string(SYNC_TRACE) + " QUILLON_SYNC_TRACE=" + log)
+                  .status,
+              0)
+        << Stderr(dir);
+    const std::string trace = ReadFile(log);
+    auto at = [&](const std::string& line) {
+        size_t pos = trace.find(line + "\n");
+        EXPECT_NE(pos, std::string::npos) << line << " missing from\n" << trace;
+        return pos;
+    };
+    // The backup is on disk before the original goes; the new file and its folder entry are on
+    // disk before the backup goes.
+    EXPECT_LT(at("fsync " + b), at("unlink " + f)) << trace;
+    const size_t newFile = at("fsync " + f);
+    const size_t folder = trace.find("fsync " + dir.Path() + "\n", newFile);
+    EXPECT_NE(folder, std::string::npos) << trace;
+    EXPECT_LT(folder, at("unlink " + b)) << trace;
+    EXPECT_FALSE(Exists(b));
+}
