@@ -120,9 +120,23 @@ TFrmEditText::TFrmEditText(QWidget* parent) : QDialog(parent) {
     SetFocusOrder();
     WireEvents();
     FormCreate();
-    // Without a window manager the window would open at 0,0.
-    if (QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
+    Centre();
+}
+
+// Without a window manager the window would open at 0,0. The frame counts: once the window is
+// shown its frame is known, and the whole window is centred again.
+void TFrmEditText::Centre() {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen) return;
+    const QRect frame = frameGeometry();
+    move(screen->availableGeometry().center() - QPoint(frame.width() / 2, frame.height() / 2));
+}
+
+void TFrmEditText::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (centred_) return;
+    centred_ = true;
+    Centre();
 }
 
 TFrmEditText::~TFrmEditText() = default;

@@ -133,8 +133,10 @@ class TFrmEditText : public QDialog {
 
   protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
   private:
+    void Centre();
     void CreateControls();
     void CreateTagPanel();
     void CreatePicturePanel();
@@ -144,6 +146,8 @@ class TFrmEditText : public QDialog {
     void ShowPreview();
     // Makes imgInvisible hold the prepared picture.
     void ShowPrepared();
+
+    bool centred_ = false;
 };
 
 extern TFrmEditText* FrmEditText;
