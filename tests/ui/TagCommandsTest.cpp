@@ -94,6 +94,17 @@ void TagCommandsTest::OpenListsFramesAndSelectsRow1() {
     QVERIFY(f.Cell(0, 1).isEmpty());
     QVERIFY(f.Memo().isEmpty());
     QCOMPARE(w.lblComment->text(), Q("标签内容/编辑【】"));
+
+    // A tag cut short by the end of the file: the frames before the damage are listed, and the
+    // status says that nothing is written from them.
+    const std::string cut = f.Write("cut.MP3", Id3TagOurs(ThreeFrames()).substr(0, 30));
+    f.Open(cut);
+    QCOMPARE(w.sg->RowCount(), 2);
+    QCOMPARE(f.Memo(), Q("Title"));
+    QCOMPARE(w.lblID3Status->text(), Q("ID3v2tag，共有数据") +
+                                         QString::number(10 + ThreeFrames().size()) +
+                                         Q("字节（标签已损坏，不能修改）"));
+    QVERIFY(f.Messages.isEmpty());
 }
 
 void TagCommandsTest::OpenNames() {
