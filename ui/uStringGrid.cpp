@@ -2,9 +2,12 @@
 
 #include "CodePage.h"
 
+#include <QApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPainter>
+#include <QStyledItemDelegate>
 
 namespace {
 
@@ -18,6 +21,35 @@ QString CellDisplay(const std::string& cp936) {
     text.replace(QLatin1Char('\n'), QLatin1Char(' '));
     return text;
 }
+
+// Cells draw their text the way a string grid does: two pixels from the left edge, cut off at
+// the right edge rather than shortened with an ellipsis, so that a four-letter id fits the
+// narrow id column.
+class TCellDelegate : public QStyledItemDelegate {
+  public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        QStyleOptionViewItem cell = option;
+        initStyleOption(&cell, index);
+        const QString text = cell.text;
+        cell.text.clear();
+        const QStyle* style = cell.widget ? cell.widget->style() : QApplication::style();
+        style->drawControl(QStyle::CE_ItemViewItem, &cell, painter, cell.widget);
+        const QPalette::ColorGroup group =
+            !(cell.state & QStyle::State_Enabled) ? QPalette::Disabled
+            : (cell.state & QStyle::State_Active) ? QPalette::Active
+                                                  : QPalette::Inactive;
+        const QRect area = cell.rect.adjusted(2, 0, -1, 0);
+        painter->save();
+        painter->setClipRect(area);
+        painter->setPen(cell.palette.color(group, cell.state & QStyle::State_Selected
+                                                      ? QPalette::HighlightedText
+                                                      : QPalette::Text));
+        painter->drawText(area, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text);
+        painter->restore();
+    }
+};
 
 } // namespace
 
@@ -43,6 +75,8 @@ TStringGrid::TStringGrid(int columns, QWidget* parent) : QTableWidget(1, columns
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setTabKeyNavigation(false);
     setWordWrap(false);
+    setItemDelegate(new TCellDelegate(this));
+    horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     // The current row stays marked while the focus is elsewhere: it is what the commands act on.
     QPalette p = palette();
     p.setColor(QPalette::Inactive, QPalette::Highlight,
