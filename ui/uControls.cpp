@@ -1,6 +1,7 @@
 #include "uControls.h"
 
 #include "CodePage.h"
+#include "uGlyphArt.h"
 
 #include <QMouseEvent>
 #include <QPainter>
@@ -17,10 +18,11 @@ constexpr int kGlyphMargin = 4;
 
 } // namespace
 
-TGlyphButton::TGlyphButton(TGlyph glyph, const QString& caption, TGlyphPlace place, int spacing,
+TGlyphButton::TGlyphButton(const char* name, const QString& caption, TGlyphPlace place, int spacing,
                            bool speedButton, QWidget* parent)
-    : QPushButton(caption, parent), glyph_(glyph), place_(place), spacing_(spacing) {
-    setIcon(GlyphIcon(glyph));
+    : QPushButton(caption, parent), place_(place), spacing_(spacing) {
+    setObjectName(name);
+    setIcon(GlyphIcon(QString::fromLatin1(name)));
     setIconSize(QSize(kGlyphSize, kGlyphSize));
     // In a dialog Qt would make buttons the target of the Enter key; these never are.
     setAutoDefault(false);

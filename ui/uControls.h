@@ -4,8 +4,6 @@
 // with a double-click event.
 #pragma once
 
-#include "uGlyphs.h"
-
 #include <QComboBox>
 #include <QFrame>
 #include <QGroupBox>
@@ -15,7 +13,10 @@
 #include <QPushButton>
 #include <string>
 
-// A button with a 16 x 16 glyph left of its caption. Speed buttons never take the focus.
+inline constexpr int kGlyphSize = 16;
+
+// A button with a 16 x 16 glyph left of its caption: the glyph drawn for the button's name, greyed
+// while the button is disabled. Speed buttons never take the focus.
 class TGlyphButton : public QPushButton {
     Q_OBJECT
   public:
@@ -23,9 +24,8 @@ class TGlyphButton : public QPushButton {
         LeftEdge, // glyph at the left edge, the caption `Spacing` pixels after it
         Centred,  // glyph and caption centred together, `Spacing` pixels apart
     };
-    TGlyphButton(TGlyph glyph, const QString& caption, TGlyphPlace place, int spacing,
+    TGlyphButton(const char* name, const QString& caption, TGlyphPlace place, int spacing,
                  bool speedButton, QWidget* parent);
-    TGlyph Glyph() const { return glyph_; }
     TGlyphPlace GlyphPlace() const { return place_; }
     int Spacing() const { return spacing_; }
     // Where paintEvent puts the glyph (its left edge, in the button's coordinates).
@@ -35,7 +35,6 @@ class TGlyphButton : public QPushButton {
     void paintEvent(QPaintEvent* event) override;
 
   private:
-    TGlyph glyph_;
     TGlyphPlace place_;
     int spacing_;
 };

@@ -144,9 +144,9 @@ TFrmEditText::~TFrmEditText() = default;
 // ---- layout
 
 void TFrmEditText::CreateControls() {
-    btnOpen = Place(new TGlyphButton(TGlyph::OpenFile, U("MP3"), TGlyphButton::TGlyphPlace::Centred,
-                                     2, true, this),
-                    "btnOpen", 13, 16, 48, 25);
+    btnOpen = Place(
+        new TGlyphButton("btnOpen", U("MP3"), TGlyphButton::TGlyphPlace::Centred, 2, true, this),
+        "btnOpen", 13, 16, 48, 25);
     edFn = Place(new TReadOnlyEdit(this), "edFn", 64, 18, 681, 22);
     edFn->setFont(WindowFont(14));
     edFn->setText(U(kFilePrompt));
@@ -178,17 +178,17 @@ void TFrmEditText::CreateTagPanel() {
     sg->SetColumnWidth(1, 377);
     sg->setEnabled(false);
 
-    btnID3Update = Place(
-        new TGlyphButton(TGlyph::UpdateTag, U("更新当前标签"), Place_::LeftEdge, 3, true, box),
-        "btnID3Update", 246, 200, 100, 27);
-    btnReLoad = Place(
-        new TGlyphButton(TGlyph::ReloadTags, U("重新获取标签"), Place_::LeftEdge, 3, true, box),
-        "btnReLoad", 346, 200, 100, 27);
+    btnID3Update =
+        Place(new TGlyphButton("btnID3Update", U("更新当前标签"), Place_::LeftEdge, 3, true, box),
+              "btnID3Update", 246, 200, 100, 27);
+    btnReLoad =
+        Place(new TGlyphButton("btnReLoad", U("重新获取标签"), Place_::LeftEdge, 3, true, box),
+              "btnReLoad", 346, 200, 100, 27);
     lblComment = NewLabel(box, "lblComment", 14, 208, U("标签内容/编辑："));
     edComm = Place(new TMemo(box), "edComm", 14, 232, 432, 182);
     edComm->setToolTip(U("标签编辑器测试阶段，为安全起见，建议备份原来MP3文件。"));
     btnAddTag =
-        Place(new TGlyphButton(TGlyph::AddTag, U("增加新标签"), Place_::LeftEdge, 3, true, box),
+        Place(new TGlyphButton("btnAddTag", U("增加新标签"), Place_::LeftEdge, 3, true, box),
               "btnAddTag", 14, 421, 88, 27);
     edNewTag = Place(new TNewTagBox(box), "edNewTag", 104, 425, 58, 20);
     edNewTag->setToolTip(U("手动输入标签来增加MP3标签时，可能导致某些播放器不能正确识别MP3."
@@ -197,12 +197,12 @@ void TFrmEditText::CreateTagPanel() {
     btnShowAPEv2Tag = Place(new QPushButton(U("APEv2"), box), "btnShowAPEv2Tag", 205, 421, 40, 27);
     for (QPushButton* b : {btnShowID3v1Tag, btnShowAPEv2Tag})
         b->setAutoDefault(false);
-    btnID3Kill = Place(
-        new TGlyphButton(TGlyph::DeleteTag, U("删除当前标签"), Place_::LeftEdge, 3, true, box),
-        "btnID3Kill", 246, 421, 100, 27);
-    btnDelAllTag = Place(
-        new TGlyphButton(TGlyph::DeleteAll, U("删除所有标签"), Place_::LeftEdge, 3, true, box),
-        "btnDelAllTag", 346, 421, 100, 27);
+    btnID3Kill =
+        Place(new TGlyphButton("btnID3Kill", U("删除当前标签"), Place_::LeftEdge, 3, true, box),
+              "btnID3Kill", 246, 421, 100, 27);
+    btnDelAllTag =
+        Place(new TGlyphButton("btnDelAllTag", U("删除所有标签"), Place_::LeftEdge, 3, true, box),
+              "btnDelAllTag", 346, 421, 100, 27);
     chkBackFile =
         NewCheckBox(box, "chkBackFile", 14, 454, 412, 17,
                     "更新时备份原文件：加bak后缀【不选择，更新后自动删除临时备份文件】", true);
@@ -215,12 +215,12 @@ void TFrmEditText::CreateTagPanel() {
 void TFrmEditText::CreatePicturePanel() {
     QWidget* panel = Panel1;
     using Place_ = TGlyphButton::TGlyphPlace;
-    btnSelPic = Place(new TGlyphButton(TGlyph::SelectPicture, U("选择嵌入图片"), Place_::Centred, 4,
-                                       false, panel),
-                      "btnSelPic", 11, 6, 101, 25);
-    btnInputPic = Place(new TGlyphButton(TGlyph::EmbedPicture, U("嵌入图片到MP3文件中"),
-                                         Place_::Centred, 4, false, panel),
-                        "btnInputPic", 112, 6, 143, 25);
+    btnSelPic =
+        Place(new TGlyphButton("btnSelPic", U("选择嵌入图片"), Place_::Centred, 4, false, panel),
+              "btnSelPic", 11, 6, 101, 25);
+    btnInputPic = Place(
+        new TGlyphButton("btnInputPic", U("嵌入图片到MP3文件中"), Place_::Centred, 4, false, panel),
+        "btnInputPic", 112, 6, 143, 25);
     btnInputPic->setToolTip(U("嵌入图片会使文件增加几十到上百K字节大小"));
     btnSelPic->setEnabled(false);
     btnInputPic->setEnabled(false);
@@ -240,10 +240,10 @@ void TFrmEditText::CreatePicturePanel() {
     SetTextColor(plColor, kSilver);
     plColor->SetCaption(U("背景颜色"));
     chkCenter = NewCheckBox(panel, "chkCenter", 143, 71, 50, 17, "居中", true);
-    btnZoomBig = Place(new TGlyphButton(TGlyph::ZoomIn, QString(), Place_::Centred, 0, true, panel),
+    btnZoomBig = Place(new TGlyphButton("btnZoomBig", QString(), Place_::Centred, 0, true, panel),
                        "btnZoomBig", 206, 67, 23, 22);
     btnZoomSmall =
-        Place(new TGlyphButton(TGlyph::ZoomOut, QString(), Place_::Centred, 0, true, panel),
+        Place(new TGlyphButton("btnZoomSmall", QString(), Place_::Centred, 0, true, panel),
               "btnZoomSmall", 231, 67, 23, 22);
     for (TGlyphButton* b : {btnZoomBig, btnZoomSmall}) {
         b->setFlat(true);

@@ -2,7 +2,7 @@
 # Runs the real editor on a virtual X display and checks what a person would see first: the window
 # with its caption, its 760 x 562 client area that cannot be resized, in the middle of the screen.
 # Saves a screenshot. Exits 77 (skipped) when Xvfb or the X tools are not installed.
-# Usage: xvfb-smoke.sh QUILLON XSCREENSHOT OUTPUT.png
+# Usage: xvfb-smoke.sh QUILLON SCREENGRAB OUTPUT.png
 set -uo pipefail
 quillon=$1 shot=$2 out=$3
 for tool in xvfb-run xwininfo xprop; do
@@ -47,7 +47,7 @@ echo "$hints" | grep -q 'program specified minimum size: 760 by 562' &&
 read -r _ _ flags functions decorations _ <<<"$(xprop -id "$id" _MOTIF_WM_HINTS | tr -d ',')"
 (( (functions & 0x18) == 0 && (decorations & 0x60) == 0 )) ||
   fail "the window offers minimise or maximise: functions $functions decorations $decorations"
-"$shot" "$out" || fail "no screenshot"
+"$shot" "$id" "$out" || fail "no screenshot"
 kill "$pid"
 wait "$pid" 2>/dev/null
 echo "window ${width}x${height} at $x,$y titled '$caption'; screenshot $out"
