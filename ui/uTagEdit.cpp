@@ -98,13 +98,6 @@ std::string NativeName(const QString& name) {
     return QFile::encodeName(name).toStdString();
 }
 
-// What a frame added by hand holds before anything is written into it: an attached picture
-// without image data (MIME type, front cover, empty description), or an empty text.
-std::string NewFramePayload(const std::string& id) {
-    if (id == "APIC") return std::string("image/jpeg\0\x03\0", 13);
-    return std::string(2, '\0');
-}
-
 } // namespace
 
 TFrmEditText::TFrmEditText(QWidget* parent) : QDialog(parent) {
@@ -490,15 +483,17 @@ void TFrmEditText::btnID3UpdateClick() {
 }
 
 void TFrmEditText::btnAddTagClick() {
-    const QString typed = edNewTag->currentText().toUpper();
-    std::string id;
-    if (!platform::Utf8ToCp936(typed.toStdString(), id) || id.size() != 4) {
-        MessageBoxOk(U(kMsgNewTagName) + typed);
+    const QString typed = edNewTag->currentText();
+    std::string typedId;
+    // A character without a code page 936 form cannot be part of an id.
+    if (!platform::Utf8ToCp936(typed.toStdString(), typedId)) {
+        MessageBoxOk(U(kMsgNewTagNeedsFourChars) + typed.toUpper());
         return;
     }
+    const std::optional<TNewFrame> frame = PrepareNewFrame(typedId);
+    if (!frame) return;
     EnableTagControls(false);
-    const std::string payload = NewFramePayload(id);
-    ID3v2Tag->AddFrame(id, payload.data(), static_cast<int>(payload.size()));
+    ID3v2Tag->AddFrame(frame->Id, frame->Payload.data(), static_cast<int>(frame->Payload.size()));
     ShowFrameList();
     sgClick();
     EnableTagControls(true);

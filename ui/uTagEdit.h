@@ -29,7 +29,6 @@ class TStringGrid;
 inline constexpr const char* kCaption = " MP3[ID3v2]通用标签编辑器";
 inline constexpr const char* kFilePrompt = "←请选择一个MP3文件";
 inline constexpr const char* kApplicationTitle = "MP3标签编辑器";
-inline constexpr const char* kMsgNewTagName = "！新标签必须是四个字符的名字：";
 
 class TFrmEditText : public QDialog {
     Q_OBJECT
