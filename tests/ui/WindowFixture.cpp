@@ -1,9 +1,7 @@
 #include "WindowFixture.h"
 
 #include "CodePage.h"
-#include "ID3v1Tags.h"
 #include "ID3v2Tags.h"
-#include "uAPEv2Tag.h"
 #include "uControls.h"
 #include "uDialogs.h"
 #include "uStringGrid.h"
@@ -81,27 +79,4 @@ QString TWindowFixture::Cell(int column, int row) const {
 
 QString TWindowFixture::Memo() const {
     return window_->edComm->toPlainText();
-}
-
-bool ID3v2WriterReady() {
-    TempDir dir;
-    const std::string path = dir.File("probe.MP3");
-    WriteFile(path, Id3TagOurs(TextFrame("TIT2", "a")) + MpegFrames(1));
-    TID3v2Tag tag;
-    tag.ReadFromFile(path);
-    tag.FramePayloads[0] = "b";
-    tag.SaveToFile();
-    tag.ReadFromFile(path);
-    return tag.FramePayloads.size() == 1 && tag.FramePayloads[0] == "b";
-}
-
-bool ID3v1AndAPEv2Ready() {
-    TempDir dir;
-    const std::string path = dir.File("probe.MP3");
-    WriteFile(path, MpegFrames(1) + ApeTag({{"Title", "a"}}) + Id3v1Block({.title = "a"}));
-    TID3v1Tag id3v1;
-    id3v1.ReadFromFile(path);
-    TAPEv2Tag ape;
-    ape.ReadFromFile(path);
-    return id3v1.Exists && ape.Exists;
 }

@@ -66,7 +66,3 @@ class TWindowFixture {
     TempDir dir_;
     std::unique_ptr<TFrmEditText> window_;
 };
-
-// Whether the engines the commands need are built; tests of those commands are skipped until then.
-bool ID3v2WriterReady();
-bool ID3v1AndAPEv2Ready();
