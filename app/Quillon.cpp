@@ -2,11 +2,10 @@
 #include "Help.h"
 #include "ID3v2Tags.h"
 #include "uAppIcon.h"
+#include "uApplication.h"
+#include "uDialogs.h"
 #include "uTagEdit.h"
 #include "utPublic.h"
-
-#include <QApplication>
-#include <QMessageBox>
 
 #include <cstdio>
 
@@ -18,16 +17,12 @@ int main(int argc, char** argv) {
         return 0;
     }
     // The start-up check runs before anything else; its message needs an application for the box.
-    QApplication app(argc, argv);
-    SetMessageSink([](const std::string& text) {
-        QMessageBox::information(QApplication::activeWindow(), QString(),
-                                 QString::fromStdString(text));
-    });
+    // The application reports any failure that escapes an event handler and goes on.
+    TApplication app(argc, argv);
+    ShowEngineMessagesInBoxes();
     if (!StartupCheck()) return 1;
     CreateTagObjects();
-    // The title shown for the program on the task bar. Not setApplicationDisplayName: on X11 that
-    // is appended to every window caption.
-    QApplication::setApplicationName(QString::fromUtf8("MP3标签编辑器"));
+    SetApplicationTitle(QString::fromUtf8(kApplicationTitle));
     QApplication::setWindowIcon(AppIcon());
     int status;
     {

@@ -7,7 +7,7 @@ packages=(
   qt6-base-dev libgl-dev libjpeg62-turbo-dev
   libgtest-dev googletest
   fonts-wqy-zenhei
-  xvfb xauth xdotool
+  xvfb xauth xdotool x11-utils
   desktop-file-utils appstream dpkg-dev file
   man-db groff-base bsdextrautils
 )

@@ -1,15 +1,152 @@
-// The editor's one window.
+// The editor's one window. Left, the tag panel: the grid of ID3v2 frames, the memo and the tag
+// commands. Right, the picture panel: preview, zoom, pan and embedding. Every control carries its
+// layout name as object name. The window holds no tag data: it shows the global tag objects and
+// takes the current file's path from edFn at every step.
 #pragma once
 
+#include "TPreview.h"
+#include "uDialogs.h"
+
 #include <QDialog>
+#include <string>
+
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class TBevelPanel;
+class TGlyphButton;
+class TImage;
+class TMemo;
+class TNewTagBox;
+class TReadOnlyEdit;
+class TStringGrid;
+
+// Texts of the window that more than one handler uses.
+inline constexpr const char* kCaption = " MP3[ID3v2]通用标签编辑器";
+inline constexpr const char* kFilePrompt = "←请选择一个MP3文件";
+inline constexpr const char* kApplicationTitle = "MP3标签编辑器";
 
 class TFrmEditText : public QDialog {
     Q_OBJECT
   public:
     explicit TFrmEditText(QWidget* parent = nullptr);
+    ~TFrmEditText() override;
+
+    // ---- controls: top level
+    TGlyphButton* btnOpen;
+    TReadOnlyEdit* edFn;
+    TImage* imgInvisible;
+    QGroupBox* GroupBox2;
+    TBevelPanel* Panel1;
+    // ---- inside GroupBox2, the tag panel
+    QLabel* Label1;
+    QLabel* lblID3Status;
+    QCheckBox* chkDelID3v1;
+    QCheckBox* chkDelAPEv2;
+    TStringGrid* sg;
+    TGlyphButton* btnID3Update;
+    TGlyphButton* btnReLoad;
+    QLabel* lblComment;
+    TMemo* edComm;
+    TGlyphButton* btnAddTag;
+    TNewTagBox* edNewTag;
+    QPushButton* btnShowID3v1Tag;
+    QPushButton* btnShowAPEv2Tag;
+    TGlyphButton* btnID3Kill;
+    TGlyphButton* btnDelAllTag;
+    QCheckBox* chkBackFile;
+    // ---- inside Panel1, the picture panel
+    TGlyphButton* btnSelPic;
+    TGlyphButton* btnInputPic;
+    QRadioButton* rbStretch;
+    QRadioButton* rbScale;
+    QLabel* Label2;
+    QLabel* lbSize;
+    TBevelPanel* plColor;
+    QCheckBox* chkCenter;
+    TGlyphButton* btnZoomBig;
+    TGlyphButton* btnZoomSmall;
+    QLabel* Label3;
+    QComboBox* cbPicType;
+    QLabel* Label4;
+    QLineEdit* edPicInfo;
+    TBevelPanel* Panel2;
+    TBevelPanel* plPic;
+    TImage* Image;
+    // ---- dialogs
+    TOpenDialog OpenDialog1;
+    TOpenDialog OpenPictureDialog1;
+    TColorDialog ColorDialog1;
+
+    // The preview of the picture panel: the prepared picture (what imgInvisible holds), the
+    // preview's place, size and picture (what Image shows), the view box ViewWidth x ViewHeight,
+    // the natural size PictureWidth x PictureHeight of the picture chosen last, and the drag.
+    TPreview Preview;
+
+    // ---- creation and states
+    void FormCreate();
+    void EnableTagControls(bool enable);
+
+    // ---- tag list and tag commands
+    void LoadTags();
+    void ShowFrameList();
+    void btnOpenClick();
+    void btnReLoadClick();
+    void sgClick();
+    void edCommChange();
+    void btnID3UpdateClick();
+    void btnAddTagClick();
+    void btnID3KillClick();
+    void btnDelAllTagClick();
+    void btnShowID3v1TagClick();
+    void btnShowAPEv2TagClick();
+    void edFnDblClick();
+
+    // ---- picture preview
+    void DrawPicture();
+    void btnSelPicClick();
+    void rbStretchClick();
+    void rbScaleClick();
+    void btnZoomBigClick();
+    void btnZoomSmallClick();
+    void ImageMouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y);
+    void ImageMouseMove(Qt::KeyboardModifiers shift, int x, int y);
+    void ImageMouseUp(Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y);
+    void ImageDblClick();
+    void plPicDblClick();
+    void plColorDblClick();
+    // ---- picture embedding
+    void btnInputPicClick();
+    void SaveCustomPicture();
+    void SaveAttachedPicture(int index, int pictureType);
+    // ---- embedded picture display
+    void ShowCustomPicture();
+    void ShowAttachedPicture(int row);
+
+    // The current file: the path in edFn as the file system spells it.
+    std::string FilePath() const;
+
+  protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
   private:
-    void FormCreate();
+    void Centre();
+    void CreateControls();
+    void CreateTagPanel();
+    void CreatePicturePanel();
+    void SetFocusOrder();
+    void WireEvents();
+    // Makes Image show the preview: its place, size and picture.
+    void ShowPreview();
+    // Makes imgInvisible hold the prepared picture.
+    void ShowPrepared();
+
+    bool centred_ = false;
 };
 
 extern TFrmEditText* FrmEditText;

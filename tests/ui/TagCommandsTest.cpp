@@ -1,0 +1,535 @@
+// The tag panel end to end on temporary files: open, list, select, update, add, delete, remove
+// all, reload, the show commands, the strip boxes and the messages of a refused rewrite.
+#include "WindowFixture.h"
+
+#include "CodePage.h"
+#include "ID3v1Tags.h"
+#include "ID3v2Tags.h"
+#include "uAPEv2Tag.h"
+#include "uControls.h"
+#include "uStringGrid.h"
+#include "utPublic.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <filesystem>
+
+namespace {
+
+const Bytes kAudio = MpegFrames(3);
+
+Bytes ThreeFrames() {
+    return TextFrame("TIT2", "Title") + TextFrame("TPE1", "Artist") + TextFrame("TALB", "Album");
+}
+
+// An attached picture without picture bytes (what the add command makes), with a type byte.
+Bytes EmptyApic(unsigned char type) {
+    return Id3Frame("APIC", Bytes("\0image/jpeg\0", 12) + char(type) + Bytes(1, '\0'));
+}
+
+} // namespace
+
+class TagCommandsTest : public QObject {
+    Q_OBJECT
+  private slots:
+    void OpenListsFramesAndSelectsRow1();
+    void OpenNames();
+    void OpenKeepsCurrentFileOnCancelOrMissingFile();
+    void GridRowsOfPictureFrames();
+    void RowSelection();
+    void UpdateWritesMemoIntoFrame();
+    void UpdateRefusals();
+    void UpdateStripsID3v1AndAPEv2();
+    void UpdateStripsAPEv2BehindTheTag();
+    void AddCommand();
+    void DeleteCommands();
+    void RemoveAllFrames();
+    void Reload();
+    void ShowCommands();
+    void RewriteMessages();
+    void FailureInsideACommand();
+};
+
+void TagCommandsTest::OpenListsFramesAndSelectsRow1() {
+    TWindowFixture f;
+    TFrmEditText& w = f.W();
+    const Bytes file = Id3TagOurs(ThreeFrames()) + kAudio;
+    const std::string path = f.Write("song.MP3", file);
+    f.Open(path);
+    QCOMPARE(w.edFn->text(), QString::fromStdString(path));
+    QCOMPARE(w.sg->RowCount(), 4);
+    QCOMPARE(f.Cell(0, 1), Q("TIT2"));
+    QCOMPARE(f.Cell(1, 1), Q("Title"));
+    QCOMPARE(f.Cell(0, 3), Q("TALB"));
+    QCOMPARE(f.Cell(1, 3), Q("Album"));
+    QCOMPARE(w.lblID3Status->text(),
+             Q("ID3v2tag，共有数据") + QString::number(10 + ThreeFrames().size()) + Q("字节"));
+    // Row 1 is selected: memo, label and the byte count describe it.
+    QCOMPARE(w.sg->Row(), 1);
+    QCOMPARE(f.Memo(), Q("Title"));
+    QCOMPARE(w.lblComment->text(), Q("标签内容/编辑【TIT2】"));
+    QCOMPARE(w.lbSize->text(), Q("5"));
+    for (QWidget* on : std::initializer_list<QWidget*>{w.sg, w.btnID3Update, w.btnID3Kill,
+                                                       w.btnReLoad, w.btnDelAllTag, w.btnAddTag})
+        QVERIFY2(on->isEnabled(), qPrintable(on->objectName()));
+    // No ID3v1 or APEv2 tag in this file.
+    QVERIFY(!w.btnShowID3v1Tag->isEnabled());
+    QVERIFY(!w.btnShowAPEv2Tag->isEnabled());
+    QVERIFY(f.Messages.isEmpty());
+    QCOMPARE(ReadFile(path), file);
+
+    // A file without an ID3v2 tag says so and lists one empty row.
+    const std::string bare = f.Write("bare.MP3", kAudio);
+    f.Open(bare);
+    QCOMPARE(w.lblID3Status->text(), Q("无ID3v2标签"));
+    QCOMPARE(w.sg->RowCount(), 2);
+    QVERIFY(f.Cell(0, 1).isEmpty());
+    QVERIFY(f.Memo().isEmpty());
+    QCOMPARE(w.lblComment->text(), Q("标签内容/编辑【】"));
+
+    // A frame that claims more bytes than the file holds: the frames before it are listed, and
+    // the status says that nothing is written from them.
+    const Bytes damaged = TextFrame("TIT2", "Title") + "TPE1" + BE32(100000) + Bytes(2, '\0');
+    f.Open(f.Write("damaged.MP3", Id3TagOurs(damaged) + kAudio));
+    QCOMPARE(w.sg->RowCount(), 2);
+    QCOMPARE(f.Memo(), Q("Title"));
+    QCOMPARE(w.lblID3Status->text(), Q("ID3v2tag，共有数据") +
+                                         QString::number(10 + damaged.size()) +
+                                         Q("字节（标签已损坏，不能修改）"));
+    QVERIFY(f.Messages.isEmpty());
+}
+
+void TagCommandsTest::OpenNames() {
+    TWindowFixture f;
+    TFrmEditText& w = f.W();
+    // The chosen name's extension becomes ".MP3" when that file exists.
+    f.Write("both.MP3", Id3TagOurs(TextFrame("TIT2", "upper")) + kAudio);
+    const std::string lowerBoth = f.Write("both.mp3", Id3TagOurs(TextFrame("TIT2", "lower")));
+    f.Open(lowerBoth);
+    QCOMPARE(w.edFn->text(), QString::fromStdString(f.File("both.MP3")));
+    QCOMPARE(f.Memo(), Q("upper"));
+    // A name without an extension gets ".MP3".
+    f.Write("plain.MP3", Id3TagOurs(TextFrame("TIT2", "plain")) + kAudio);
+    f.Write("plain", Bytes());
+    f.Open(f.File("plain"));
+    QCOMPARE(w.edFn->text(), QString::fromStdString(f.File("plain.MP3")));
+    // Only song.mp3 exists: it is opened as it is named, and its backup is named from it.
+    const std::string lower = f.Write("song.mp3", Id3TagOurs(TextFrame("TIT2", "lower")) + kAudio);
+    f.Open(lower);
+    QCOMPARE(w.edFn->text(), QString::fromStdString(lower));
+    QCOMPARE(f.Memo(), Q("lower"));
+    QTest::mouseDClick(w.edFn, Qt::LeftButton);
+    QCOMPARE(w.windowTitle(), QString::fromStdString(f.File("songbak.mp3")));
+    // Other extensions are not opened in another case: only the .MP3 form counts.
+    const std::string wav = f.Write("other.wav", Id3TagOurs(TextFrame("TIT2", "wav")));
+    f.Open(wav);
+    QCOMPARE(w.edFn->text(), QString::fromStdString(lower));
+    w.edComm->setPlainText("changed");
+    f.Click(w.btnID3Update);
+    QVERIFY(Exists(f.File("songbak.mp3")));
+    QVERIFY(!Exists(f.File("songbak.MP3")));
+    QCOMPARE(ReadFile(lower), Id3TagOurs(TextFrame("TIT2", "changed")) + kAudio);
+    // Names with Chinese letters pass to the file system as they are.
+    const std::string chinese =
+        f.Write("歌曲.MP3", Id3TagOurs(TextFrame("TIT2", Gbk("标题"))) + kAudio);
+    f.Open(chinese);
+    QCOMPARE(w.edFn->text(), QString::fromStdString(chinese));
+    QCOMPARE(f.Memo(), Q("标题"));
+    QCOMPARE(f.Messages, QStringList());
+}
+
+void TagCommandsTest::OpenKeepsCurrentFileOnCancelOrMissingFile() {
+    TWindowFixture f;
+    TFrmEditText& w = f.W();
+    const std::string path = f.Write("song.MP3", Id3TagOurs(ThreeFrames()) + kAudio);
+    f.Open(path);
+    w.sg->SetRow(2);
+    f.Click(w.btnOpen); // no choice scripted: the dialog is cancelled
+    f.Open(f.File("missing.mp3"));
+    QCOMPARE(w.edFn->text(), QString::fromStdString(path));
+    QCOMPARE(w.sg->RowCount(), 4);
+    QCOMPARE(w.sg->Row(), 2);
+    QVERIFY(f.Messages.isEmpty());
+}
+
+void TagCommandsTest::GridRowsOfPictureFrames() {
+    TWindowFixture f;
+    TFrmEditText& w = f.W();
+    f.Open(f.Write("pics.MP3", Id3TagOurs(Id3Frame("TPIC", Bytes(2, '\0')) + EmptyApic(3) +
+                                          EmptyApic(25) + TextFrame("TIT2", "T")) +
+                                   kAudio));
+    QCOMPARE(w.sg->RowCount(), 5);
+    QCOMPARE(f.Cell(0, 1), Q("TPIC"));
+    QCOMPARE(f.Cell(1, 1), Q("自定义图像，不能直接编辑！"));
+    QCOMPARE(f.Cell(1, 2), Q("图像数据:封面"));
+    QCOMPARE(f.Cell(1, 3), Q("图像数据:其他"));
+    QCOMPARE(f.Cell(1, 4), Q("T"));
+    // Row 1 is a picture row: it is never written from the memo.
+    QVERIFY(!w.btnID3Update->isEnabled());
+    QVERIFY(w.btnSelPic->isEnabled() && w.btnInputPic->isEnabled());
+    QVERIFY(f.Messages.isEmpty());
+}
+
+void TagCommandsTest::RowSelection() {
+    TWindowFixture f;
+    TFrmEditText& w = f.W();
+    f.Open(
+        f.Write("pics.MP3", Id3TagOurs(TextFrame("TIT2", "Title") + TextFrame("TPE1", Gbk("歌手")) +
+                                       Id3Frame("TPIC", Bytes(2, '\0')) + EmptyApic(3)) +
+                                kAudio));
+    // A text row: its text in the memo, its id in the label, its byte count in lbSize.
+    f.SelectRow(2);
+    QCOMPARE(f.Memo(), Q("歌手"));
+    QCOMPARE(w.lblComment->text(), Q("标签内容/编辑【TPE1】"));
+    QCOMPARE(w.lbSize->text(), Q("4"));
+    QVERIFY(w.btnID3Update->isEnabled());
+    QVERIFY(!w.btnSelPic->isEnabled() && !w.btnInputPic->isEnabled());
+    QVERIFY(!w.edPicInfo->isEnabled() && !w.cbPicType->isEnabled());
+    // The custom picture row leaves the memo as it was and hands over to the picture panel.
+    f.SelectRow(3);
+    QCOMPARE(f.Memo(), Q("歌手"));
+    QCOMPARE(w.lblComment->text(), Q("标签内容/编辑【TPIC】"));
+    QVERIFY(!w.btnID3Update->isEnabled());
+    QVERIFY(w.btnSelPic->isEnabled() && w.btnInputPic->isEnabled());
+    QVERIFY(!w.edPicInfo->isEnabled() && !w.cbPicType->isEnabled());
+    for (QWidget* off :
+         std::initializer_list<QWidget*>{w.rbScale, w.rbStretch, w.btnZoomBig, w.btnZoomSmall})
+        QVERIFY(!off->isEnabled());
+    // The attached picture row also opens its type and description.
+    QTest::keyClick(w.sg, Qt::Key_Down);
+    QCOMPARE(w.sg->Row(), 4);
+    QCOMPARE(w.lblComment->text(), Q("标签内容/编辑【APIC】"));
+    QVERIFY(!w.btnID3Update->isEnabled());
+    QVERIFY(w.edPicInfo->isEnabled() && w.cbPicType->isEnabled());
+    // Back to row 1 with the keyboard.
+    QTest::keyClick(w.sg, Qt::Key_PageUp);
+    QCOMPARE(f.Memo(), Q("Title"));
+    QVERIFY(w.btnID3Update->isEnabled());
+    QVERIFY(!w.edPicInfo->isEnabled());
+    // Typing in the memo does not change the byte count: it counts the grid cell.
+    QTest::keyClicks(w.edComm, "abc");
+    QCOMPARE(w.lbSize->text(), Q("5"));
+}
+
+void TagCommandsTest::UpdateWritesMemoIntoFrame() {
+    TWindowFixture f;
+    TFrmEditText& w = f.W();
+    const Bytes original = Id3TagOurs(ThreeFrames()) + kAudio;
+    const std::string path = f.Write("song.MP3", original);
+    f.Open(path);
+    w.chkBackFile->setChecked(false);
+    f.SelectRow(2);
+    w.edComm->setPlainText(Q("新歌手\n第二行"));
+    f.Click(w.btnID3Update);
+    const Bytes artist = Gbk("新歌手") + "\r\n" + Gbk("第二行");
+    QCOMPARE(ReadFile(path), Id3TagOurs(TextFrame("TIT2", "Title") + TextFrame("TPE1", artist) +
+                                        TextFrame("TALB", "Album")) +
+                                 kAudio);
+    // The update leaves its backup whatever chkBackFile says.
+    QCOMPARE(ReadFile(f.File("songbak.MP3")), original);
+    // After the rebuild row 1 is current, and memo, label and button say so.
+    QCOMPARE(f.Cell(1, 2), Q("新歌手\r\n第二行"));
+    QCOMPARE(w.sg->Row(), 1);
+    QCOMPARE(f.Memo(), Q("Title"));
+    QCOMPARE(w.lblComment->text(), Q("标签内容/编辑【TIT2】"));
+    QVERIFY(w.btnID3Update->isEnabled() && w.sg->isEnabled() && w.btnAddTag->isEnabled());
+    // A second update right away writes row 1, which the memo now shows.
+    w.edComm->setPlainText("Title 2");
+    f.Click(w.btnID3Update);
+    ID3v2Tag->ReadFromFile(path);
+    QCOMPARE(ID3v2Tag->FramePayloads, (TStringList{"Title 2", artist, "Album"}));
+    QVERIFY(f.Messages.isEmpty());
+}
+
+void TagCommandsTest::UpdateRefusals() {
+    TWindowFixture f;
+    TFrmEditText& w = f.W();
+    // A character code page 936 cannot hold: refused with a message, nothing written.
+    const Bytes original = Id3TagOurs(ThreeFrames()) + kAudio;
+    const std::string path = f.Write("song.MP3", original);
+    f.Open(path);
+    f.SelectRow(2);
+    w.edComm->setPlainText(Q("Smile \U0001F600"));
+    f.Click(w.btnID3Update);
+    QCOMPARE(f.Messages.size(), 1);
+    QVERIFY(f.Messages[0].startsWith(Q("！")));
+    QVERIFY(f.Messages[0].endsWith(Q("：TPE1")));
+    QCOMPARE(ReadFile(path), original);
+    QVERIFY(!Exists(f.File("songbak.MP3")));
+    QCOMPARE(ID3v2Tag->FramePayloads[1], Bytes("Artist"));
+    QVERIFY(w.btnID3Update->isEnabled() && w.sg->isEnabled());
+
+    // An empty frame list has no frame to write into: nothing happens.
+    const Bytes empty = Id3TagOurs(Bytes()) + kAudio;
+    const std::string emptyPath = f.Write("empty.MP3", empty);
+    f.Open(emptyPath);
+    QVERIFY(w.btnID3Update->isEnabled());
+    w.edComm->setPlainText("text");
+    f.Click(w.btnID3Update);
+    QCOMPARE(ReadFile(emptyPath), empty);
+    QVERIFY(!Exists(f.File("emptybak.MP3")));
+    QCOMPARE(w.sg->RowCount(), 2);
+    QCOMPARE(f.Messages.size(), 1);
+}
+
+void TagCommandsTest::UpdateStripsID3v1AndAPEv2() {
+    TWindowFixture f;
+    TFrmEditText& w = f.W();
+    const std::string path =
+        f.Write("song.MP3", Id3TagOurs(TextFrame("TIT2", "Title")) + kAudio +
+                                ApeTag({{"Title", "Ape title"}}) + Id3v1Block({.title = "V1"}));
+    f.Open(path);
+    QVERIFY(w.btnShowID3v1Tag->isEnabled());
+    QVERIFY(w.btnShowAPEv2Tag->isEnabled());
+    w.chkDelID3v1->setChecked(true);
+    w.chkDelAPEv2->setChecked(true);
+    // A longer title moves everything behind the tag before the strips run.
+    w.edComm->setPlainText("A much longer title than before");
+    f.Click(w.btnID3Update);
+    QCOMPARE(ReadFile(path),
+             Id3TagOurs(TextFrame("TIT2", "A much longer title than before")) + kAudio);
+    QVERIFY(!w.btnShowID3v1Tag->isEnabled());
+    QVERIFY(!w.btnShowAPEv2Tag->isEnabled());
+    QVERIFY(!ID3v1Tag->Exists && !APEv2Tag->Exists);
+    QVERIFY(f.Messages.isEmpty());
+}
+
+void TagCommandsTest::UpdateStripsAPEv2BehindTheTag() {
+    TWindowFixture f;
+    TFrmEditText& w = f.W();
+    // The APEv2 tag right after the ID3v2 tag: a shorter ID3v2 tag moves it forward, and the
+    // strip must cut it where it lies after the rewrite.
+    const std::string path =
+        f.Write("song.MP3", Id3TagOurs(TextFrame("TIT2", "A long title to shorten")) +
+                                ApeTag({{"Artist", "Someone"}, {"Album", "Something"}}) + kAudio);
+    f.Open(path);
+    QVERIFY(w.btnShowAPEv2Tag->isEnabled());
+    w.chkDelAPEv2->setChecked(true);
+    w.edComm->setPlainText("Short");
+    f.Click(w.btnID3Update);
+    QCOMPARE(ReadFile(path), Id3TagOurs(TextFrame("TIT2", "Short")) + kAudio);
+    QVERIFY(!w.btnShowAPEv2Tag->isEnabled());
+}
+
+void TagCommandsTest::AddCommand() {
+    TWindowFixture f;
+    TFrmEditText& w = f.W();
+    const Bytes original = Id3TagOurs(ThreeFrames()) + kAudio;
+    const std::string path = f.Write("song.MP3", original);
+    f.Open(path);
+    // Not four bytes: refused, with the id as typed (upper case); nothing else changes.
+    w.edNewTag->lineEdit()->clear();
+    QTest::keyClicks(w.edNewTag->lineEdit(), "abc");
+    f.Click(w.btnAddTag);
+    w.edNewTag->lineEdit()->clear();
+    f.Click(w.btnAddTag);
+    w.edNewTag->lineEdit()->setText(Q("\U0001F600AB")); // no code page 936 form
+    f.Click(w.btnAddTag);
+    QCOMPARE(f.Messages, QStringList({Q("！新标签必须是四个字符的名字：ABC"),
+                                      Q("！新标签必须是四个字符的名字："),
+                                      Q("！新标签必须是四个字符的名字：\U0001F600AB")}));
+    QCOMPARE(ReadFile(path), original);
+    QVERIFY(w.btnAddTag->isEnabled() && w.sg->isEnabled());
+    f.Messages.clear();
+
+    // An id the list holds: the engine refuses it, the grid is drawn again unchanged.
+    w.edNewTag->lineEdit()->setText("TIT2");
+    f.Click(w.btnAddTag);
+    QCOMPARE(f.Messages, QStringList({Q("！该标签已经存在，增加标签无效：TIT2")}));
+    QCOMPARE(ReadFile(path), original);
+    QCOMPARE(w.sg->RowCount(), 4);
+    f.Messages.clear();
+
+    // APIC: a picture without data, front cover; a second one is added too.
+    w.edNewTag->setCurrentIndex(0);
+    QCOMPARE(w.edNewTag->currentText(), Q("APIC"));
+    f.Click(w.btnAddTag);
+    f.Click(w.btnAddTag);
+    QCOMPARE(w.sg->RowCount(), 6);
+    QCOMPARE(f.Cell(0, 5), Q("APIC"));
+    QCOMPARE(f.Cell(1, 4), Q("图像数据:封面"));
+    QCOMPARE(f.Cell(1, 5), Q("图像数据:封面"));
+    const Bytes apic = Id3Frame("APIC", Bytes("\0image/jpeg\0\x03\0", 14));
+    QCOMPARE(ReadFile(path), Id3TagOurs(ThreeFrames() + apic + apic) + kAudio);
+    // After the rebuild row 1 is current and selected.
+    QCOMPARE(w.sg->Row(), 1);
+    QCOMPARE(w.lblComment->text(), Q("标签内容/编辑【TIT2】"));
+    QVERIFY(w.btnID3Update->isEnabled());
+
+    // Any other id gets an empty text; two Chinese characters are four bytes.
+    w.edNewTag->lineEdit()->clear();
+    QTest::keyClicks(w.edNewTag->lineEdit(), "tcom");
+    f.Click(w.btnAddTag);
+    QCOMPARE(w.sg->RowCount(), 7);
+    QCOMPARE(f.Cell(0, 6), Q("TCOM"));
+    QVERIFY(f.Cell(1, 6).isEmpty());
+    // The next save drops the empty TCOM text, as every empty text.
+    w.edNewTag->lineEdit()->setText(Q("标签"));
+    f.Click(w.btnAddTag);
+    QCOMPARE(w.sg->RowCount(), 7);
+    QCOMPARE(f.Cell(0, 6), Q("标签"));
+    ID3v2Tag->ReadFromFile(path);
+    QCOMPARE(ID3v2Tag->FrameIds.back(), Gbk("标签"));
+    QVERIFY(f.Messages.isEmpty());
+}
+
+void TagCommandsTest::DeleteCommands() {
+    TWindowFixture f;
+    TFrmEditText& w = f.W();
+    const Bytes original = Id3TagOurs(ThreeFrames()) + kAudio;
+    const std::string path = f.Write("song.MP3", original);
+    f.Open(path);
+    // Kept backup: the file as it was.
+    f.SelectRow(3);
+    f.Click(w.btnID3Kill);
+    QCOMPARE(ReadFile(path),
+             Id3TagOurs(TextFrame("TIT2", "Title") + TextFrame("TPE1", "Artist")) + kAudio);
+    QCOMPARE(ReadFile(f.File("songbak.MP3")), original);
+    QCOMPARE(w.sg->RowCount(), 3);
+    QCOMPARE(w.sg->Row(), 1);
+    QCOMPARE(f.Memo(), Q("Title"));
+    // No backup kept.
+    w.chkBackFile->setChecked(false);
+    f.SelectRow(2);
+    f.Click(w.btnID3Kill);
+    QCOMPARE(ReadFile(path), Id3TagOurs(TextFrame("TIT2", "Title")) + kAudio);
+    QVERIFY(!Exists(f.File("songbak.MP3")));
+    QCOMPARE(w.sg->RowCount(), 2);
+    // With no frame at the row nothing is rewritten, and a file of the backup name that the
+    // command did not make stays.
+    f.Click(w.btnID3Kill);
+    QVERIFY(!Exists(f.File("songbak.MP3")));
+    QCOMPARE(ReadFile(path), Id3TagOurs(Bytes()) + kAudio);
+    f.Write("songbak.MP3", "the user's own file");
+    f.Click(w.btnID3Kill);
+    QCOMPARE(ReadFile(f.File("songbak.MP3")), Bytes("the user's own file"));
+    QCOMPARE(ReadFile(path), Id3TagOurs(Bytes()) + kAudio);
+    QVERIFY(w.btnID3Kill->isEnabled() && w.sg->isEnabled());
+    QVERIFY(f.Messages.isEmpty());
+}
+
+void TagCommandsTest::RemoveAllFrames() {
+    TWindowFixture f;
+    TFrmEditText& w = f.W();
+    const Bytes original = Id3TagOurs(ThreeFrames()) + kAudio;
+    const std::string path = f.Write("song.MP3", original);
+    f.Open(path);
+    f.SelectRow(3);
+    f.Click(w.btnDelAllTag);
+    QCOMPARE(ReadFile(path), Bytes("ID3\x03\0\0\0\0\0\x0a", 10) + kAudio);
+    QCOMPARE(ReadFile(f.File("songbak.MP3")), original);
+    QCOMPARE(w.sg->RowCount(), 2);
+    QVERIFY(f.Cell(0, 1).isEmpty());
+    QCOMPARE(w.lblID3Status->text(), Q("ID3v2tag，共有数据10字节"));
+    QVERIFY(f.Memo().isEmpty());
+    // A file without a tag gets an empty one; no backup is kept when chkBackFile is clear.
+    const std::string bare = f.Write("bare.MP3", kAudio);
+    f.Open(bare);
+    w.chkBackFile->setChecked(false);
+    f.Click(w.btnDelAllTag);
+    QCOMPARE(ReadFile(bare), Bytes("ID3\x03\0\0\0\0\0\x0a", 10) + kAudio);
+    QVERIFY(!Exists(f.File("barebak.MP3")));
+    QVERIFY(w.btnDelAllTag->isEnabled());
+    QVERIFY(f.Messages.isEmpty());
+}
+
+void TagCommandsTest::Reload() {
+    TWindowFixture f;
+    TFrmEditText& w = f.W();
+    const std::string path = f.Write("song.MP3", Id3TagOurs(ThreeFrames()) + kAudio);
+    f.Open(path);
+    f.SelectRow(3);
+    // Another program changes the file: reloading shows it and selects row 1.
+    WriteFile(path, Id3TagOurs(TextFrame("TPE1", "Other") + TextFrame("TIT2", "X")) + kAudio);
+    f.Click(w.btnReLoad);
+    QCOMPARE(w.sg->RowCount(), 3);
+    QCOMPARE(w.sg->Row(), 1);
+    QCOMPARE(f.Memo(), Q("Other"));
+    QCOMPARE(w.lblComment->text(), Q("标签内容/编辑【TPE1】"));
+    // The file is gone: the grid is left with its header and one empty row.
+    std::filesystem::remove(path);
+    f.Click(w.btnReLoad);
+    QCOMPARE(w.sg->RowCount(), 2);
+    QVERIFY(f.Cell(0, 1).isEmpty() && f.Cell(1, 1).isEmpty());
+    QCOMPARE(f.Cell(0, 0), Q("标签"));
+    QVERIFY(w.btnReLoad->isEnabled());
+    QVERIFY(f.Messages.isEmpty());
+}
+
+void TagCommandsTest::ShowCommands() {
+    TWindowFixture f;
+    TFrmEditText& w = f.W();
+    const Bytes original = Id3TagOurs(ThreeFrames()) + kAudio +
+                           ApeTag({{"Title", "Ape title"}, {"Artist", "Ape artist"}}) +
+                           Id3v1Block({.title = "V1 title", .artist = "V1 artist"});
+    const std::string path = f.Write("song.MP3", original);
+    f.Open(path);
+    QVERIFY(w.btnShowID3v1Tag->isEnabled() && w.btnShowAPEv2Tag->isEnabled());
+    f.Click(w.btnShowID3v1Tag);
+    QStringList lines = f.Memo().split('\n');
+    QVERIFY(lines.contains(Q("Title=:V1 title")));
+    QVERIFY(lines.contains(Q("Artist=:V1 artist")));
+    QCOMPARE(lines.size(), int(ID3v1Tag->Keys.size()));
+    f.Click(w.btnShowAPEv2Tag);
+    lines = f.Memo().split('\n');
+    QVERIFY(lines.contains(Q("Title=:Ape title")));
+    QVERIFY(lines.contains(Q("Artist=:Ape artist")));
+    QCOMPARE(lines.size(), int(APEv2Tag->Keys.size()));
+    // Neither the file nor the grid changes.
+    QCOMPARE(ReadFile(path), original);
+    QCOMPARE(w.sg->RowCount(), 4);
+}
+
+void TagCommandsTest::RewriteMessages() {
+    TWindowFixture f;
+    TFrmEditText& w = f.W();
+    const Bytes original = Id3TagOurs(ThreeFrames()) + kAudio;
+    const std::string path = f.Write("song.MP3", original);
+    f.Open(path);
+    // The backup cannot be made: a folder holds its name.
+    std::filesystem::create_directory(f.File("songbak.MP3"));
+    w.edComm->setPlainText("New");
+    f.Click(w.btnID3Update);
+    QCOMPARE(f.Messages, QStringList({Q("！不能创建临时文件：") +
+                                      QString::fromStdString(f.File("songbak.MP3"))}));
+    QCOMPARE(ReadFile(path), original);
+    std::filesystem::remove(f.File("songbak.MP3"));
+    f.Messages.clear();
+    // Another program holds the file open: it cannot be deleted, so it is not rewritten.
+    {
+        ForeignLock lock(path, false);
+        f.SelectRow(2);
+        f.Click(w.btnID3Kill);
+    }
+    QCOMPARE(f.Messages, QStringList({Q("！文件正在被其它程序使用，不能被修改：") +
+                                      QString::fromStdString(path)}));
+    QCOMPARE(ReadFile(path), original);
+    // The commands go on to their end: the controls are enabled again.
+    QVERIFY(w.btnID3Kill->isEnabled() && w.sg->isEnabled());
+}
+
+void TagCommandsTest::FailureInsideACommand() {
+    TWindowFixture f;
+    TFrmEditText& w = f.W();
+    const std::string path = f.Write("song.MP3", Id3TagOurs(ThreeFrames()) + kAudio);
+    {
+        // A file another program holds without sharing cannot be read: the open ends at the
+        // read, its failure is shown, and the window goes on.
+        ForeignLock lock(path, true);
+        f.Open(path);
+    }
+    QCOMPARE(f.Messages.size(), 1);
+    QVERIFY(f.Messages[0].contains(QString::fromStdString(path)));
+    QVERIFY(!w.btnID3Kill->isEnabled());
+    f.Messages.clear();
+    f.Open(path);
+    QVERIFY(f.Messages.isEmpty());
+    QCOMPARE(w.sg->RowCount(), 4);
+    QVERIFY(w.btnID3Kill->isEnabled());
+}
+
+static TRegisterTest<TagCommandsTest> registerTagCommandsTest("TagCommandsTest");
+#include "TagCommandsTest.moc"

@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# Runs the real editor on a virtual X display and checks what a person would see first: the window
+# with its caption, its 760 x 562 client area that cannot be resized, in the middle of the screen.
+# Saves a screenshot. Exits 77 (skipped) when Xvfb or the X tools are not installed.
+# Usage: xvfb-smoke.sh QUILLON SCREENGRAB OUTPUT.png
+set -uo pipefail
+quillon=$1 shot=$2 out=$3
+for tool in xvfb-run xwininfo xprop; do
+  command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
+done
+if [ -z "${IN_XVFB:-}" ]; then
+  IN_XVFB=1 exec xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" "$@"
+fi
+
+fail() { echo "FAIL: $*"; kill "$pid" 2>/dev/null; exit 1; }
+caption=' MP3[ID3v2]通用标签编辑器'
+unset QT_QPA_PLATFORM
+export LANG=C.UTF-8 XDG_RUNTIME_DIR=$(mktemp -d)
+"$quillon" &
+pid=$!
+# Wait for the window to be mapped (the program starts in well under a second; allow a slow CI).
+id=
+for _ in $(seq 1 100); do
+  id=$(xwininfo -root -tree 2>/dev/null | grep -F "\"$caption\"" | awk '{print $1}' | head -1)
+  [ -n "$id" ] && xwininfo -id "$id" 2>/dev/null | grep -q 'Map State: IsViewable' && break
+  kill -0 "$pid" 2>/dev/null || fail "the editor ended early"
+  sleep 0.2
+done
+[ -n "$id" ] || fail "no window titled '$caption'"
+info=$(xwininfo -id "$id")
+echo "$info" | grep -F "Window id: $id \"$caption\"" >/dev/null || fail "caption: $(echo "$info" | head -2)"
+width=$(echo "$info" | awk '/^ *Width:/ {print $2}')
+height=$(echo "$info" | awk '/^ *Height:/ {print $2}')
+x=$(echo "$info" | awk '/Absolute upper-left X:/ {print $4}')
+y=$(echo "$info" | awk '/Absolute upper-left Y:/ {print $4}')
+[ "$width" = 760 ] && [ "$height" = 562 ] || fail "size ${width}x${height}, not 760x562"
+[ "$x" -ge 131 ] && [ "$x" -le 133 ] && [ "$y" -ge 102 ] && [ "$y" -le 104 ] ||
+  fail "window at $x,$y, not centred on the 1024x768 screen"
+name=$(xprop -id "$id" _NET_WM_NAME)
+[ "$name" = "_NET_WM_NAME(UTF8_STRING) = \"$caption\"" ] || fail "title property: $name"
+hints=$(xprop -id "$id" WM_NORMAL_HINTS)
+echo "$hints" | grep -q 'program specified minimum size: 760 by 562' &&
+  echo "$hints" | grep -q 'program specified maximum size: 760 by 562' ||
+  fail "the window can be resized: $hints"
+# No minimise or maximise: neither the functions nor the decorations of the Motif hints offer
+# them.
+read -r _ _ flags functions decorations _ <<<"$(xprop -id "$id" _MOTIF_WM_HINTS | tr -d ',')"
+(( (functions & 0x18) == 0 && (decorations & 0x60) == 0 )) ||
+  fail "the window offers minimise or maximise: functions $functions decorations $decorations"
+"$shot" "$id" "$out" || fail "no screenshot"
+kill "$pid"
+wait "$pid" 2>/dev/null
+echo "window ${width}x${height} at $x,$y titled '$caption'; screenshot $out"

@@ -1,0 +1,61 @@
+// Application-wide pieces of the editor: its title, the hint timing, the font, and the top-level
+// failure handler that shows what went wrong and lets the program go on.
+#pragma once
+
+#include <QApplication>
+#include <QFont>
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+#include <exception>
+#include <functional>
+
+// The name shown for the program on the task bar and on its message boxes. Kept apart from Qt's
+// display name, which X11 would append to every window caption.
+QString ApplicationTitle();
+void SetApplicationTitle(const QString& title);
+
+// The window's font: "宋体" where installed, else an installed font that holds Chinese, at a
+// character height of `pixelSize` pixels.
+QFont WindowFont(int pixelSize);
+// The family WindowFont chose.
+QString WindowFontFamily();
+
+// When hints (tool tips) show and for how long, for the whole application, in milliseconds:
+// the first hint after HintPause, the next one after HintShortPause while a hint is still
+// visible, each hint visible HintHidePause. Qt's own tool tips are held back; these take over.
+class THintTiming : public QObject {
+    Q_OBJECT
+  public:
+    int HintPause = 500;
+    int HintShortPause = 50;
+    int HintHidePause = 2500;
+
+    static THintTiming& Instance();
+    // The pause before the hint of a control the mouse has just entered.
+    int PauseBeforeHint(bool hintVisible) const { return hintVisible ? HintShortPause : HintPause; }
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    THintTiming();
+    void ShowHint();
+
+    QTimer timer_;
+    QPointer<QWidget> target_;
+};
+
+// Shows the text of a failure that ended a command in a message box.
+void ReportFailure(const std::exception& failure);
+
+// Runs an event handler; a failure escaping it is reported and the program goes on.
+void RunGuarded(const std::function<void()>& handler);
+
+// The application object: every event goes through notify, so a failure escaping any handler is
+// reported here rather than ending the program.
+class TApplication : public QApplication {
+  public:
+    TApplication(int& argc, char** argv);
+    bool notify(QObject* receiver, QEvent* event) override;
+};

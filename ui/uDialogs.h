@@ -1,0 +1,43 @@
+// The window's dialogs and message boxes, behind one seam: by default they are Qt's modal
+// dialogs; tests replace the hooks to choose files and colours and to read every message.
+#pragma once
+
+#include <QColor>
+#include <QString>
+#include <functional>
+
+class QWidget;
+
+// A file-open dialog. `Filter` has the form "description|pattern;pattern|description|...".
+class TOpenDialog {
+  public:
+    QString Filter;
+    QString FileName; // the chosen file after a confirmed Execute
+    // Shows the dialog; false when the user cancels.
+    bool Execute(QWidget* parent);
+};
+
+// A colour dialog that opens with the colour last chosen in it.
+class TColorDialog {
+  public:
+    QColor Color = QColor(0, 0, 0);
+    bool Execute(QWidget* parent);
+};
+
+// A modal message box with an OK button.
+void MessageBoxOk(const QString& text);
+
+// Makes the engines' messages (ShowMessage) appear in message boxes.
+void ShowEngineMessagesInBoxes();
+
+// The hooks. Each returns what the user did; an empty hook means Qt's own dialog.
+struct TDialogHooks {
+    // Gets the dialog and fills in FileName; false for a cancel.
+    std::function<bool(TOpenDialog& dialog)> OpenFile;
+    std::function<bool(TColorDialog& dialog)> ChooseColor;
+    std::function<void(const QString& text)> Message;
+};
+TDialogHooks& DialogHooks();
+
+// Qt's form of a filter: "*.MP3|*.MP3" -> "*.MP3 (*.MP3)".
+QString QtFileFilter(const QString& filter);
