@@ -4,7 +4,6 @@
 // it, run it and show the result.
 #include "CodePage.h"
 #include "ID3v2Tags.h"
-#include "uApplication.h"
 #include "uControls.h"
 #include "uPictureEmbed.h"
 #include "uPictureFile.h"
@@ -16,6 +15,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QRadioButton>
+#include <QVariant>
 #include <algorithm>
 
 namespace {
@@ -50,15 +50,25 @@ void ReadPanelControls(TFrmEditText& w) {
     w.Preview.PanelColor = w.plPic->Color();
 }
 
-// Embedded JPEG data as a picture. Data that cannot be decoded is reported and gives false; the
-// command that is showing it goes on: the rebuild and the row selection must still finish, or a
-// file holding a damaged picture could not be edited (nor the picture deleted) in the window.
-bool DecodeEmbedded(const std::string& jpeg, QImage& picture) {
+// Embedded JPEG data as a picture. Data that cannot be decoded is reported and gives false, and
+// the command showing it goes on: the rebuild and the row selection must still finish, or a file
+// holding a damaged picture could not be edited in the window, nor the picture deleted. Every
+// rebuild shows the custom picture again, so each damaged picture of a file is reported once,
+// not at every command.
+bool DecodeEmbedded(TFrmEditText& w, const std::string& id, const std::string& payload,
+                    const std::string& jpeg, QImage& picture) {
+    static const char* const kReported = "damagedPictureReported";
     try {
         picture = DecodeJpegImage(jpeg);
+        w.setProperty(kReported, QVariant());
         return true;
     } catch (const EPictureError& failure) {
-        ReportFailure(failure);
+        const QByteArray damaged = QByteArray::fromStdString(w.FilePath() + '\0' + payload);
+        if (w.property(kReported).toByteArray() == damaged) return false;
+        w.setProperty(kReported, damaged);
+        MessageBoxOk(QString::fromUtf8("！嵌入的图片已损坏，不能显示（") +
+                     QString::fromStdString(failure.what()) + QString::fromUtf8("）：") +
+                     QString::fromStdString(platform::Cp936ToUtf8(id)));
         return false;
     }
 }
@@ -87,7 +97,7 @@ void TFrmEditText::ShowCustomPicture() {
     const std::string jpeg = payload.empty() ? std::string() : payload.substr(1);
     SetSizeLabel(lbSize, jpeg.size());
     QImage picture;
-    if (!DecodeEmbedded(jpeg, picture)) return;
+    if (!DecodeEmbedded(*this, "TPIC", payload, jpeg, picture)) return;
     Preview.ShowEmbedded(picture);
     ShowPreview();
     ShowPrepared();
@@ -107,7 +117,7 @@ void TFrmEditText::ShowAttachedPicture(int row) {
     const std::string jpeg = start < payload.size() ? payload.substr(start) : std::string();
     SetSizeLabel(lbSize, payload.size());
     QImage picture;
-    if (!DecodeEmbedded(jpeg, picture)) return;
+    if (!DecodeEmbedded(*this, "APIC", payload, jpeg, picture)) return;
     Preview.ShowEmbedded(picture);
     ShowPreview();
     ShowPrepared();
