@@ -497,13 +497,14 @@ void PictureFlowTest::EmbedsTheCustomPicture() {
     QCOMPARE(Geometry(w).topLeft(), QPoint(18, 4));
     const QImage shown = Shown(w);
     const QImage surface = w.Image->Picture();
+    const std::string expected = EncodeJpeg(RgbOfImage(CaptureNow(w)), 90);
 
     f.Click(w.btnInputPic);
     QVERIFY(f.Messages.isEmpty());
+    // The frame holds the writer's encoding byte and the JPEG of the capture, nothing else.
     const std::string stored = Payload(song, 1);
     QCOMPARE(Payload(song, 0), std::string("Title"));
-    QVERIFY(stored.size() > 1);
-    QCOMPARE(stored[0], '\0');
+    QCOMPARE(stored, Bytes(1, '\0') + expected);
     const std::string jpeg = stored.substr(1);
     QCOMPARE(jpeg.substr(0, 2), std::string("\xFF\xD8"));
     QCOMPARE(w.lbSize->text(), QString::number(jpeg.size()));
@@ -589,11 +590,12 @@ void PictureFlowTest::EmbedsAnAttachedPicture() {
     const std::string gbk66 = Gbk(desc66.toUtf8().constData());
     QCOMPARE(gbk66.size(), size_t(66));
     w.edPicInfo->setText(desc66);
+    const std::string expected = EncodeJpeg(RgbOfImage(CaptureNow(w)), 75);
     f.Click(w.btnInputPic);
     QVERIFY(f.Messages.isEmpty());
     const std::string stored = Payload(song, 1);
     const std::string head = Bytes("\0image/jpeg\0\x04", 13) + gbk66 + Bytes(1, '\0');
-    QCOMPARE(stored.substr(0, head.size()), head);
+    QCOMPARE(stored, head + expected);
     const std::string jpeg = stored.substr(head.size());
     QCOMPARE(w.lbSize->text(), QString::number(13 + 66 + jpeg.size()));
     QCOMPARE(FirstQuantValue(jpeg), 8); // quality 75
