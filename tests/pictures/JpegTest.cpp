@@ -16,15 +16,6 @@ std::string JpegErrorText(int code) {
     return "JPEG error #" + std::to_string(code);
 }
 
-// Offset of the first marker 0xFF `marker`, or npos.
-size_t FindMarker(const std::string& jpeg, unsigned char marker) {
-    for (size_t i = 0; i + 1 < jpeg.size(); ++i)
-        if (static_cast<unsigned char>(jpeg[i]) == 0xFF &&
-            static_cast<unsigned char>(jpeg[i + 1]) == marker)
-            return i;
-    return std::string::npos;
-}
-
 std::string DecodeError(const std::string& bytes) {
     try {
         DecodeJpeg(bytes);
@@ -46,9 +37,7 @@ TEST(Jpeg, EncodesBaselineAndDecodesBackAtFullSize) {
         EXPECT_EQ(FindMarker(jpeg, 0xC2), std::string::npos) << "never progressive";
         // jpeg_set_quality scales the standard tables: the first luminance entry 16 becomes
         // 16 * 20 / 100 = 3 at quality 90 and 16 * 50 / 100 = 8 at quality 75.
-        const size_t dqt = FindMarker(jpeg, 0xDB);
-        ASSERT_NE(dqt, std::string::npos);
-        EXPECT_EQ(static_cast<unsigned char>(jpeg[dqt + 5]), quality == 90 ? 3 : 8);
+        EXPECT_EQ(FirstQuantValue(jpeg), quality == 90 ? 3 : 8);
 
         const TRgbPicture back = DecodeJpeg(jpeg);
         ASSERT_EQ(back.Width, 240);
@@ -112,22 +101,14 @@ TEST(JpegHostile, DamagedDataFailsWithTheCodecMessageNumber) {
 }
 
 TEST(JpegHostile, HugeDeclaredSizeIsRefusedBeforeAllocating) {
-    std::string jpeg = EncodeJpeg(Quadrants(16, 16), 90);
-    const size_t sof = FindMarker(jpeg, 0xC0);
-    ASSERT_NE(sof, std::string::npos);
-    // SOF0: FF C0, length (2), precision (1), height (2), width (2).
-    auto setSize = [&](int width, int height) {
-        jpeg[sof + 5] = static_cast<char>(height >> 8);
-        jpeg[sof + 6] = static_cast<char>(height & 0xFF);
-        jpeg[sof + 7] = static_cast<char>(width >> 8);
-        jpeg[sof + 8] = static_cast<char>(width & 0xFF);
-    };
-    setSize(65000, 65000); // 4.2 gigapixels, 12.7 GB of RGB
-    EXPECT_EQ(DecodeError(jpeg), PictureTooLargeText(65000, 65000));
-    setSize(8001, 8000); // just over the limit
-    EXPECT_EQ(DecodeError(jpeg), PictureTooLargeText(8001, 8000));
-    setSize(8000, 8000); // at the limit: accepted (the missing data decodes as grey)
-    const TRgbPicture limit = DecodeJpeg(jpeg);
+    const std::string jpeg = EncodeJpeg(Quadrants(16, 16), 90);
+    ASSERT_NE(FindMarker(jpeg, 0xC0), std::string::npos);
+    // 4.2 gigapixels, 12.7 GB of RGB
+    EXPECT_EQ(DecodeError(WithDeclaredSize(jpeg, 65000, 65000)), PictureTooLargeText(65000, 65000));
+    // Just over the limit.
+    EXPECT_EQ(DecodeError(WithDeclaredSize(jpeg, 8001, 8000)), PictureTooLargeText(8001, 8000));
+    // At the limit: accepted (the missing data decodes as grey).
+    const TRgbPicture limit = DecodeJpeg(WithDeclaredSize(jpeg, 8000, 8000));
     EXPECT_EQ(limit.Width, 8000);
     EXPECT_EQ(limit.Height, 8000);
 }

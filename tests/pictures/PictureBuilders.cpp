@@ -65,6 +65,32 @@ std::string BmpHeaderOnly(int32_t width, int32_t height) {
     return BmpHeaders(width, height, 0); // 0: "work it out from the size", allowed for BI_RGB
 }
 
+size_t FindMarker(const std::string& jpeg, unsigned char marker) {
+    for (size_t i = 0; i + 1 < jpeg.size(); ++i)
+        if (static_cast<unsigned char>(jpeg[i]) == 0xFF &&
+            static_cast<unsigned char>(jpeg[i + 1]) == marker)
+            return i;
+    return std::string::npos;
+}
+
+int FirstQuantValue(const std::string& jpeg) {
+    // DQT: FF DB, length (2), precision and table number (1), then the 64 entries.
+    const size_t dqt = FindMarker(jpeg, 0xDB);
+    if (dqt == std::string::npos || dqt + 5 >= jpeg.size()) return -1;
+    return static_cast<unsigned char>(jpeg[dqt + 5]);
+}
+
+std::string WithDeclaredSize(std::string jpeg, int width, int height) {
+    // SOF0: FF C0, length (2), precision (1), height (2), width (2).
+    const size_t sof = FindMarker(jpeg, 0xC0);
+    if (sof == std::string::npos || sof + 9 > jpeg.size()) return jpeg;
+    jpeg[sof + 5] = static_cast<char>(height >> 8);
+    jpeg[sof + 6] = static_cast<char>(height & 0xFF);
+    jpeg[sof + 7] = static_cast<char>(width >> 8);
+    jpeg[sof + 8] = static_cast<char>(width & 0xFF);
+    return jpeg;
+}
+
 uint32_t PixelAt(const TRgbPicture& p, int x, int y) {
     const uint8_t* s = &p.Rgb[(static_cast<size_t>(y) * p.Width + x) * 3];
     return uint32_t(s[0]) << 16 | uint32_t(s[1]) << 8 | s[2];

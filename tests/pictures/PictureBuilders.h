@@ -23,6 +23,14 @@ std::string Bmp24(const TRgbPicture& picture);
 // Only the headers of a 24-bit BMP that declares the given size (no pixels follow).
 std::string BmpHeaderOnly(int32_t width, int32_t height);
 
+// Offset of the first JPEG marker 0xFF `marker`, or npos.
+size_t FindMarker(const std::string& jpeg, unsigned char marker);
+// The first entry of the first quantisation table: 3 at quality 90, 8 at quality 75 (libjpeg
+// scales the standard table's 16), -1 without a table.
+int FirstQuantValue(const std::string& jpeg);
+// The JPEG with the size in its baseline frame header (SOF0) changed; the data stays as it was.
+std::string WithDeclaredSize(std::string jpeg, int width, int height);
+
 uint32_t PixelAt(const TRgbPicture& picture, int x, int y);
 uint32_t PixelAt(const QImage& image, int x, int y);
 // True when every channel is within `tolerance`.
