@@ -32,7 +32,7 @@ if [ -z "$file" ]; then
 fi
 if [ -z "$picture" ]; then
   picture=$work/photo.bmp
-  build/data/icongen --picture 320 240 "$picture"
+  build/data/icongen --picture 480 640 "$picture"
 fi
 # The grid row of the file's first picture frame, if any (the frames list counts from row 1).
 pictureRow=$(build/cli/quillon-tags show "$file" 2>/dev/null |
