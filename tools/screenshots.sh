@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Makes the screenshots of the documentation from the real editor under Xvfb:
-#   docs/screenshots/window.png          the window at 96 dpi
+#   docs/screenshots/window.png          the window at 96 dpi with a file open
 #   docs/screenshots/window-scale2.png   the same at a scale factor of 2
-#   docs/screenshots/picture-panel.png   the picture panel, cut from window.png
+#   docs/screenshots/picture-panel.png   the picture panel with a picture chosen, at 96 dpi
 # tools/screenshots.sh [FILE.mp3 [PICTURE]]
-# FILE is opened with the window's open button and file dialog, as a user would; PICTURE is then
-# chosen with the picture button (it is enabled when the first frame of FILE is a picture frame,
-# which `quillon-tags add FILE APIC` on a file without frames gives).
+# FILE (by default a sample with Chinese tags from tools/sample-mp3.sh) is opened with the
+# window's open button and file dialog, as a user would. Its picture frame is then selected in the
+# grid and PICTURE (by default one drawn by icongen) chosen with the picture button; the picture
+# panel is cut from that window. Without a picture frame in FILE the panel stays as it is.
 set -euo pipefail
 export LC_ALL=C.UTF-8 # characters, not bytes, in the paths typed below
 cd "$(dirname "$0")/.."
@@ -23,6 +24,19 @@ out=$repo/docs/screenshots
 mkdir -p "$out"
 
 work=$(mktemp -d)
+export XDG_RUNTIME_DIR=$work
+if [ -z "$file" ]; then
+  # The dialog shows the file's name; a plain one reads well in the picture.
+  file=$work/song.mp3
+  bash tools/sample-mp3.sh build "$file"
+fi
+if [ -z "$picture" ]; then
+  picture=$work/photo.bmp
+  build/data/icongen --picture 480 640 "$picture"
+fi
+# The grid row of the file's first picture frame, if any (the frames list counts from row 1).
+pictureRow=$(build/cli/quillon-tags show "$file" 2>/dev/null |
+  grep -o '"id": "[A-Z0-9]*"' | grep -n -m1 -E 'APIC|TPIC' | cut -d: -f1 || true)
 xvfb=
 editorPid=
 cleanup() {
@@ -80,7 +94,7 @@ choose() { # X Y PATH
   click "$1" "$2"
   if ! wait_windows 2; then
     echo "screenshots: no file dialog appeared (is the button there and enabled?)"
-    return 0
+    return 1
   fi
   local dialog
   dialog=$(windows | grep -vx "$main" | head -1)
@@ -96,6 +110,12 @@ choose() { # X Y PATH
   sleep 1 # let the window finish drawing what it read
 }
 
+# The grid's rows are 16 pixels high, the first below the header at 104 in the window.
+select_row() { # ROW
+  click 120 $((96 + 16 * $1))
+  sleep 0.5
+}
+
 for scale in 1 2; do
   if [ "$scale" = 1 ]; then unset QT_SCALE_FACTOR; else export QT_SCALE_FACTOR=$scale; fi
   "$editor" >"$work/editor.log" 2>&1 &
@@ -104,13 +124,20 @@ for scale in 1 2; do
   main=$(windows | head -1)
   xdotool mousemove 0 0 # no hover highlight in the pictures
   sleep 1
-  [ -z "$file" ] || choose 37 28 "$file"          # btnOpen
-  [ -z "$picture" ] || choose 541 70 "$picture"   # btnSelPic, in the picture panel
+  choose 37 28 "$file" || exit 1 # btnOpen
   xdotool mousemove 0 0
   sleep 0.5
   if [ "$scale" = 1 ]; then
     "$grab" "$main" "$out/window.png"
-    "$grab" "$main" "$out/picture-panel.png" 480 52 265 474 # Panel1
+    if [ -z "$pictureRow" ]; then
+      echo "screenshots: no picture frame in $file, no picture-panel.png"
+    elif select_row "$pictureRow" && choose 541 70 "$picture"; then # btnSelPic
+      xdotool mousemove 0 0
+      sleep 0.5
+      "$grab" "$main" "$out/picture-panel.png" 480 52 265 474 # Panel1
+    else
+      echo "screenshots: the picture could not be chosen, no picture-panel.png"
+    fi
   else
     "$grab" "$main" "$out/window-scale2.png"
   fi

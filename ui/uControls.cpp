@@ -8,6 +8,7 @@
 #include <QStyleOptionButton>
 #include <QStylePainter>
 #include <QValidator>
+#include <algorithm>
 
 // ---- TGlyphButton
 
@@ -15,6 +16,8 @@ namespace {
 
 // The glyph of a left-edge button sits clear of the button's frame.
 constexpr int kGlyphMargin = 4;
+// A centred glyph and caption keep off the two-pixel raised edge of the face.
+constexpr int kFaceEdge = 2;
 
 } // namespace
 
@@ -30,10 +33,17 @@ TGlyphButton::TGlyphButton(const char* name, const QString& caption, TGlyphPlace
     if (speedButton) setFocusPolicy(Qt::NoFocus);
 }
 
+int TGlyphButton::CaptionGap() const {
+    if (place_ == TGlyphPlace::LeftEdge || text().isEmpty()) return spacing_;
+    const int spare =
+        width() - 2 * kFaceEdge - kGlyphSize - fontMetrics().horizontalAdvance(text());
+    return std::clamp(spare, 1, spacing_);
+}
+
 int TGlyphButton::GlyphLeft() const {
     if (place_ == TGlyphPlace::LeftEdge) return kGlyphMargin;
     const int captionWidth =
-        text().isEmpty() ? 0 : spacing_ + fontMetrics().horizontalAdvance(text());
+        text().isEmpty() ? 0 : CaptionGap() + fontMetrics().horizontalAdvance(text());
     return (width() - kGlyphSize - captionWidth) / 2;
 }
 
@@ -53,7 +63,7 @@ void TGlyphButton::paintEvent(QPaintEvent*) {
         icon().pixmap(QSize(kGlyphSize, kGlyphSize), isEnabled() ? QIcon::Normal : QIcon::Disabled);
     painter.drawPixmap(left, top, glyph);
     if (text().isEmpty()) return;
-    const QRect captionRect(left + kGlyphSize + spacing_, shift, width() - left - kGlyphSize,
+    const QRect captionRect(left + kGlyphSize + CaptionGap(), shift, width() - left - kGlyphSize,
                             height());
     style()->drawItemText(&painter, captionRect, Qt::AlignLeft | Qt::AlignVCenter, palette(),
                           isEnabled(), text(), QPalette::ButtonText);

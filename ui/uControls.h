@@ -30,6 +30,9 @@ class TGlyphButton : public QPushButton {
     int Spacing() const { return spacing_; }
     // Where paintEvent puts the glyph (its left edge, in the button's coordinates).
     int GlyphLeft() const;
+    // The room paintEvent leaves between glyph and caption: `Spacing`, less in a centred button
+    // whose caption would otherwise run over its edges (a wide font).
+    int CaptionGap() const;
 
   protected:
     void paintEvent(QPaintEvent* event) override;

@@ -2,14 +2,18 @@
 # Runs the real editor on a virtual X display and checks what a person would see first: the window
 # with its caption, its 760 x 562 client area that cannot be resized, in the middle of the screen.
 # Saves a screenshot. Exits 77 (skipped) when Xvfb or the X tools are not installed.
+# With QT_SCALE_FACTOR=2 the window is twice as large in device pixels, on a screen twice as large.
 # Usage: xvfb-smoke.sh QUILLON SCREENGRAB OUTPUT.png
 set -uo pipefail
 quillon=$1 shot=$2 out=$3
 for tool in xvfb-run xwininfo xprop; do
   command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
 done
+scale=${QT_SCALE_FACTOR:-1}
+screenWidth=$((1024 * scale)) screenHeight=$((768 * scale))
+wantWidth=$((760 * scale)) wantHeight=$((562 * scale))
 if [ -z "${IN_XVFB:-}" ]; then
-  IN_XVFB=1 exec xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" "$@"
+  IN_XVFB=1 exec xvfb-run -a -s "-screen 0 ${screenWidth}x${screenHeight}x24" bash "$0" "$@"
 fi
 
 fail() { echo "FAIL: $*"; kill "$pid" 2>/dev/null; exit 1; }
@@ -33,14 +37,16 @@ width=$(echo "$info" | awk '/^ *Width:/ {print $2}')
 height=$(echo "$info" | awk '/^ *Height:/ {print $2}')
 x=$(echo "$info" | awk '/Absolute upper-left X:/ {print $4}')
 y=$(echo "$info" | awk '/Absolute upper-left Y:/ {print $4}')
-[ "$width" = 760 ] && [ "$height" = 562 ] || fail "size ${width}x${height}, not 760x562"
-[ "$x" -ge 131 ] && [ "$x" -le 133 ] && [ "$y" -ge 102 ] && [ "$y" -le 104 ] ||
-  fail "window at $x,$y, not centred on the 1024x768 screen"
+[ "$width" = "$wantWidth" ] && [ "$height" = "$wantHeight" ] ||
+  fail "size ${width}x${height}, not ${wantWidth}x${wantHeight}"
+x0=$(((screenWidth - wantWidth) / 2)) y0=$(((screenHeight - wantHeight) / 2))
+((x >= x0 - scale && x <= x0 + scale && y >= y0 - scale && y <= y0 + scale)) ||
+  fail "window at $x,$y, not centred on the ${screenWidth}x${screenHeight} screen"
 name=$(xprop -id "$id" _NET_WM_NAME)
 [ "$name" = "_NET_WM_NAME(UTF8_STRING) = \"$caption\"" ] || fail "title property: $name"
 hints=$(xprop -id "$id" WM_NORMAL_HINTS)
-echo "$hints" | grep -q 'program specified minimum size: 760 by 562' &&
-  echo "$hints" | grep -q 'program specified maximum size: 760 by 562' ||
+echo "$hints" | grep -q "program specified minimum size: $wantWidth by $wantHeight" &&
+  echo "$hints" | grep -q "program specified maximum size: $wantWidth by $wantHeight" ||
   fail "the window can be resized: $hints"
 # No minimise or maximise: neither the functions nor the decorations of the Motif hints offer
 # them.
