@@ -7,56 +7,72 @@
 #include "uAPEv2Tag.h"
 
 #include <cstdio>
-#include <sstream>
+#include <string>
 
 namespace {
 
-std::string ShowId3v2(const TID3v2Tag& tag) {
-    std::ostringstream out;
-    out << "{\"exists\": " << (tag.Exists ? "true" : "false") << ", \"tag_size\": " << tag.TagSize
-        << ", \"frames\": [";
+void AppendId3v2(std::string& out, const TID3v2Tag& tag) {
+    out += "{\"exists\": ";
+    out += tag.Exists ? "true" : "false";
+    out += ", \"tag_size\": ";
+    out += std::to_string(tag.TagSize);
+    out += ", \"frames\": [";
     for (size_t i = 0; i < tag.FrameIds.size(); ++i) {
         const std::string& id = tag.FrameIds[i];
         const std::string& payload = tag.FramePayloads[i];
-        if (i) out << ", ";
-        out << "{\"id\": " << JsonString(platform::Cp936ToUtf8(id))
-            << ", \"size\": " << payload.size() << ", \"hex\": \"" << HexBytes(payload)
-            << "\", \"text\": ";
+        if (i) out += ", ";
+        out += "{\"id\": ";
+        AppendJsonString(out, platform::Cp936ToUtf8(id));
+        out += ", \"size\": ";
+        out += std::to_string(payload.size());
+        out += ", \"hex\": \"";
+        AppendHex(out, payload);
+        out += "\", \"text\": ";
         if (id == "APIC" || id == "TPIC")
-            out << "null";
+            out += "null";
         else
-            out << JsonString(platform::Cp936ToUtf8(payload));
-        out << "}";
+            AppendJsonString(out, platform::Cp936ToUtf8(payload));
+        out += '}';
     }
-    out << "]}";
-    return out.str();
+    out += "]}";
 }
 
 // [[key, value], ...] in list order; the engines hold both in code page 936.
-std::string ShowPairs(const TStringList& keys, const TStringList& values) {
-    std::string out = "[";
+void AppendPairs(std::string& out, const TStringList& keys, const TStringList& values) {
+    out += '[';
     for (size_t i = 0; i < keys.size(); ++i) {
         if (i) out += ", ";
-        out += "[" + JsonString(platform::Cp936ToUtf8(keys[i])) + ", " +
-               JsonString(platform::Cp936ToUtf8(values[i])) + "]";
+        out += '[';
+        AppendJsonString(out, platform::Cp936ToUtf8(keys[i]));
+        out += ", ";
+        AppendJsonString(out, platform::Cp936ToUtf8(values[i]));
+        out += ']';
     }
-    return out + "]";
+    out += ']';
 }
 
-std::string ShowId3v1(const TID3v1Tag& tag) {
-    return std::string("{\"exists\": ") + (tag.Exists ? "true" : "false") +
-           ", \"fields\": " + ShowPairs(tag.Keys, tag.Values) + "}";
+void AppendId3v1(std::string& out, const TID3v1Tag& tag) {
+    out += "{\"exists\": ";
+    out += tag.Exists ? "true" : "false";
+    out += ", \"fields\": ";
+    AppendPairs(out, tag.Keys, tag.Values);
+    out += '}';
 }
 
-std::string ShowApev2(const TAPEv2Tag& tag) {
-    return std::string("{\"exists\": ") + (tag.Exists ? "true" : "false") +
-           ", \"offset\": " + std::to_string(tag.TagOffset) +
-           ", \"size\": " + std::to_string(tag.TagSize) +
-           ", \"items\": " + ShowPairs(tag.Keys, tag.Values) + "}";
+void AppendApev2(std::string& out, const TAPEv2Tag& tag) {
+    out += "{\"exists\": ";
+    out += tag.Exists ? "true" : "false";
+    out += ", \"offset\": ";
+    out += std::to_string(tag.TagOffset);
+    out += ", \"size\": ";
+    out += std::to_string(tag.TagSize);
+    out += ", \"items\": ";
+    AppendPairs(out, tag.Keys, tag.Values);
+    out += '}';
 }
 
-// One file's line, or an exception with the reason it could not be read.
-std::string ShowFile(const std::string& path) {
+// One file's line into `out`, or an exception with the reason it could not be read.
+void ShowFile(const std::string& path, std::string& out) {
     ID3v2Tag->ReadFromFile(path);
     if (!ID3v2Tag->ReadError.empty())
         std::fprintf(stderr, "%s: warning: ID3v2 tag damaged: %s\n", path.c_str(),
@@ -64,8 +80,15 @@ std::string ShowFile(const std::string& path) {
     // The three reads in the editor's order: ID3v2, ID3v1, APEv2.
     ID3v1Tag->ReadFromFile(path);
     APEv2Tag->ReadFromFile(path);
-    return "{\"file\": " + JsonString(path) + ", \"id3v2\": " + ShowId3v2(*ID3v2Tag) +
-           ", \"id3v1\": " + ShowId3v1(*ID3v1Tag) + ", \"apev2\": " + ShowApev2(*APEv2Tag) + "}";
+    out += "{\"file\": ";
+    AppendJsonString(out, path);
+    out += ", \"id3v2\": ";
+    AppendId3v2(out, *ID3v2Tag);
+    out += ", \"id3v1\": ";
+    AppendId3v1(out, *ID3v1Tag);
+    out += ", \"apev2\": ";
+    AppendApev2(out, *APEv2Tag);
+    out += "}\n";
 }
 
 } // namespace
@@ -76,10 +99,18 @@ int CmdShow(const TArgs& argsIn) {
     std::string error;
     if (!TakeCommonOptions(args, options, error)) return UsageError(error);
     if (args.empty()) return UsageError("show needs at least one FILE");
-    return ForEachFile(args, options.jobs, [](const std::string& path) {
-        const std::string line = ShowFile(path);
-        std::fwrite(line.data(), 1, line.size(), stdout);
-        std::fputc('\n', stdout);
-        return true;
-    });
+    int status = 0;
+    std::string line; // reused from file to file
+    for (const std::string& path : args) {
+        try {
+            line.clear();
+            ShowFile(path, line);
+            std::fwrite(line.data(), 1, line.size(), stdout);
+        } catch (const platform::EPlatformError& e) {
+            std::fflush(stdout);
+            std::fprintf(stderr, "%s\n", e.what());
+            status = 1;
+        }
+    }
+    return status;
 }

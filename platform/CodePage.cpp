@@ -87,7 +87,19 @@ bool Convert(iconv_t cd, const char*& in, size_t& inLeft, std::string& out) {
 
 } // namespace
 
+namespace {
+
+bool IsAscii(std::string_view text) {
+    for (unsigned char c : text)
+        if (c >= 0x80) return false;
+    return true;
+}
+
+} // namespace
+
 std::string Cp936ToUtf8(std::string_view cp936) {
+    // ASCII reads the same in both; most tag texts are ASCII, and they need no converter.
+    if (IsAscii(cp936)) return std::string(cp936);
     std::string out;
     out.reserve(cp936.size() * 3 / 2);
     const char* in = cp936.data();
