@@ -29,8 +29,7 @@ bool refused = false;
 
 void PrintUsage(FILE* to) {
     std::fprintf(to, "usage: quillon-tags COMMAND ARGS...\ncommands:\n");
-    for (const TCommand& c : kCommands)
-        std::fprintf(to, "  quillon-tags %s\n", c.usage);
+    for (const TCommand& c : kCommands) std::fprintf(to, "  quillon-tags %s\n", c.usage);
 }
 
 } // namespace
