@@ -196,8 +196,8 @@ void TID3v2Tag::ReadFromFile(const std::string& fileName) {
                 }
                 FrameIds.push_back(id);
                 FramePayloads.push_back(std::move(payload));
-            } else if (picture) {
-                FramePayloads[k].append(bytes, size); // the pieces of a long text join again
+            } else if (picture) { // a repeated id: the pieces of a long text join again
+                FramePayloads[k].append(bytes, size);
             } else {
                 AppendWithoutNulls(FramePayloads[k], bytes, size);
             }
