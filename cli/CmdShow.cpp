@@ -3,11 +3,14 @@
 #include "ID3v1Tags.h"
 #include "ID3v2Tags.h"
 #include "Json.h"
+#include "Parallel.h"
 #include "PlatformFile.h"
 #include "uAPEv2Tag.h"
 
 #include <cstdio>
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -71,23 +74,38 @@ void AppendApev2(std::string& out, const TAPEv2Tag& tag) {
     out += '}';
 }
 
-// One file's line into `out`, or an exception with the reason it could not be read.
-void ShowFile(const std::string& path, std::string& out) {
-    ID3v2Tag->ReadFromFile(path);
-    if (!ID3v2Tag->ReadError.empty())
-        std::fprintf(stderr, "%s: warning: ID3v2 tag damaged: %s\n", path.c_str(),
-                     ID3v2Tag->ReadError.c_str());
+// The tag objects one worker reads into: the program's own for the first, objects of the same
+// classes for the others.
+struct TTagObjects {
+    TID3v2Tag* id3v2;
+    TID3v1Tag* id3v1;
+    TAPEv2Tag* apev2;
+};
+
+struct TOwnTagObjects {
+    TID3v2Tag id3v2;
+    TID3v1Tag id3v1;
+    TAPEv2Tag apev2;
+};
+
+// One file's line into `out` (warnings into `err`), or an exception with the reason it could not
+// be read.
+void ShowFile(const TTagObjects& tags, const std::string& path, std::string& out,
+              std::string& err) {
+    tags.id3v2->ReadFromFile(path);
+    if (!tags.id3v2->ReadError.empty())
+        err += path + ": warning: ID3v2 tag damaged: " + tags.id3v2->ReadError + "\n";
     // The three reads in the editor's order: ID3v2, ID3v1, APEv2.
-    ID3v1Tag->ReadFromFile(path);
-    APEv2Tag->ReadFromFile(path);
+    tags.id3v1->ReadFromFile(path);
+    tags.apev2->ReadFromFile(path);
     out += "{\"file\": ";
     AppendJsonString(out, path);
     out += ", \"id3v2\": ";
-    AppendId3v2(out, *ID3v2Tag);
+    AppendId3v2(out, *tags.id3v2);
     out += ", \"id3v1\": ";
-    AppendId3v1(out, *ID3v1Tag);
+    AppendId3v1(out, *tags.id3v1);
     out += ", \"apev2\": ";
-    AppendApev2(out, *APEv2Tag);
+    AppendApev2(out, *tags.apev2);
     out += "}\n";
 }
 
@@ -99,18 +117,22 @@ int CmdShow(const TArgs& argsIn) {
     std::string error;
     if (!TakeCommonOptions(args, options, error)) return UsageError(error);
     if (args.empty()) return UsageError("show needs at least one FILE");
-    int status = 0;
-    std::string line; // reused from file to file
-    for (const std::string& path : args) {
-        try {
-            line.clear();
-            ShowFile(path, line);
-            std::fwrite(line.data(), 1, line.size(), stdout);
-        } catch (const platform::EPlatformError& e) {
-            std::fflush(stdout);
-            std::fprintf(stderr, "%s\n", e.what());
-            status = 1;
-        }
+    const int workers = WorkerCount(args, options.jobs, false);
+    std::vector<std::unique_ptr<TOwnTagObjects>> own;
+    std::vector<TTagObjects> tags{{ID3v2Tag, ID3v1Tag, APEv2Tag}};
+    for (int w = 1; w < workers; ++w) {
+        own.push_back(std::make_unique<TOwnTagObjects>());
+        tags.push_back({&own.back()->id3v2, &own.back()->id3v1, &own.back()->apev2});
     }
-    return status;
+    auto show = [&tags](int worker, const std::string& path, std::string& out, std::string& err) {
+        try {
+            ShowFile(tags[worker], path, out, err);
+            return 0;
+        } catch (const platform::EPlatformError& e) {
+            err += e.what();
+            err += '\n';
+            return 1;
+        }
+    };
+    return RunInOrderThreaded(args, workers, show);
 }

@@ -1,7 +1,9 @@
 #include "Parallel.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
@@ -9,6 +11,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <map>
+#include <mutex>
 #include <poll.h>
 #include <sched.h>
 #include <set>
@@ -16,6 +19,7 @@
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <utility>
 
@@ -283,5 +287,147 @@ int RunInOrder(const std::vector<std::string>& files, int workers, const TFileJo
         int status = RunHere(rest, job);
         if (status > worst) worst = status;
     }
+    return worst;
+}
+
+namespace {
+
+// Files are handed out in runs of up to this many, so that the threads meet (and wake each other)
+// once per run rather than once per file.
+constexpr size_t kRunLength = 8;
+// How far the threads may run ahead of the output, in runs per worker: enough to keep them busy
+// while the calling thread does a run of its own, few enough to hold little output in memory.
+constexpr size_t kAheadPerWorker = 2;
+
+// The output of one run of files, from the workers to the writer: the lines in one piece, and
+// where the messages of each file go between them.
+struct TSlot {
+    bool ready = false;
+    int status = 0;
+    std::string out;
+    std::vector<std::pair<size_t, std::string>> errs; // (end of the file's lines in out, text)
+};
+
+// Runs the job for files [first, last) into `slot`.
+void RunRun(const TThreadJob& job, int worker, const std::vector<std::string>& files, size_t first,
+            size_t last, TSlot& slot, std::string& err) {
+    slot.status = 0;
+    slot.out.clear();
+    slot.errs.clear();
+    for (size_t i = first; i < last; ++i) {
+        err.clear();
+        int status;
+        try {
+            status = job(worker, files[i], slot.out, err);
+        } catch (const std::exception& e) {
+            err += files[i] + ": " + e.what() + "\n";
+            status = 1;
+        }
+        slot.status = std::max(slot.status, status);
+        if (!err.empty()) slot.errs.emplace_back(slot.out.size(), err);
+    }
+}
+
+// Writes a run's output; stdout is flushed before each message, which then follows the lines
+// printed before it, as when one process prints both.
+void Emit(const TSlot& slot) {
+    size_t at = 0;
+    for (const auto& [end, text] : slot.errs) {
+        std::fwrite(slot.out.data() + at, 1, end - at, stdout);
+        at = end;
+        std::fflush(stdout);
+        std::fwrite(text.data(), 1, text.size(), stderr);
+    }
+    std::fwrite(slot.out.data() + at, 1, slot.out.size() - at, stdout);
+}
+
+} // namespace
+
+int RunInOrderThreaded(const std::vector<std::string>& files, int workers, const TThreadJob& job) {
+    const size_t count = files.size();
+    std::string err; // reused from file to file
+    if (workers < 2 || count < 2) {
+        TSlot slot;
+        int worst = 0;
+        for (size_t i = 0; i < count; ++i) {
+            RunRun(job, 0, files, i, i + 1, slot, err);
+            worst = std::max(worst, slot.status);
+            Emit(slot);
+        }
+        return worst;
+    }
+
+    // Runs short enough that every worker gets several.
+    const size_t runLength =
+        std::clamp<size_t>(count / (4 * static_cast<size_t>(workers)), 1, kRunLength);
+    const size_t runs = (count + runLength - 1) / runLength;
+    const size_t ahead = kAheadPerWorker * static_cast<size_t>(workers);
+    std::vector<TSlot> ring(ahead); // run r waits in slot r % ahead until it is written
+    std::mutex lock;
+    std::condition_variable deposited, written;
+    size_t next = 0; // the next run to take
+    size_t emit = 0; // the next run to write
+
+    // Under `lock`: a run may be taken while it is not too far ahead of the output.
+    auto mayTake = [&] { return next < runs && next < emit + ahead; };
+    auto doRun = [&](int worker, size_t r, std::string& e) {
+        RunRun(job, worker, files, r * runLength, std::min(count, (r + 1) * runLength),
+               ring[r % ahead], e);
+    };
+
+    auto work = [&](int worker) {
+        std::string e;
+        for (;;) {
+            size_t r;
+            {
+                std::unique_lock<std::mutex> hold(lock);
+                written.wait(hold, [&] { return next >= runs || mayTake(); });
+                if (next >= runs) return;
+                r = next++;
+            }
+            doRun(worker, r, e); // the slot is this worker's until it is marked ready
+            {
+                std::lock_guard<std::mutex> hold(lock);
+                ring[r % ahead].ready = true;
+            }
+            deposited.notify_one();
+        }
+    };
+    std::vector<std::thread> threads;
+    for (int w = 1; w < workers; ++w) {
+        try {
+            threads.emplace_back(work, w);
+        } catch (const std::system_error&) {
+            break; // fewer threads, same result
+        }
+    }
+
+    // The calling thread writes the runs in order and, while the next one is not ready, takes
+    // runs of its own.
+    int worst = 0;
+    std::unique_lock<std::mutex> hold(lock);
+    while (emit < runs) {
+        TSlot& slot = ring[emit % ahead];
+        if (slot.ready) {
+            hold.unlock();
+            worst = std::max(worst, slot.status);
+            Emit(slot);
+            hold.lock();
+            slot.ready = false;
+            ++emit;
+            written.notify_all();
+        } else if (mayTake()) {
+            const size_t r = next++;
+            hold.unlock();
+            doRun(0, r, err);
+            hold.lock();
+            ring[r % ahead].ready = true;
+        } else {
+            deposited.wait(hold, [&] { return ring[emit % ahead].ready; });
+        }
+    }
+    hold.unlock();
+    for (std::thread& t : threads)
+        t.join();
     return worst;
 }

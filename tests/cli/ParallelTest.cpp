@@ -3,11 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <functional>
+#include <set>
+#include <stdexcept>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -160,4 +163,90 @@ TEST(Parallel, OneFileNamedTwiceIsRewrittenInOneProcess) {
     EXPECT_EQ(WorkerCount(missing, 2, true), 2);
     missing.push_back(dir.File("gone.MP3"));
     EXPECT_EQ(WorkerCount(missing, 2, true), 1);
+}
+
+namespace {
+
+// The threaded form of Job: what it prints goes to the buffers given; it records which workers
+// ran it.
+int ThreadJob(int worker, const std::string& name, std::string& out, std::string& err,
+              std::vector<int>& seen) {
+    const int n = Number(name);
+    if (n < 8) usleep(static_cast<useconds_t>((8 - n) * 3000));
+    seen[n] = worker;
+    out += "out " + name + "\n";
+    if (n % 3 == 0) err += "err " + name + "\n";
+    if (n == 50) throw std::runtime_error("broken");
+    return n % 7 == 6 ? 1 : 0;
+}
+
+} // namespace
+
+TEST(ParallelThreads, OutputKeepsTheOrderOfTheFilesAndEachWorkerUsesItsOwnIndex) {
+    TempDir dir;
+    const auto names = Names(300);
+    for (int workers : {1, 2, 3}) {
+        std::vector<int> seen(names.size(), -1);
+        TCaptured r = Captured(dir, [&] {
+            int status = RunInOrderThreaded(
+                names, workers,
+                [&](int w, const std::string& name, std::string& out, std::string& err) {
+                    return ThreadJob(w, name, out, err, seen);
+                });
+            // The child reports which workers ran files, as a line of its own.
+            std::set<int> used(seen.begin(), seen.end());
+            std::printf("workers");
+            for (int w : used)
+                std::printf(" %d", w);
+            std::printf("\n");
+            return status;
+        });
+        // f50 threw after printing its line: the line stays, the message follows.
+        const std::string want = Expected(names, false);
+        EXPECT_EQ(r.out.substr(0, want.size()), want) << workers << " workers";
+        std::string wantErr;
+        for (const auto& name : names) {
+            if (Number(name) % 3 == 0) wantErr += "err " + name + "\n";
+            if (name == "f50") wantErr += "f50: broken\n";
+        }
+        EXPECT_EQ(r.err, wantErr) << workers << " workers";
+        EXPECT_EQ(r.status, 1);
+        std::string used = r.out.substr(want.size());
+        if (workers == 1) {
+            EXPECT_EQ(used, "workers 0\n");
+        } else {
+            EXPECT_EQ(used.rfind("workers 0", 0), 0u) << used;
+            EXPECT_LE(std::count(used.begin(), used.end(), ' '), workers) << used;
+        }
+    }
+}
+
+TEST(ParallelThreads, MessagesStayBetweenTheLinesTheyFollow) {
+    TempDir dir;
+    // stdout and stderr into one file: each message must come right after its file's line.
+    const std::string both = dir.File("both");
+    std::fflush(stdout);
+    pid_t pid = fork();
+    if (pid == 0) {
+        int fd = open(both.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(fd, 1);
+        dup2(fd, 2);
+        int status = RunInOrderThreaded(
+            Names(200), 2, [](int, const std::string& name, std::string& out, std::string& err) {
+                out += name + "\n";
+                if (Number(name) % 10 == 0) err += "!" + name + "\n";
+                return 0;
+            });
+        std::fflush(stdout);
+        _exit(status);
+    }
+    int st = 0;
+    waitpid(pid, &st, 0);
+    ASSERT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0);
+    std::string want;
+    for (const auto& name : Names(200)) {
+        want += name + "\n";
+        if (Number(name) % 10 == 0) want += "!" + name + "\n";
+    }
+    EXPECT_EQ(ReadFile(both), want);
 }
