@@ -136,7 +136,7 @@ def main():
         ]
         print("running: " + title, file=sys.stderr)
         run_group(cmds, args.rounds)
-        table.group(title, cmds, cmds[2], {cmds[0].label: (0.5, ""), cmds[1].label: (1.0, "")})
+        table.group(title, cmds, cmds[2], {cmds[0].label: (0.5, ""), cmds[1].label: (0.5, "")})
 
     if "spawn" not in skip:
         subset = files[:args.per_process_files]
