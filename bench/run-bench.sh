@@ -12,8 +12,8 @@ if [ $# -gt 0 ] && [ "${1#-}" = "$1" ]; then
   shift
 fi
 bash tools/install-bench-deps.sh
-nice -n 10 bash tools/build.sh
-nice -n 10 bash bench/make-corpus.sh "$corpus"
+nice -n 19 bash tools/build.sh
+nice -n 19 bash bench/make-corpus.sh "$corpus"
 echo "machine: $(lscpu | sed -n 's/^Model name: *//p'), $(nproc) cores, $(free -g | awk '/Mem:/{print $2}') GiB" \
   "memory, corpus on $(df -T "$corpus" | awk 'NR==2{print $2 " (" $1 ")"}')"
-exec nice -n 10 /usr/bin/python3 bench/run_bench.py --build build --corpus "$corpus" "$@"
+exec nice -n 19 /usr/bin/python3 bench/run_bench.py --build build --corpus "$corpus" "$@"
