@@ -125,6 +125,10 @@ bool IsWellFormedUtf8(std::string_view text) {
 
 bool Utf8ToCp936(std::string_view utf8, std::string& out) {
     out.clear();
+    if (IsAscii(utf8)) {
+        out.assign(utf8);
+        return true;
+    }
     if (!IsWellFormedUtf8(utf8)) return false;
     const char* in = utf8.data();
     size_t left = utf8.size();
@@ -136,6 +140,7 @@ bool Utf8ToCp936(std::string_view utf8, std::string& out) {
 }
 
 std::string Utf8ToCp936Lossy(std::string_view utf8) {
+    if (IsAscii(utf8)) return std::string(utf8);
     std::string out;
     if (!IsWellFormedUtf8(utf8)) return out;
     const char* in = utf8.data();

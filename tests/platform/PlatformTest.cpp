@@ -86,4 +86,19 @@ TEST(CodePage, Conversions) {
     EXPECT_FALSE(SameText("\x81\x41", "\x81\x61"));
 }
 
+TEST(CodePage, AsciiPassesUnchangedInEveryDirection) {
+    // ASCII takes a shortcut past the converter; it must give what the converter gives.
+    const std::string ascii("Title\0\x01\x1f ~\x7f", 12);
+    EXPECT_EQ(Cp936ToUtf8(ascii), ascii);
+    EXPECT_EQ(Utf8ToCp936Lossy(ascii), ascii);
+    std::string out = "old";
+    EXPECT_TRUE(Utf8ToCp936(ascii, out));
+    EXPECT_EQ(out, ascii);
+    EXPECT_EQ(Cp936ToUtf8(""), "");
+    EXPECT_EQ(Utf8ToCp936Lossy(""), "");
+    // One byte past ASCII anywhere takes the converter's way.
+    EXPECT_EQ(Cp936ToUtf8("abc\x80"), "abc\xE2\x82\xAC") << "the euro sign of code page 936";
+    EXPECT_EQ(Utf8ToCp936Lossy("abc\xE2\x82\xAC"), "abc\x80");
+}
+
 TEST(PerfCounter, MonotonicClockIsFineGrained) { EXPECT_GT(PerformanceFrequency(), 0); }
