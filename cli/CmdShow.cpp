@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -92,12 +93,30 @@ struct TOwnTagObjects {
 // be read.
 void ShowFile(const TTagObjects& tags, const std::string& path, std::string& out,
               std::string& err) {
-    tags.id3v2->ReadFromFile(path);
+    // The three reads in the editor's order: ID3v2, ID3v1, APEv2. The file is opened once,
+    // without sharing as the APEv2 read needs it, and all three read from that open file. While
+    // another program holds the file, that open fails and each read opens the file itself, with
+    // its own sharing, so that the ID3v2 and ID3v1 reads still succeed and the APEv2 read fails
+    // as it does in the editor.
+    std::optional<platform::TFileStream> file;
+    try {
+        file.emplace(path, platform::TOpenMode::Read, platform::TShareMode::Exclusive);
+    } catch (const platform::EPlatformError&) {
+    }
+    if (file)
+        tags.id3v2->ReadFromOpenFile(*file);
+    else
+        tags.id3v2->ReadFromFile(path);
     if (!tags.id3v2->ReadError.empty())
         err += path + ": warning: ID3v2 tag damaged: " + tags.id3v2->ReadError + "\n";
-    // The three reads in the editor's order: ID3v2, ID3v1, APEv2.
-    tags.id3v1->ReadFromFile(path);
-    tags.apev2->ReadFromFile(path);
+    if (file) {
+        tags.id3v1->ReadFromOpenFile(*file);
+        tags.apev2->ReadFromOpenFile(*file);
+        file->Close();
+    } else {
+        tags.id3v1->ReadFromFile(path);
+        tags.apev2->ReadFromFile(path);
+    }
     out += "{\"file\": ";
     AppendJsonString(out, path);
     out += ", \"id3v2\": ";

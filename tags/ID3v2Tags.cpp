@@ -137,6 +137,18 @@ int TID3v2Tag::IndexOfId(const TByteString& id) const {
 }
 
 void TID3v2Tag::ReadFromFile(const std::string& fileName) {
+    Reset(fileName);
+    TFileStream file(fileName, platform::TOpenMode::Read, platform::TShareMode::DenyNone);
+    ReadTag(file);
+    file.Close();
+}
+
+void TID3v2Tag::ReadFromOpenFile(TFileStream& file) {
+    Reset(file.FileName());
+    ReadTag(file);
+}
+
+void TID3v2Tag::Reset(const std::string& fileName) {
     Loaded = false;
     FileName = fileName;
     Exists = false;
@@ -146,8 +158,9 @@ void TID3v2Tag::ReadFromFile(const std::string& fileName) {
     ReadError.clear();
     std::memset(Header, 0, sizeof Header);
     std::memset(FrameHeader, 0, sizeof FrameHeader);
+}
 
-    TFileStream file(fileName, platform::TOpenMode::Read, platform::TShareMode::DenyNone);
+void TID3v2Tag::ReadTag(TFileStream& file) {
     const int64_t fileSize = file.Size();
     // A file too short for a whole header has no tag; it is not a damaged one.
     if (fileSize < 10) {
@@ -203,7 +216,6 @@ void TID3v2Tag::ReadFromFile(const std::string& fileName) {
             }
         }
     }
-    file.Close();
     Loaded = ReadError.empty();
 }
 
