@@ -163,7 +163,7 @@ int ProcessorCount() {
 
 int WorkerCount(const std::vector<std::string>& files, int jobs, bool rewrites) {
     if (jobs <= 0) jobs = ProcessorCount();
-    const size_t byFiles = files.size() / kFilesPerWorker;
+    const size_t byFiles = files.size() / (rewrites ? kRewritesPerWorker : kFilesPerWorker);
     size_t workers = std::min<size_t>(static_cast<size_t>(jobs), byFiles);
     if (workers < 2) return 1;
     if (!rewrites) return static_cast<int>(workers);

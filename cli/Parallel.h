@@ -22,8 +22,10 @@
 int ProcessorCount();
 
 // Starting a worker costs about as much as reading a few dozen files; with fewer files than this
-// per worker one worker is faster.
+// per worker one worker is faster. A rewrite (two copies of the file, flushed to disk) repays a
+// worker at once.
 inline constexpr size_t kFilesPerWorker = 32;
+inline constexpr size_t kRewritesPerWorker = 2;
 
 // How many workers to use for `files` with `jobs` requested (0: ProcessorCount()). Fewer than
 // asked when there are not enough files to repay starting a worker; 1 means run here, one file

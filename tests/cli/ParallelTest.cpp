@@ -138,6 +138,9 @@ TEST(Parallel, WorkerCountRepaysTheStartOfEachWorker) {
     EXPECT_EQ(WorkerCount(many, 3, false), 3);
     EXPECT_EQ(WorkerCount(many, 1, false), 1);
     EXPECT_EQ(WorkerCount(many, 0, false), std::min(ProcessorCount(), 5));
+    // Rewrites repay a worker with far fewer files.
+    EXPECT_EQ(WorkerCount(Names(static_cast<int>(kRewritesPerWorker) * 3), 8, true), 3);
+    EXPECT_EQ(WorkerCount(Names(static_cast<int>(kRewritesPerWorker) * 2 - 1), 8, true), 1);
 }
 
 TEST(Parallel, OneFileNamedTwiceIsRewrittenInOneProcess) {
