@@ -108,9 +108,8 @@ REWRITE_LINE = re.compile(
     r"peak memory: rewrite (?P<rss>\d+) KiB, cp (?P<cprss>\d+) KiB")
 
 
-def rewrite_rows(table, build, corpus, rounds):
+def rewrite_rows(table, program, corpus, rounds):
     """The rewrite benchmark of the ID3v2 writer (bench/rewrite_bench), in the table's form."""
-    program = os.path.join(build, "bench", "rewrite_bench")
     if not os.path.exists(program):
         table.extra("Rewrite of a 200 MB file", "(bench/rewrite_bench not built)", "", "")
         return
@@ -148,6 +147,7 @@ def main():
     ap.add_argument("--corpus", default="/tmp/quillon-corpus")
     ap.add_argument("--rounds", type=int, default=11)
     ap.add_argument("--per-process-files", type=int, default=100)
+    ap.add_argument("--rewrite-bench", help="the rewrite benchmark program (default: the build's)")
     ap.add_argument("--skip", default="", help="groups to leave out: read,spawn,rewrite,startup")
     args = ap.parse_args()
 
@@ -207,7 +207,8 @@ def main():
         os.remove(listing.name + ".tags")
 
     if "rewrite" not in skip:
-        rewrite_rows(table, build, args.corpus, max(3, args.rounds // 2))
+        rewrite_rows(table, args.rewrite_bench or os.path.join(build, "bench", "rewrite_bench"),
+                     args.corpus, max(3, args.rounds // 2))
 
     if "startup" not in skip:
         env = {"QT_QPA_PLATFORM": "offscreen"}

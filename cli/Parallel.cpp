@@ -295,9 +295,10 @@ namespace {
 // Files are handed out in runs of up to this many, so that the threads meet (and wake each other)
 // once per run rather than once per file.
 constexpr size_t kRunLength = 8;
-// How far the threads may run ahead of the output, in runs per worker: enough to keep them busy
-// while the calling thread does a run of its own, few enough to hold little output in memory.
-constexpr size_t kAheadPerWorker = 2;
+// How far the threads may run ahead of the output, in runs per worker. One: every slot of output
+// is fresh memory the first time it fills, and on a busy machine a longer lead only fills more
+// slots while the thread that is behind waits for a processor.
+constexpr size_t kAheadPerWorker = 1;
 
 // The output of one run of files, from the workers to the writer: the lines in one piece, and
 // where the messages of each file go between them.
