@@ -71,7 +71,8 @@ TEST(FileStream, SmallReadsOfAReadOnlyStreamGiveTheFileBytesWhereverTheyFall) {
     // Sizes around the read window (4096), so that reads fall inside, across and past windows.
     for (size_t size : {0u, 1u, 100u, 4095u, 4096u, 4097u, 10000u, 70000u}) {
         std::string bytes(size, '\0');
-        for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(i * 131 + i / 7);
+        for (size_t i = 0; i < size; ++i)
+            bytes[i] = static_cast<char>(i * 131 + i / 7);
         const std::string path = dir.File("f" + std::to_string(size));
         WriteFile(path, bytes);
         TFileStream in(path, TOpenMode::Read, TShareMode::DenyNone);
