@@ -9,6 +9,10 @@
 
 #include <cstdio>
 
+#ifdef QUILLON_QUIT_AFTER_PAINT
+#include "QuitAfterPaint.h" // the timing build of bench/
+#endif
+
 int main(int argc, char** argv) {
     // Answered before Qt starts, so that it works without a display.
     for (int i = 1; i < argc; ++i) {
@@ -28,6 +32,10 @@ int main(int argc, char** argv) {
     {
         TFrmEditText window;
         FrmEditText = &window;
+#ifdef QUILLON_QUIT_AFTER_PAINT
+        TQuitAfterPaint quitAfterPaint;
+        app.installEventFilter(&quitAfterPaint);
+#endif
         window.show();
         status = app.exec();
         FrmEditText = nullptr;

@@ -3,69 +3,129 @@
 #include "ID3v1Tags.h"
 #include "ID3v2Tags.h"
 #include "Json.h"
+#include "Parallel.h"
 #include "PlatformFile.h"
 #include "uAPEv2Tag.h"
 
 #include <cstdio>
-#include <sstream>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
 
 namespace {
 
-std::string ShowId3v2(const TID3v2Tag& tag) {
-    std::ostringstream out;
-    out << "{\"exists\": " << (tag.Exists ? "true" : "false") << ", \"tag_size\": " << tag.TagSize
-        << ", \"frames\": [";
+void AppendId3v2(std::string& out, const TID3v2Tag& tag) {
+    out += "{\"exists\": ";
+    out += tag.Exists ? "true" : "false";
+    out += ", \"tag_size\": ";
+    out += std::to_string(tag.TagSize);
+    out += ", \"frames\": [";
     for (size_t i = 0; i < tag.FrameIds.size(); ++i) {
         const std::string& id = tag.FrameIds[i];
         const std::string& payload = tag.FramePayloads[i];
-        if (i) out << ", ";
-        out << "{\"id\": " << JsonString(platform::Cp936ToUtf8(id))
-            << ", \"size\": " << payload.size() << ", \"hex\": \"" << HexBytes(payload)
-            << "\", \"text\": ";
+        if (i) out += ", ";
+        out += "{\"id\": ";
+        AppendJsonString(out, platform::Cp936ToUtf8(id));
+        out += ", \"size\": ";
+        out += std::to_string(payload.size());
+        out += ", \"hex\": \"";
+        AppendHex(out, payload);
+        out += "\", \"text\": ";
         if (id == "APIC" || id == "TPIC")
-            out << "null";
+            out += "null";
         else
-            out << JsonString(platform::Cp936ToUtf8(payload));
-        out << "}";
+            AppendJsonString(out, platform::Cp936ToUtf8(payload));
+        out += '}';
     }
-    out << "]}";
-    return out.str();
+    out += "]}";
 }
 
 // [[key, value], ...] in list order; the engines hold both in code page 936.
-std::string ShowPairs(const TStringList& keys, const TStringList& values) {
-    std::string out = "[";
+void AppendPairs(std::string& out, const TStringList& keys, const TStringList& values) {
+    out += '[';
     for (size_t i = 0; i < keys.size(); ++i) {
         if (i) out += ", ";
-        out += "[" + JsonString(platform::Cp936ToUtf8(keys[i])) + ", " +
-               JsonString(platform::Cp936ToUtf8(values[i])) + "]";
+        out += '[';
+        AppendJsonString(out, platform::Cp936ToUtf8(keys[i]));
+        out += ", ";
+        AppendJsonString(out, platform::Cp936ToUtf8(values[i]));
+        out += ']';
     }
-    return out + "]";
+    out += ']';
 }
 
-std::string ShowId3v1(const TID3v1Tag& tag) {
-    return std::string("{\"exists\": ") + (tag.Exists ? "true" : "false") +
-           ", \"fields\": " + ShowPairs(tag.Keys, tag.Values) + "}";
+void AppendId3v1(std::string& out, const TID3v1Tag& tag) {
+    out += "{\"exists\": ";
+    out += tag.Exists ? "true" : "false";
+    out += ", \"fields\": ";
+    AppendPairs(out, tag.Keys, tag.Values);
+    out += '}';
 }
 
-std::string ShowApev2(const TAPEv2Tag& tag) {
-    return std::string("{\"exists\": ") + (tag.Exists ? "true" : "false") +
-           ", \"offset\": " + std::to_string(tag.TagOffset) +
-           ", \"size\": " + std::to_string(tag.TagSize) +
-           ", \"items\": " + ShowPairs(tag.Keys, tag.Values) + "}";
+void AppendApev2(std::string& out, const TAPEv2Tag& tag) {
+    out += "{\"exists\": ";
+    out += tag.Exists ? "true" : "false";
+    out += ", \"offset\": ";
+    out += std::to_string(tag.TagOffset);
+    out += ", \"size\": ";
+    out += std::to_string(tag.TagSize);
+    out += ", \"items\": ";
+    AppendPairs(out, tag.Keys, tag.Values);
+    out += '}';
 }
 
-// One file's line, or an exception with the reason it could not be read.
-std::string ShowFile(const std::string& path) {
-    ID3v2Tag->ReadFromFile(path);
-    if (!ID3v2Tag->ReadError.empty())
-        std::fprintf(stderr, "%s: warning: ID3v2 tag damaged: %s\n", path.c_str(),
-                     ID3v2Tag->ReadError.c_str());
-    // The three reads in the editor's order: ID3v2, ID3v1, APEv2.
-    ID3v1Tag->ReadFromFile(path);
-    APEv2Tag->ReadFromFile(path);
-    return "{\"file\": " + JsonString(path) + ", \"id3v2\": " + ShowId3v2(*ID3v2Tag) +
-           ", \"id3v1\": " + ShowId3v1(*ID3v1Tag) + ", \"apev2\": " + ShowApev2(*APEv2Tag) + "}";
+// The tag objects one worker reads into: the program's own for the first, objects of the same
+// classes for the others.
+struct TTagObjects {
+    TID3v2Tag* id3v2;
+    TID3v1Tag* id3v1;
+    TAPEv2Tag* apev2;
+};
+
+struct TOwnTagObjects {
+    TID3v2Tag id3v2;
+    TID3v1Tag id3v1;
+    TAPEv2Tag apev2;
+};
+
+// One file's line into `out` (warnings into `err`), or an exception with the reason it could not
+// be read.
+void ShowFile(const TTagObjects& tags, const std::string& path, std::string& out,
+              std::string& err) {
+    // The three reads in the editor's order: ID3v2, ID3v1, APEv2. The file is opened once,
+    // without sharing as the APEv2 read needs it, and all three read from that open file. While
+    // another program holds the file, that open fails and each read opens the file itself, with
+    // its own sharing, so that the ID3v2 and ID3v1 reads still succeed and the APEv2 read fails
+    // as it does in the editor.
+    std::optional<platform::TFileStream> file;
+    try {
+        file.emplace(path, platform::TOpenMode::Read, platform::TShareMode::Exclusive);
+    } catch (const platform::EPlatformError&) {
+    }
+    if (file)
+        tags.id3v2->ReadFromOpenFile(*file);
+    else
+        tags.id3v2->ReadFromFile(path);
+    if (!tags.id3v2->ReadError.empty())
+        err += path + ": warning: ID3v2 tag damaged: " + tags.id3v2->ReadError + "\n";
+    if (file) {
+        tags.id3v1->ReadFromOpenFile(*file);
+        tags.apev2->ReadFromOpenFile(*file);
+        file->Close();
+    } else {
+        tags.id3v1->ReadFromFile(path);
+        tags.apev2->ReadFromFile(path);
+    }
+    out += "{\"file\": ";
+    AppendJsonString(out, path);
+    out += ", \"id3v2\": ";
+    AppendId3v2(out, *tags.id3v2);
+    out += ", \"id3v1\": ";
+    AppendId3v1(out, *tags.id3v1);
+    out += ", \"apev2\": ";
+    AppendApev2(out, *tags.apev2);
+    out += "}\n";
 }
 
 } // namespace
@@ -76,10 +136,22 @@ int CmdShow(const TArgs& argsIn) {
     std::string error;
     if (!TakeCommonOptions(args, options, error)) return UsageError(error);
     if (args.empty()) return UsageError("show needs at least one FILE");
-    return ForEachFile(args, options.jobs, [](const std::string& path) {
-        const std::string line = ShowFile(path);
-        std::fwrite(line.data(), 1, line.size(), stdout);
-        std::fputc('\n', stdout);
-        return true;
-    });
+    const int workers = WorkerCount(args, options.jobs, false);
+    std::vector<std::unique_ptr<TOwnTagObjects>> own;
+    std::vector<TTagObjects> tags{{ID3v2Tag, ID3v1Tag, APEv2Tag}};
+    for (int w = 1; w < workers; ++w) {
+        own.push_back(std::make_unique<TOwnTagObjects>());
+        tags.push_back({&own.back()->id3v2, &own.back()->id3v1, &own.back()->apev2});
+    }
+    auto show = [&tags](int worker, const std::string& path, std::string& out, std::string& err) {
+        try {
+            ShowFile(tags[worker], path, out, err);
+            return 0;
+        } catch (const platform::EPlatformError& e) {
+            err += e.what();
+            err += '\n';
+            return 1;
+        }
+    };
+    return RunInOrderThreaded(args, workers, show);
 }

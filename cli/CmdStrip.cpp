@@ -3,11 +3,13 @@
 #include "Commands.h"
 #include "ID3v1Tags.h"
 #include "ID3v2Tags.h"
+#include "Parallel.h"
 #include "PlatformFile.h"
 #include "uAPEv2Tag.h"
 #include "utPublic.h"
 
 #include <cstdio>
+#include <exception>
 
 namespace {
 
@@ -74,7 +76,16 @@ int CmdStrip(const TArgs& argsIn) {
     if (!o.id3v2 && !o.id3v1 && !o.apev2)
         return UsageError("strip needs at least one of --id3v2, --id3v1, --apev2");
 
-    return ForEachFile(files, common.jobs, [&](const std::string& path) {
-        return StripFile(path, o, common.noBackup) == 0;
-    });
+    // Each file in a worker process of its own, where the engines' objects and refusals are the
+    // worker's alone.
+    auto strip = [&](const std::string& path) {
+        try {
+            return StripFile(path, o, common.noBackup) != 0 ? 1 : 0;
+        } catch (const std::exception& e) {
+            std::fflush(stdout);
+            std::fprintf(stderr, "%s\n", e.what());
+            return 1;
+        }
+    };
+    return RunInOrder(files, WorkerCount(files, common.jobs, true), strip);
 }

@@ -44,13 +44,6 @@ bool ReadTagForWriting(const std::string& file);
 // after deleting the backup when --no-backup was given.
 int FinishRewrite(const std::string& file, const TCommonOptions& options);
 
-// The work of a command on one file: prints its output and messages, false when it failed.
-using TFileHandler = std::function<bool(const std::string& file)>;
-// Runs `handle` on each file, `jobs` of them at once (0: one per processor core), each beside the
-// others in a process of its own; the output keeps the order of the files. An exception from
-// `handle` is printed as that file's failure. 1 if any file failed, else 0.
-int ForEachFile(const TArgs& files, int jobs, const TFileHandler& handle);
-
 // Prints "quillon-tags: <text>" on stderr and returns 1.
 int Failure(const std::string& text);
 

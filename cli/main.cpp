@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <malloc.h>
 
 namespace {
 
@@ -28,8 +29,7 @@ bool refused = false;
 
 void PrintUsage(FILE* to) {
     std::fprintf(to, "usage: quillon-tags COMMAND ARGS...\ncommands:\n");
-    for (const TCommand& c : kCommands)
-        std::fprintf(to, "  quillon-tags %s\n", c.usage);
+    for (const TCommand& c : kCommands) std::fprintf(to, "  quillon-tags %s\n", c.usage);
 }
 
 } // namespace
@@ -115,6 +115,14 @@ int UsageError(const std::string& text) {
 }
 
 int main(int argc, char** argv) {
+    // Files come one after the other with tags of similar sizes: keep the heap grown instead of
+    // giving it back to the kernel after every file and asking again for the next (each round
+    // trip costs system calls and freshly zeroed pages). One heap for all threads: the heaps of
+    // other threads give their top back on every large free, whatever the thresholds say.
+    mallopt(M_ARENA_MAX, 1);
+    mallopt(M_MMAP_THRESHOLD, 16 << 20);
+    mallopt(M_TRIM_THRESHOLD, 64 << 20);
+    mallopt(M_TOP_PAD, 1 << 20);
     if (argc < 2) return UsageError("no command given");
     const std::string name = argv[1];
     if (IsHelpOption(name)) {

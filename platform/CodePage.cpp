@@ -87,7 +87,19 @@ bool Convert(iconv_t cd, const char*& in, size_t& inLeft, std::string& out) {
 
 } // namespace
 
+namespace {
+
+bool IsAscii(std::string_view text) {
+    for (unsigned char c : text)
+        if (c >= 0x80) return false;
+    return true;
+}
+
+} // namespace
+
 std::string Cp936ToUtf8(std::string_view cp936) {
+    // ASCII reads the same in both; most tag texts are ASCII, and they need no converter.
+    if (IsAscii(cp936)) return std::string(cp936);
     std::string out;
     out.reserve(cp936.size() * 3 / 2);
     const char* in = cp936.data();
@@ -113,6 +125,10 @@ bool IsWellFormedUtf8(std::string_view text) {
 
 bool Utf8ToCp936(std::string_view utf8, std::string& out) {
     out.clear();
+    if (IsAscii(utf8)) {
+        out.assign(utf8);
+        return true;
+    }
     if (!IsWellFormedUtf8(utf8)) return false;
     const char* in = utf8.data();
     size_t left = utf8.size();
@@ -124,6 +140,7 @@ bool Utf8ToCp936(std::string_view utf8, std::string& out) {
 }
 
 std::string Utf8ToCp936Lossy(std::string_view utf8) {
+    if (IsAscii(utf8)) return std::string(utf8);
     std::string out;
     if (!IsWellFormedUtf8(utf8)) return out;
     const char* in = utf8.data();

@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstring>
 #include <fcntl.h>
+#include <iterator>
 #include <linux/fs.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -50,12 +51,6 @@ TFileStream::TFileStream(const std::string& fileName, TOpenMode openMode, TShare
     : fileName_(fileName) {
     fd_ = ::open(fileName.c_str(), OpenFlags(openMode) | O_CLOEXEC, mode);
     if (fd_ < 0) RaiseError("Cannot open file", fileName, errno);
-    struct stat st {};
-    if (::fstat(fd_, &st) == 0 && S_ISDIR(st.st_mode)) {
-        ::close(fd_);
-        fd_ = -1;
-        RaiseError("Cannot open file", fileName, EISDIR);
-    }
     int lock = (share == TShareMode::Exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB;
     if (::flock(fd_, lock) != 0) {
         int err = errno == EWOULDBLOCK ? EBUSY : errno;
@@ -63,6 +58,14 @@ TFileStream::TFileStream(const std::string& fileName, TOpenMode openMode, TShare
         fd_ = -1;
         RaiseError("Cannot open file", fileName, err);
     }
+    // Looked at once the lock is ours: a writer that held the file until just now has finished.
+    struct stat st {};
+    if (::fstat(fd_, &st) == 0 && S_ISDIR(st.st_mode)) {
+        ::close(fd_);
+        fd_ = -1;
+        RaiseError("Cannot open file", fileName, EISDIR);
+    }
+    if (openMode == TOpenMode::Read) readOnlySize_ = st.st_size;
     // Truncate only once the lock is ours, so a file held by another program is left alone.
     if (openMode == TOpenMode::Create && ::ftruncate(fd_, 0) != 0) {
         int err = errno;
@@ -88,6 +91,7 @@ void TFileStream::Fail(const std::string& what) const {
 }
 
 int64_t TFileStream::Size() const {
+    if (readOnlySize_ >= 0) return readOnlySize_;
     struct stat st {};
     if (::fstat(fd_, &st) != 0) Fail("Cannot get the size of");
     return st.st_size;
@@ -101,7 +105,53 @@ void TFileStream::Seek(int64_t position) {
     pos_ = position;
 }
 
+bool TFileStream::ReadCached(void* buffer, size_t count, size_t& got) {
+    if (readOnlySize_ < 0 || count > kReadWindow) return false;
+    const int64_t available = std::max<int64_t>(0, std::min<int64_t>(count, readOnlySize_ - pos_));
+    TReadWindow* window = nullptr;
+    for (TReadWindow& w : windows_)
+        if (w.start >= 0 && pos_ >= w.start &&
+            pos_ + available <= w.start + static_cast<int64_t>(w.bytes.size()))
+            window = &w;
+    if (!window && available > 0) {
+        // Read the window around the request: from it on, or, near the end of the file, the
+        // file's last bytes, where the trailing tags and the headers in front of them lie.
+        window = &windows_[nextWindow_];
+        nextWindow_ = (nextWindow_ + 1) % std::size(windows_);
+        const int64_t start = pos_ + int64_t(kReadWindow) > readOnlySize_
+                                  ? std::max<int64_t>(0, readOnlySize_ - int64_t(kReadWindow))
+                                  : pos_;
+        const size_t length =
+            static_cast<size_t>(std::min<int64_t>(kReadWindow, readOnlySize_ - start));
+        window->start = -1;
+        window->bytes.resize(length);
+        size_t done = 0;
+        while (done < length) {
+            ssize_t n =
+                ::pread(fd_, window->bytes.data() + done, length - done, start + int64_t(done));
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                Fail("Read error in");
+            }
+            if (n == 0) break; // the file shrank: what is there is all there is
+            done += static_cast<size_t>(n);
+        }
+        window->bytes.resize(done);
+        window->start = start;
+    }
+    got = 0;
+    if (window && pos_ >= window->start) {
+        const int64_t inWindow = window->start + int64_t(window->bytes.size()) - pos_;
+        got = static_cast<size_t>(std::max<int64_t>(0, std::min(available, inWindow)));
+        std::memcpy(buffer, window->bytes.data() + (pos_ - window->start), got);
+    }
+    pos_ += int64_t(got);
+    return true;
+}
+
 size_t TFileStream::ReadSome(void* buffer, size_t count) {
+    size_t got;
+    if (ReadCached(buffer, count, got)) return got;
     size_t done = 0;
     auto* p = static_cast<char*>(buffer);
     while (done < count) {

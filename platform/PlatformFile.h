@@ -47,6 +47,8 @@ class TFileStream {
     const std::string& FileName() const { return fileName_; }
     int Handle() const { return fd_; }
 
+    // The size; for a read-only stream, the size when it was opened: one read of the tags works
+    // on one view of the file.
     int64_t Size() const;
     int64_t Position() const { return pos_; }
     void Seek(int64_t position);
@@ -73,11 +75,24 @@ class TFileStream {
 
   private:
     [[noreturn]] void Fail(const std::string& what) const;
+    // Small reads of a read-only stream come from two windows of the file kept in memory: the
+    // tag engines probe the head and the tail of a file with many reads of a few bytes each, and
+    // each read of the file is a system call. False when the read is not for the windows.
+    bool ReadCached(void* buffer, size_t count, size_t& got);
+
+    static constexpr size_t kReadWindow = 4096;
+    struct TReadWindow {
+        int64_t start = -1; // -1: empty
+        std::string bytes;
+    };
 
     std::string fileName_;
     int fd_ = -1;
     int64_t pos_ = 0;
     int64_t writeLimit_ = -1;
+    int64_t readOnlySize_ = -1; // a read-only stream's size, taken once under its lock
+    TReadWindow windows_[2];
+    size_t nextWindow_ = 0;
 };
 
 // The text of a platform failure: "<what> '<file>': <reason>".

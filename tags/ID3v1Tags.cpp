@@ -66,6 +66,12 @@ void TID3v1Tag::ReadFromStream(TFileStream& stream, int32_t size) {
 
 void TID3v1Tag::ReadFromFile(const std::string& fileName) {
     TFileStream file(fileName, TOpenMode::Read, TShareMode::DenyNone);
+    ReadFromOpenFile(file);
+    file.Close();
+}
+
+void TID3v1Tag::ReadFromOpenFile(TFileStream& file) {
+    file.Seek(0);
     const int64_t size = file.Size();
     if (size <= INT32_MAX) {
         ReadFromStream(file, static_cast<int32_t>(size));
@@ -74,7 +80,6 @@ void TID3v1Tag::ReadFromFile(const std::string& fileName) {
         file.Seek(size - kBlockSize);
         ReadFromStream(file, kBlockSize);
     }
-    file.Close();
 }
 
 void TID3v1Tag::RemoveFromFile(const std::string& fileName) {

@@ -17,6 +17,8 @@ class TID3v1Tag {
     // Opens the file shared (others may read and write it). An open error leaves the object as
     // the previous read left it.
     void ReadFromFile(const std::string& fileName);
+    // The same read from a file the caller has opened for reading.
+    void ReadFromOpenFile(platform::TFileStream& file);
     // Examines the last 128 of the `size` bytes that follow the stream's current position.
     void ReadFromStream(platform::TFileStream& stream, int32_t size);
     void ParseTrailer(const unsigned char* block, int length);

@@ -32,11 +32,25 @@ void FreeTagObjects() {
     ID3v1Tag = nullptr;
 }
 
+namespace {
+
+// StripNulls of bytes not yet in a string: the runs between NUL bytes are copied whole.
+void AppendWithoutNulls(TByteString& out, const char* text, size_t size) {
+    const char* end = text + size;
+    while (text < end) {
+        const char* nul = static_cast<const char*>(std::memchr(text, 0, end - text));
+        const char* stop = nul ? nul : end;
+        out.append(text, stop - text);
+        text = nul ? nul + 1 : end;
+    }
+}
+
+} // namespace
+
 TByteString StripNulls(const TByteString& text) {
     TByteString out;
     out.reserve(text.size());
-    for (char c : text)
-        if (c != '\0') out += c;
+    AppendWithoutNulls(out, text.data(), text.size());
     return out;
 }
 
@@ -76,14 +90,17 @@ bool IsCommentOrLyrics(const std::string& id) {
     return id == "COMM" || id == "SYLT" || id == "USLT";
 }
 
-// Reads the tag region in one go and hands out frames from memory: one read for the whole tag
-// instead of two per frame (zero padding alone is a frame every 10 bytes). A frame that starts
+// Reads the tag in one go and hands out the header and the frames from memory: one read for the
+// whole tag instead of two per frame (zero padding alone is a frame every 10 bytes). The first
+// read takes the head of the file up to kFirstRead bytes, which holds the header and, unless a
+// picture makes it larger, the whole tag; a larger tag costs one more read. A frame that starts
 // inside the region but ends past it makes the window grow, never past the end of the file.
 class TTagWindow {
   public:
-    TTagWindow(TFileStream& file, int64_t fileSize, int64_t regionEnd)
-        : file_(file), fileSize_(fileSize) {
-        Fill(std::min(regionEnd, fileSize));
+    static constexpr int64_t kFirstRead = 4096; // one page
+
+    TTagWindow(TFileStream& file, int64_t fileSize) : file_(file), fileSize_(fileSize) {
+        Fill(std::min(fileSize, kFirstRead));
     }
     // Bytes [pos, pos + count), or nullptr when the file ends before them.
     const unsigned char* Take(int64_t pos, int64_t count) {
@@ -91,6 +108,8 @@ class TTagWindow {
         if (pos + count > static_cast<int64_t>(bytes_.size())) Fill(pos + count);
         return reinterpret_cast<const unsigned char*>(bytes_.data()) + pos;
     }
+    // Reads ahead up to `end` (bounded by the file), so that the frames below it come from memory.
+    void Reserve(int64_t end) { Fill(std::min(end, fileSize_)); }
 
   private:
     void Fill(int64_t end) {
@@ -118,6 +137,18 @@ int TID3v2Tag::IndexOfId(const TByteString& id) const {
 }
 
 void TID3v2Tag::ReadFromFile(const std::string& fileName) {
+    Reset(fileName);
+    TFileStream file(fileName, platform::TOpenMode::Read, platform::TShareMode::DenyNone);
+    ReadTag(file);
+    file.Close();
+}
+
+void TID3v2Tag::ReadFromOpenFile(TFileStream& file) {
+    Reset(file.FileName());
+    ReadTag(file);
+}
+
+void TID3v2Tag::Reset(const std::string& fileName) {
     Loaded = false;
     FileName = fileName;
     Exists = false;
@@ -127,19 +158,21 @@ void TID3v2Tag::ReadFromFile(const std::string& fileName) {
     ReadError.clear();
     std::memset(Header, 0, sizeof Header);
     std::memset(FrameHeader, 0, sizeof FrameHeader);
+}
 
-    TFileStream file(fileName, platform::TOpenMode::Read, platform::TShareMode::DenyNone);
+void TID3v2Tag::ReadTag(TFileStream& file) {
     const int64_t fileSize = file.Size();
     // A file too short for a whole header has no tag; it is not a damaged one.
     if (fileSize < 10) {
         Loaded = true;
         return;
     }
-    file.ReadBuffer(Header, 10);
+    TTagWindow tag(file, fileSize);
+    std::memcpy(Header, tag.Take(0, 10), 10);
     Exists = UpToNul(Header, 3) == "ID3";
     if (Exists) {
         TagSize = GetSyncSafe32(Header + 6);
-        TTagWindow tag(file, fileSize, TagSize);
+        tag.Reserve(TagSize);
         int64_t pos = 10;
         while (TagSize > pos) {
             const unsigned char* header = tag.Take(pos, 10);
@@ -159,24 +192,30 @@ void TID3v2Tag::ReadFromFile(const std::string& fileName) {
             pos += 10 + static_cast<int64_t>(size);
 
             const std::string id = UpToNul(FrameHeader, 4);
-            TByteString payload(reinterpret_cast<const char*>(data), size);
-            if (id != "TPIC" && id != "APIC") payload = StripNulls(payload);
             if (id.empty()) continue; // zero padding and empty ids store nothing
+            const char* bytes = reinterpret_cast<const char*>(data);
+            const bool picture = id == "TPIC" || id == "APIC";
 
             const int k = IndexOfId(id);
-            if (k == -1) {
-                if (IsCommentOrLyrics(id)) payload.erase(0, std::min<size_t>(3, payload.size()));
+            if (k == -1 || id == "APIC") {
+                TByteString payload;
+                if (picture) {
+                    payload.assign(bytes, size);
+                } else {
+                    payload.reserve(size);
+                    AppendWithoutNulls(payload, bytes, size);
+                    if (IsCommentOrLyrics(id))
+                        payload.erase(0, std::min<size_t>(3, payload.size()));
+                }
                 FrameIds.push_back(id);
                 FramePayloads.push_back(std::move(payload));
-            } else if (id == "APIC") {
-                FrameIds.push_back(id);
-                FramePayloads.push_back(std::move(payload));
+            } else if (picture) { // a repeated id: the pieces of a long text join again
+                FramePayloads[k].append(bytes, size);
             } else {
-                FramePayloads[k] += payload; // the pieces of a long text join again
+                AppendWithoutNulls(FramePayloads[k], bytes, size);
             }
         }
     }
-    file.Close();
     Loaded = ReadError.empty();
 }
 

@@ -31,6 +31,9 @@ class TID3v2Tag {
 
     // Replaces the whole store with the tag of the file. Throws the platform's open error.
     void ReadFromFile(const std::string& fileName);
+    // The same read from a file the caller has opened for reading (a command that reads all
+    // three tags of a file opens it once).
+    void ReadFromOpenFile(platform::TFileStream& file);
 
     // Index of `id` in FrameIds, letter case ignored, first match; -1 if absent.
     int IndexOfId(const TByteString& id) const;
@@ -68,6 +71,11 @@ class TID3v2Tag {
     // empty. The frames read before the fault stay in the store, but the store no longer
     // describes the whole tag, so Loaded stays false and nothing is written from it.
     std::string ReadError;
+
+  private:
+    // The state of a read that has not begun, of the named file.
+    void Reset(const std::string& fileName);
+    void ReadTag(platform::TFileStream& file);
 };
 
 // The text with every NUL byte removed, other bytes in order.

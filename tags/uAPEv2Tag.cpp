@@ -133,9 +133,15 @@ TByteString TrimControls(const TByteString& text) {
 
 int32_t LocateAPEv2Tag(const std::string& fileName) {
     TFileStream file(fileName, TOpenMode::Read, TShareMode::Exclusive);
+    const int32_t result = LocateAPEv2Tag(file);
+    file.Close();
+    return result;
+}
+
+int32_t LocateAPEv2Tag(TFileStream& file) {
     const int64_t size = file.Size();
     if (size > INT32_MAX)
-        throw EPlatformError("Cannot read the APEv2 tag of '" + fileName +
+        throw EPlatformError("Cannot read the APEv2 tag of '" + file.FileName() +
                              "': files of 2 GiB or more are not supported");
     unsigned char block[kApeBlockSize];
     int32_t result = -1;
@@ -160,7 +166,6 @@ int32_t LocateAPEv2Tag(const std::string& fileName) {
             result = 0;
         }
     }
-    file.Close();
     return result;
 }
 
@@ -190,13 +195,27 @@ void TAPEv2Tag::ReadFromFile(const std::string& fileName) {
     if (!Exists) return;
 
     TFileStream file(fileName, TOpenMode::Read, TShareMode::Exclusive);
+    ReadItems(file);
+    file.Close();
+}
+
+void TAPEv2Tag::ReadFromOpenFile(TFileStream& file) {
+    ResetFields();
+    TagSize = 0;
+    Keys.clear();
+    Values.clear();
+    TagOffset = LocateAPEv2Tag(file);
+    Exists = TagOffset >= 0;
+    if (Exists) ReadItems(file);
+}
+
+void TAPEv2Tag::ReadItems(TFileStream& file) {
     unsigned char header[kApeBlockSize];
     file.Seek(TagOffset);
     file.ReadBuffer(header, kApeBlockSize);
-    if (!IsApeBlock(header)) {
-        file.Close(); // a footer without a header: present, but no items and no region
-        return;
-    }
+    if (!IsApeBlock(header))
+        return; // a footer without a header: present, but no items
+                // and no region
     // The header's size decides what a strip cuts, so it must stay inside the file and must
     // not reach into an ID3v1 block; otherwise the strip would take audio or that block along.
     const int64_t size = file.Size();
@@ -231,7 +250,6 @@ void TAPEv2Tag::ReadFromFile(const std::string& fileName) {
             }
         }
     }
-    file.Close();
 }
 
 void TAPEv2Tag::RemoveFromFile(const std::string& fileName) {

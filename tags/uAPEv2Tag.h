@@ -13,6 +13,8 @@
 // the file without sharing; throws the open error, and the stream-read error for a probe that
 // finds fewer than 32 bytes.
 int32_t LocateAPEv2Tag(const std::string& fileName);
+// The same search in a file the caller has opened for reading.
+int32_t LocateAPEv2Tag(platform::TFileStream& file);
 
 class TAPEv2Tag {
   public:
@@ -26,6 +28,8 @@ class TAPEv2Tag {
     // Opens the file without sharing. An item that runs past the tag region or the file raises
     // the stream-read error; the pairs read before it stay.
     void ReadFromFile(const std::string& fileName);
+    // The same read from a file the caller has opened for reading without sharing.
+    void ReadFromOpenFile(platform::TFileStream& file);
     // Removes the region the last ReadFromFile found, through the rewrite protocol.
     void RemoveFromFile(const std::string& fileName);
 
@@ -35,4 +39,8 @@ class TAPEv2Tag {
     TByteString Title, Artist, Album, Year, Comment, Track, Genre;
     TStringList Keys;
     TStringList Values;
+
+  private:
+    // The header and the items of the region at TagOffset.
+    void ReadItems(platform::TFileStream& file);
 };

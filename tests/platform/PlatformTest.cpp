@@ -66,6 +66,55 @@ TEST(FileStream, CreateNeverFollowsASymbolicLink) {
     EXPECT_EQ(ReadFile(victim), "precious");
 }
 
+TEST(FileStream, SmallReadsOfAReadOnlyStreamGiveTheFileBytesWhereverTheyFall) {
+    TempDir dir;
+    // Sizes around the read window (4096), so that reads fall inside, across and past windows.
+    for (size_t size : {0u, 1u, 100u, 4095u, 4096u, 4097u, 10000u, 70000u}) {
+        std::string bytes(size, '\0');
+        for (size_t i = 0; i < size; ++i)
+            bytes[i] = static_cast<char>(i * 131 + i / 7);
+        const std::string path = dir.File("f" + std::to_string(size));
+        WriteFile(path, bytes);
+        TFileStream in(path, TOpenMode::Read, TShareMode::DenyNone);
+        EXPECT_EQ(in.Size(), static_cast<int64_t>(size));
+        unsigned seed = 8;
+        for (int k = 0; k < 400; ++k) {
+            seed = seed * 1103515245u + 12345u;
+            const int64_t pos = size ? (seed >> 8) % (size + 50) : (seed >> 8) % 50;
+            const size_t count = (seed >> 4) % (k % 5 == 0 ? 9000 : 300);
+            std::string got(count, 'x');
+            in.Seek(pos);
+            const size_t n = in.ReadSome(got.data(), count);
+            const size_t want = pos >= int64_t(size) ? 0 : std::min<size_t>(count, size - pos);
+            ASSERT_EQ(n, want) << "size " << size << " pos " << pos << " count " << count;
+            ASSERT_EQ(got.substr(0, n), bytes.substr(std::min<size_t>(pos, size), n));
+            EXPECT_EQ(in.Position(), pos + int64_t(n));
+        }
+        // The end of the file ends a read that must be whole.
+        in.Seek(size > 5 ? size - 5 : 0);
+        char ten[10];
+        EXPECT_THROW(in.ReadBuffer(ten, 10), EPlatformError);
+    }
+}
+
+TEST(FileStream, AReadOnlyStreamKeepsTheViewItOpenedWith) {
+    TempDir dir;
+    const std::string path = dir.File("grows");
+    WriteFile(path, std::string(5000, 'a'));
+    TFileStream in(path, TOpenMode::Read, TShareMode::DenyNone);
+    char four[4];
+    in.Seek(4990);
+    in.ReadBuffer(four, 4);
+    // Another program appends: this read goes on with the size it started with.
+    WriteFile(path, std::string(5000, 'a') + "tail");
+    EXPECT_EQ(in.Size(), 5000);
+    in.Seek(4998);
+    EXPECT_EQ(in.ReadSome(four, 4), 2u);
+    // A stream opened for writing always asks the file.
+    TFileStream out(path, TOpenMode::ReadWrite, TShareMode::DenyNone);
+    EXPECT_EQ(out.Size(), 5004);
+}
+
 TEST(CodePage, Conversions) {
     EXPECT_EQ(Cp936ToUtf8("\xb7\xe2\xc3\xe6"), "封面");
     EXPECT_EQ(Cp936ToUtf8("a\xff"
@@ -84,6 +133,21 @@ TEST(CodePage, Conversions) {
     EXPECT_TRUE(SameText("\xb7\xe2\xc3\xe6", "\xb7\xe2\xc3\xe6"));
     // A trail byte that looks like a letter is not folded: 0xB0 0x41 and 0xB0 0x61 differ.
     EXPECT_FALSE(SameText("\x81\x41", "\x81\x61"));
+}
+
+TEST(CodePage, AsciiPassesUnchangedInEveryDirection) {
+    // ASCII takes a shortcut past the converter; it must give what the converter gives.
+    const std::string ascii("Title\0\x01\x1f ~\x7f", 12);
+    EXPECT_EQ(Cp936ToUtf8(ascii), ascii);
+    EXPECT_EQ(Utf8ToCp936Lossy(ascii), ascii);
+    std::string out = "old";
+    EXPECT_TRUE(Utf8ToCp936(ascii, out));
+    EXPECT_EQ(out, ascii);
+    EXPECT_EQ(Cp936ToUtf8(""), "");
+    EXPECT_EQ(Utf8ToCp936Lossy(""), "");
+    // One byte past ASCII anywhere takes the converter's way.
+    EXPECT_EQ(Cp936ToUtf8("abc\x80"), "abc\xE2\x82\xAC") << "the euro sign of code page 936";
+    EXPECT_EQ(Utf8ToCp936Lossy("abc\xE2\x82\xAC"), "abc\x80");
 }
 
 TEST(PerfCounter, MonotonicClockIsFineGrained) { EXPECT_GT(PerformanceFrequency(), 0); }

@@ -1,0 +1,434 @@
+#include "Parallel.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <condition_variable>
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <map>
+#include <mutex>
+#include <poll.h>
+#include <sched.h>
+#include <set>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/uio.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <utility>
+
+namespace {
+
+// What a worker sends back for each file it has done; `outSize` bytes of its stdout and
+// `errSize` bytes of its stderr follow.
+struct TRecordHead {
+    uint32_t index;
+    int32_t status;
+    uint32_t outSize;
+    uint32_t errSize;
+};
+
+// A stdio stream that collects in memory what a job prints.
+class TCapture {
+  public:
+    TCapture() : stream_(open_memstream(&data_, &size_)) {
+        if (!stream_) std::abort();
+    }
+    FILE* Stream() const { return stream_; }
+    // The bytes printed since the last Restart().
+    std::pair<const char*, size_t> Take() {
+        std::fflush(stream_);
+        return {data_, size_};
+    }
+    void Restart() { std::fseek(stream_, 0, SEEK_SET); }
+
+  private:
+    char* data_ = nullptr;
+    size_t size_ = 0;
+    FILE* stream_;
+};
+
+// The worker: takes the next file until none is left and sends back, per file, its status and
+// what it printed. Never returns.
+[[noreturn]] void Work(const std::vector<std::string>& files, std::atomic<size_t>& next,
+                       int resultFd, const TFileJob& job) {
+    // What the jobs print goes to memory; glibc lets a program point stdout and stderr elsewhere.
+    TCapture out, err;
+    stdout = out.Stream();
+    stderr = err.Stream();
+    for (;;) {
+        const size_t index = next.fetch_add(1);
+        if (index >= files.size()) break;
+        out.Restart();
+        err.Restart();
+        int status;
+        try {
+            status = job(files[index]);
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "%s: %s\n", files[index].c_str(), e.what());
+            status = 1;
+        }
+        auto [outData, outSize] = out.Take();
+        auto [errData, errSize] = err.Take();
+        TRecordHead head{static_cast<uint32_t>(index), status, static_cast<uint32_t>(outSize),
+                         static_cast<uint32_t>(errSize)};
+        iovec parts[3] = {{&head, sizeof head},
+                          {const_cast<char*>(outData), outSize},
+                          {const_cast<char*>(errData), errSize}};
+        size_t left = sizeof head + outSize + errSize;
+        int first = 0;
+        while (left > 0) {
+            ssize_t n = ::writev(resultFd, parts + first, 3 - first);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) ::_exit(1); // the parent is gone
+            left -= static_cast<size_t>(n);
+            while (first < 3 && static_cast<size_t>(n) >= parts[first].iov_len) {
+                n -= static_cast<ssize_t>(parts[first].iov_len);
+                ++first;
+            }
+            if (first < 3) {
+                parts[first].iov_base = static_cast<char*>(parts[first].iov_base) + n;
+                parts[first].iov_len -= static_cast<size_t>(n);
+            }
+        }
+    }
+    ::_exit(0); // no exit handlers: they belong to the parent
+}
+
+struct TResult {
+    int status = 0;
+    std::string out, err;
+};
+
+// The parent's end of one worker.
+struct TWorker {
+    pid_t pid = -1;
+    int fd = -1;
+    std::string pending; // bytes received that do not make a whole record yet
+};
+
+// Moves the whole records at the front of `w.pending` into `results`.
+void TakeRecords(TWorker& w, std::map<size_t, TResult>& results) {
+    size_t at = 0;
+    for (;;) {
+        TRecordHead head;
+        if (w.pending.size() - at < sizeof head) break;
+        std::memcpy(&head, w.pending.data() + at, sizeof head);
+        const size_t whole = sizeof head + size_t(head.outSize) + head.errSize;
+        if (w.pending.size() - at < whole) break;
+        const char* p = w.pending.data() + at + sizeof head;
+        TResult& r = results[head.index];
+        r.status = head.status;
+        r.out.assign(p, head.outSize);
+        r.err.assign(p + head.outSize, head.errSize);
+        at += whole;
+    }
+    w.pending.erase(0, at);
+}
+
+int RunHere(const std::vector<std::string>& files, const TFileJob& job) {
+    int worst = 0;
+    for (const std::string& file : files) {
+        int status;
+        try {
+            status = job(file);
+        } catch (const std::exception& e) {
+            std::fflush(stdout);
+            std::fprintf(stderr, "%s: %s\n", file.c_str(), e.what());
+            status = 1;
+        }
+        if (status > worst) worst = status;
+    }
+    return worst;
+}
+
+} // namespace
+
+int ProcessorCount() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) == 0) {
+        int n = CPU_COUNT(&set);
+        if (n > 0) return n;
+    }
+    long n = sysconf(_SC_NPROCESSORS_ONLN);
+    return n > 0 ? static_cast<int>(n) : 1;
+}
+
+int WorkerCount(const std::vector<std::string>& files, int jobs, bool rewrites) {
+    if (jobs <= 0) jobs = ProcessorCount();
+    const size_t byFiles = files.size() / (rewrites ? kRewritesPerWorker : kFilesPerWorker);
+    size_t workers = std::min<size_t>(static_cast<size_t>(jobs), byFiles);
+    if (workers < 2) return 1;
+    if (!rewrites) return static_cast<int>(workers);
+    // One file named twice (under any of its names): its jobs must run one after the other.
+    std::set<std::pair<dev_t, ino_t>> seen;
+    std::set<std::string> names;
+    for (const std::string& file : files) {
+        struct stat st {};
+        if (::stat(file.c_str(), &st) == 0) {
+            if (!seen.insert({st.st_dev, st.st_ino}).second) return 1;
+        } else if (!names.insert(file).second) {
+            return 1;
+        }
+    }
+    return static_cast<int>(workers);
+}
+
+int RunInOrder(const std::vector<std::string>& files, int workers, const TFileJob& job) {
+    if (workers < 2 || files.size() < 2) return RunHere(files, job);
+
+    // The next file to take, shared by the workers.
+    void* shared = ::mmap(nullptr, sizeof(std::atomic<size_t>), PROT_READ | PROT_WRITE,
+                          MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    if (shared == MAP_FAILED) return RunHere(files, job);
+    auto* next = new (shared) std::atomic<size_t>(0);
+
+    std::fflush(stdout); // or the workers would print the parent's pending bytes again
+    std::fflush(stderr);
+    std::vector<TWorker> pool;
+    for (int k = 0; k < workers; ++k) {
+        int fds[2];
+        if (::pipe2(fds, O_CLOEXEC) != 0) break;
+        ::fcntl(fds[0], F_SETPIPE_SZ, 1 << 20); // fewer wake-ups for large outputs
+        pid_t pid = ::fork();
+        if (pid == 0) {
+            ::close(fds[0]);
+            for (TWorker& w : pool)
+                ::close(w.fd);
+            Work(files, *next, fds[1], job);
+        }
+        ::close(fds[1]);
+        if (pid < 0) {
+            ::close(fds[0]);
+            break;
+        }
+        pool.push_back({pid, fds[0], {}});
+    }
+
+    std::map<size_t, TResult> results;
+    std::vector<bool> abnormal(pool.size(), false);
+    size_t emit = 0; // the next file whose output goes out
+    int worst = 0;
+    auto flushReady = [&]() {
+        for (auto it = results.find(emit); it != results.end(); it = results.find(emit)) {
+            TResult& r = it->second;
+            std::fwrite(r.out.data(), 1, r.out.size(), stdout);
+            if (!r.err.empty()) {
+                std::fflush(stdout);
+                std::fwrite(r.err.data(), 1, r.err.size(), stderr);
+            }
+            if (r.status > worst) worst = r.status;
+            results.erase(it);
+            ++emit;
+        }
+    };
+
+    std::vector<char> buffer(1 << 20);
+    size_t open = pool.size();
+    while (open > 0) {
+        std::vector<pollfd> polls;
+        std::vector<size_t> which;
+        for (size_t k = 0; k < pool.size(); ++k)
+            if (pool[k].fd >= 0) {
+                polls.push_back({pool[k].fd, POLLIN, 0});
+                which.push_back(k);
+            }
+        if (::poll(polls.data(), polls.size(), -1) < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        for (size_t p = 0; p < polls.size(); ++p) {
+            if (!polls[p].revents) continue;
+            TWorker& w = pool[which[p]];
+            ssize_t n = ::read(w.fd, buffer.data(), buffer.size());
+            if (n < 0 && errno == EINTR) continue;
+            if (n > 0) {
+                w.pending.append(buffer.data(), static_cast<size_t>(n));
+                TakeRecords(w, results);
+                continue;
+            }
+            // The worker is done (or dead): reap it.
+            ::close(w.fd);
+            w.fd = -1;
+            --open;
+            int st = 0;
+            while (::waitpid(w.pid, &st, 0) < 0 && errno == EINTR) {
+            }
+            abnormal[which[p]] = !(WIFEXITED(st) && WEXITSTATUS(st) == 0) || !w.pending.empty();
+        }
+        flushReady();
+    }
+    // Files without a record: their worker died in them, or no worker could be started.
+    const size_t taken = std::min(next->load(), files.size());
+    bool anyDied = false;
+    for (bool a : abnormal)
+        anyDied = anyDied || a;
+    for (size_t i = emit; i < files.size(); ++i) {
+        if (results.count(i)) continue;
+        if (i < taken && (anyDied || pool.empty())) {
+            TResult& r = results[i];
+            r.status = 1;
+            r.err =
+                "quillon-tags: " + files[i] + ": the worker process handling it ended abnormally\n";
+        }
+    }
+    ::munmap(shared, sizeof(std::atomic<size_t>));
+    flushReady();
+    // Whatever no worker took (none could be started) is done here.
+    if (emit < files.size()) {
+        std::vector<std::string> rest(files.begin() + static_cast<long>(emit), files.end());
+        int status = RunHere(rest, job);
+        if (status > worst) worst = status;
+    }
+    return worst;
+}
+
+namespace {
+
+// Files are handed out in runs of up to this many, so that the threads meet (and wake each other)
+// once per run rather than once per file.
+constexpr size_t kRunLength = 8;
+// How far the threads may run ahead of the output, in runs per worker. One: every slot of output
+// is fresh memory the first time it fills, and on a busy machine a longer lead only fills more
+// slots while the thread that is behind waits for a processor.
+constexpr size_t kAheadPerWorker = 1;
+
+// The output of one run of files, from the workers to the writer: the lines in one piece, and
+// where the messages of each file go between them.
+struct TSlot {
+    bool ready = false;
+    int status = 0;
+    std::string out;
+    std::vector<std::pair<size_t, std::string>> errs; // (end of the file's lines in out, text)
+};
+
+// Runs the job for files [first, last) into `slot`.
+void RunRun(const TThreadJob& job, int worker, const std::vector<std::string>& files, size_t first,
+            size_t last, TSlot& slot, std::string& err) {
+    slot.status = 0;
+    slot.out.clear();
+    slot.errs.clear();
+    for (size_t i = first; i < last; ++i) {
+        err.clear();
+        int status;
+        try {
+            status = job(worker, files[i], slot.out, err);
+        } catch (const std::exception& e) {
+            err += files[i] + ": " + e.what() + "\n";
+            status = 1;
+        }
+        slot.status = std::max(slot.status, status);
+        if (!err.empty()) slot.errs.emplace_back(slot.out.size(), err);
+    }
+}
+
+// Writes a run's output; stdout is flushed before each message, which then follows the lines
+// printed before it, as when one process prints both.
+void Emit(const TSlot& slot) {
+    size_t at = 0;
+    for (const auto& [end, text] : slot.errs) {
+        std::fwrite(slot.out.data() + at, 1, end - at, stdout);
+        at = end;
+        std::fflush(stdout);
+        std::fwrite(text.data(), 1, text.size(), stderr);
+    }
+    std::fwrite(slot.out.data() + at, 1, slot.out.size() - at, stdout);
+}
+
+} // namespace
+
+int RunInOrderThreaded(const std::vector<std::string>& files, int workers, const TThreadJob& job) {
+    const size_t count = files.size();
+    std::string err; // reused from file to file
+    if (workers < 2 || count < 2) {
+        TSlot slot;
+        int worst = 0;
+        for (size_t i = 0; i < count; ++i) {
+            RunRun(job, 0, files, i, i + 1, slot, err);
+            worst = std::max(worst, slot.status);
+            Emit(slot);
+        }
+        return worst;
+    }
+
+    // Runs short enough that every worker gets several.
+    const size_t runLength =
+        std::clamp<size_t>(count / (4 * static_cast<size_t>(workers)), 1, kRunLength);
+    const size_t runs = (count + runLength - 1) / runLength;
+    const size_t ahead = kAheadPerWorker * static_cast<size_t>(workers);
+    std::vector<TSlot> ring(ahead); // run r waits in slot r % ahead until it is written
+    std::mutex lock;
+    std::condition_variable deposited, written;
+    size_t next = 0; // the next run to take
+    size_t emit = 0; // the next run to write
+
+    // Under `lock`: a run may be taken while it is not too far ahead of the output.
+    auto mayTake = [&] { return next < runs && next < emit + ahead; };
+    auto doRun = [&](int worker, size_t r, std::string& e) {
+        RunRun(job, worker, files, r * runLength, std::min(count, (r + 1) * runLength),
+               ring[r % ahead], e);
+    };
+
+    auto work = [&](int worker) {
+        std::string e;
+        for (;;) {
+            size_t r;
+            {
+                std::unique_lock<std::mutex> hold(lock);
+                written.wait(hold, [&] { return next >= runs || mayTake(); });
+                if (next >= runs) return;
+                r = next++;
+            }
+            doRun(worker, r, e); // the slot is this worker's until it is marked ready
+            {
+                std::lock_guard<std::mutex> hold(lock);
+                ring[r % ahead].ready = true;
+            }
+            deposited.notify_one();
+        }
+    };
+    std::vector<std::thread> threads;
+    for (int w = 1; w < workers; ++w) {
+        try {
+            threads.emplace_back(work, w);
+        } catch (const std::system_error&) {
+            break; // fewer threads, same result
+        }
+    }
+
+    // The calling thread writes the runs in order and, while the next one is not ready, takes
+    // runs of its own.
+    int worst = 0;
+    std::unique_lock<std::mutex> hold(lock);
+    while (emit < runs) {
+        TSlot& slot = ring[emit % ahead];
+        if (slot.ready) {
+            hold.unlock();
+            worst = std::max(worst, slot.status);
+            Emit(slot);
+            hold.lock();
+            slot.ready = false;
+            ++emit;
+            written.notify_all();
+        } else if (mayTake()) {
+            const size_t r = next++;
+            hold.unlock();
+            doRun(0, r, err);
+            hold.lock();
+            ring[r % ahead].ready = true;
+        } else {
+            deposited.wait(hold, [&] { return ring[emit % ahead].ready; });
+        }
+    }
+    hold.unlock();
+    for (std::thread& t : threads)
+        t.join();
+    return worst;
+}
