@@ -10,6 +10,7 @@ packages=(
   xvfb xauth xdotool x11-utils
   desktop-file-utils appstream dpkg-dev file
   man-db groff-base bsdextrautils
+  clang-14 libclang-rt-14-dev
 )
 missing=()
 for p in "${packages[@]}"; do
