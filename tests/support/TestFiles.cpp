@@ -44,6 +44,19 @@ bool Exists(const std::string& path) {
     return access(path.c_str(), F_OK) == 0;
 }
 
+ShellResult Shell(const std::string& command) {
+    ShellResult r{-1, ""};
+    FILE* p = popen(command.c_str(), "r");
+    if (!p) return r;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
+        r.out.append(buf, n);
+    const int st = pclose(p);
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    return r;
+}
+
 MessageCapture::MessageCapture() {
     SetMessageSink([this](const std::string& text) { messages_.push_back(text); });
 }

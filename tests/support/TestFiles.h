@@ -20,6 +20,14 @@ void WriteFile(const std::string& path, const std::string& bytes);
 std::string ReadFile(const std::string& path);
 bool Exists(const std::string& path);
 
+// Runs a shell command line; gives its exit status (-1 when it did not exit normally) and
+// everything it wrote on stdout.
+struct ShellResult {
+    int status;
+    std::string out;
+};
+ShellResult Shell(const std::string& command);
+
 // Collects ShowMessage texts while alive; restores a stderr sink afterwards.
 class MessageCapture {
   public:
