@@ -14,9 +14,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-TempDir::TempDir() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "quillon-test-XXXXXX").string();
-    if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
+TempDir::TempDir() : TempDir(std::filesystem::temp_directory_path().string()) {}
+
+TempDir::TempDir(const std::string& base) {
+    std::string tmpl = (std::filesystem::path(base) / "quillon-test-XXXXXX").string();
+    if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed in " + base);
     path_ = tmpl;
 }
 

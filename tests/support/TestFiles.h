@@ -8,6 +8,9 @@
 class TempDir {
   public:
     TempDir();
+    // A folder inside `base` instead of the system's temporary folder (e.g. /dev/shm, where
+    // flushing to the disk costs nothing).
+    explicit TempDir(const std::string& base);
     ~TempDir();
     const std::string& Path() const { return path_; }
     std::string File(const std::string& name) const { return path_ + "/" + name; }
