@@ -2,6 +2,7 @@
 // both must agree on every input, give whole pictures within the pixel limit, and fail only with
 // the picture error.
 #include "FuzzFile.h"
+#include "JpegBudget.h"
 
 #include "PlatformFile.h"
 #include "uJpeg.h"
@@ -35,6 +36,7 @@ void CheckWhole(const TRgbPicture& p) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (!WorthDecoding(data, size)) return -1; // not kept in the corpus
     static TFuzzFile file("picture.jpg");
     file.Write(data, size);
 

@@ -1,6 +1,7 @@
 // The readers of an attached-picture payload and the way the picture panel takes the picture
 // bytes out of an APIC or TPIC payload and decodes them.
 #include "FuzzFile.h"
+#include "JpegBudget.h"
 
 #include "uJpeg.h"
 #include "uPicturePayload.h"
@@ -10,6 +11,7 @@
 namespace {
 
 void DecodeQuietly(const std::string& bytes) {
+    if (!WorthDecoding(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size())) return;
     try {
         const TRgbPicture p = DecodeJpeg(bytes);
         FUZZ_CHECK(p.Rgb.size() == static_cast<size_t>(p.Width) * p.Height * 3);
