@@ -69,6 +69,42 @@ void Id3v2Seeds() {
                      Id3v1Block({.title = "Title", .track = 3, .genre = 17}));
 }
 
+void Id3v1Seeds() {
+    const Bytes audio = MpegFrames(1);
+    Add("id3v1", audio + Id3v1Block({.title = "Title",
+                                     .artist = "Artist",
+                                     .album = "Album",
+                                     .year = "2024",
+                                     .comment = "Comment",
+                                     .track = 7,
+                                     .genre = 17}));
+    Add("id3v1", Id3v1Block({.title = "Hello\0World   ", .comment = Bytes(30, 'c'), .genre = 147}));
+    Add("id3v1", Id3v1Block({.title = "  \xD6\xD0\xCE\xC4  ", .genre = 148}));
+    Add("id3v1", audio + Id3v1Block({.title = "one"}) + Id3v1Block({.title = "two"}));
+    Add("id3v1", Bytes(127, 'x'));
+    Add("id3v1", Bytes("TAG") + Bytes(125, ' '));
+}
+
+void Apev2Seeds() {
+    const Bytes audio = MpegFrames(2);
+    const std::vector<std::pair<Bytes, Bytes>> items = {
+        {"Title", "Song"},  {"Artist", "\xE8\x89\xBA\xE6\x9C\xAF"},
+        {"Track", "7"},     {" Album ", "A"},
+        {"title", "lower"}, {"Cover Art (Front)", Bytes("x\0\xFF\xD8", 4)}};
+    Add("apev2", audio + ApeTag(items));
+    Add("apev2", audio + ApeTag(items) + Id3v1Block({.title = "v1"}));
+    Add("apev2", ApeTag(items) + audio);
+    Add("apev2", Id3TagOurs(Id3Frame("TIT2", Bytes("\0x", 2))) + ApeTag(items) + audio);
+    Add("apev2", audio + ApeTag(items, false));
+    Add("apev2", audio + ApeTag({}));
+    Add("apev2", audio + ApeHeaderOrFooter(1000000, 1, false)); // claims more than the file
+    Add("apev2", audio + ApeHeaderOrFooter(40, 0x7FFFFFFF, true) + ApeItem("K", "v") +
+                     ApeHeaderOrFooter(40, 0x7FFFFFFF, false));
+    Add("apev2", audio + ApeHeaderOrFooter(32, 1, true) + LE32(0xFFFFFFF0) + LE32(0) + "Key" +
+                     '\0' + ApeHeaderOrFooter(32, 1, false));
+    Add("apev2", Bytes(31, 'x'));
+}
+
 void PictureSeeds() {
     for (const Bytes& jpeg : Jpegs())
         Add("jpeg", jpeg);
@@ -99,6 +135,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     Id3v2Seeds();
+    Id3v1Seeds();
+    Apev2Seeds();
     PictureSeeds();
     CodePageSeeds();
     for (const auto& [target, list] : seeds) {

@@ -8,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-20}
 [ $# -gt 0 ] && shift
-targets=(id3v2 jpeg picture_payload codepage)
+targets=(id3v2 id3v1 apev2 jpeg picture_payload codepage)
 [ $# -gt 0 ] && targets=("$@")
 
 flags="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
