@@ -12,7 +12,7 @@
 
 #include <jpeglib.h>
 
-inline constexpr int64_t kFuzzPixelBudget = 1 << 20;
+inline constexpr int64_t kFuzzPixelBudget = 1 << 18;
 
 namespace fuzzjpeg {
 struct TError {

@@ -3,6 +3,9 @@
 // text, pictures byte for byte, and the audio behind the tag stays where the writer put it.
 #include "Interop.h"
 
+#include "CodePage.h"
+#include "ID3v1Tags.h"
+#include "uAPEv2Tag.h"
 #include "uJpeg.h"
 #include "uPicturePayload.h"
 
@@ -157,4 +160,67 @@ TEST(InteropPeersWrite, Id3v2ToolAndKid3) {
         ExpectCover(frames["APIC"], "cover");
         EXPECT_EQ(ReadFile(f.path).substr(f.StandardTagEnd(tag)), SineMp3());
     }
+}
+
+TEST(InteropPeersWrite, Apev2FromMutagenAndId3v1FromId3v2) {
+    PeerFile f;
+    // mutagen appends its APEv2 tag; id3v2 then adds its ID3v2 tag in front and an ID3v1 block
+    // behind it: the usual order of a file that went through both.
+    Peer(std::string(PEERS_PY) + " ape " + f.path);
+    const Bytes withApe = ReadFile(f.path);
+    Peer("id3v2 -t Song -a Artist -A Album -c d:hi:eng -T 3 -g 17 -y 2024 " + f.path);
+
+    TAPEv2Tag ape;
+    ape.ReadFromFile(f.path);
+    ASSERT_TRUE(ape.Exists);
+    EXPECT_EQ(ape.Title, "Song");
+    std::string artist;
+    ASSERT_TRUE(platform::Utf8ToCp936("\xE8\x89\xBA\xE6\x9C\xAF\xE5\xAE\xB6", artist));
+    EXPECT_EQ(ape.Artist, artist) << "UTF-8 turned into code page 936";
+    EXPECT_EQ(ape.Album, "Album");
+    EXPECT_EQ(ape.Track, "7");
+    EXPECT_EQ(ape.Year, "2024");
+    EXPECT_EQ(ape.Keys.size(), 5u);
+    const Bytes bytes = ReadFile(f.path);
+    const size_t apeSize = withApe.size() - SineMp3().size();
+    EXPECT_EQ(ape.TagOffset, static_cast<int32_t>(bytes.size() - 128 - apeSize));
+    EXPECT_EQ(ape.TagSize, static_cast<int32_t>(apeSize));
+
+    TID3v1Tag v1;
+    v1.ReadFromFile(f.path);
+    ASSERT_TRUE(v1.Exists);
+    EXPECT_EQ(v1.Title, "Song");
+    EXPECT_EQ(v1.Artist, "Artist");
+    EXPECT_EQ(v1.Album, "Album");
+    EXPECT_EQ(v1.Year, "2024");
+    EXPECT_EQ(v1.Comment, "hi");
+    EXPECT_EQ(v1.Track, 3);
+    EXPECT_EQ(v1.Genre, "Rock");
+
+    // Our strips, seen by mutagen: the APEv2 tag is gone, the ID3v1 block and the audio stay.
+    const std::string pcm = PcmMd5(f.path);
+    ape.RemoveFromFile(f.path);
+    const Bytes stripped = ReadFile(f.path);
+    EXPECT_EQ(stripped.size(), bytes.size() - apeSize);
+    EXPECT_EQ(Peer(std::string(PEERS_PY) + " view " + f.path).find("ape:"), std::string::npos);
+    EXPECT_EQ(stripped.substr(stripped.size() - 128), bytes.substr(bytes.size() - 128));
+    EXPECT_EQ(PcmMd5(f.path), pcm);
+    v1.RemoveFromFile(f.path);
+    EXPECT_EQ(ReadFile(f.path), stripped.substr(0, stripped.size() - 128));
+    EXPECT_EQ(PcmMd5(f.path), pcm);
+}
+
+TEST(InteropPeersWrite, Apev2BehindAnId3v1BlockAsMutagenLeavesIt) {
+    // mutagen appends APEv2 behind an existing ID3v1 block. The last 128 bytes are then no
+    // ID3v1 block, so, by the rules, only the APEv2 tag at the end is found.
+    PeerFile f;
+    Peer("id3v2 -1 -t Song " + f.path);
+    Peer(std::string(PEERS_PY) + " ape " + f.path);
+    TAPEv2Tag ape;
+    ape.ReadFromFile(f.path);
+    EXPECT_TRUE(ape.Exists);
+    EXPECT_EQ(ape.Title, "Song");
+    TID3v1Tag v1;
+    v1.ReadFromFile(f.path);
+    EXPECT_FALSE(v1.Exists);
 }

@@ -6,6 +6,9 @@ reports what a standard reader sees in a file, as JSON on stdout.
                                      and a front cover
   peers.py ape FILE                  append an APEv2 tag
   peers.py dump FILE                 what mutagen reads: ID3v2 frames, APEv2 items, audio
+  peers.py view FILE                 the same as "key=value" lines: version, size, one line per
+                                     frame (ID=text, pieces joined by "|"; COMM:lang:desc=text;
+                                     APIC=mime|type|desc|hex of the picture), ape:KEY=value
 """
 import json
 import sys
@@ -79,6 +82,34 @@ def dump(path):
     json.dump(out, sys.stdout, sort_keys=True)
 
 
+def view(path):
+    lines = []
+    try:
+        tag = ID3(path)
+        lines.append("version=%d.%d" % tuple(tag.version[:2]))
+        lines.append("size=%d" % tag.size)
+        for frame in tag.values():
+            fid = frame.FrameID
+            if fid == "APIC":
+                lines.append("APIC=%s|%d|%s|%s" % (frame.mime, int(frame.type), frame.desc,
+                                                   frame.data.hex()))
+            elif fid in ("COMM", "USLT"):
+                text = frame.text if fid == "USLT" else "|".join(str(t) for t in frame.text)
+                lines.append("%s:%s:%s=%s" % (fid, frame.lang, frame.desc, text))
+            elif hasattr(frame, "text"):
+                lines.append("%s=%s" % (fid, "|".join(str(t) for t in frame.text)))
+            else:
+                lines.append("%s=<%d bytes>" % (fid, len(frame._writeData())))
+    except Exception as e:
+        lines.append("id3_error=" + type(e).__name__)
+    try:
+        for k, v in APEv2(path).items():
+            lines.append("ape:%s=%s" % (k, v))
+    except Exception:
+        pass
+    sys.stdout.write("".join(line + "\n" for line in lines))
+
+
 def main():
     cmd = sys.argv[1]
     if cmd == "id3":
@@ -87,6 +118,8 @@ def main():
         write_ape(sys.argv[2])
     elif cmd == "dump":
         dump(sys.argv[2])
+    elif cmd == "view":
+        view(sys.argv[2])
     else:
         sys.exit("unknown command " + cmd)
 
