@@ -265,6 +265,10 @@ int renameat(int fromfd, const char* from, int tofd, const char* to) {
 int renameat2(int fromfd, const char* from, int tofd, const char* to, unsigned flags) {
     PATH_CALL(renameat2, to, EIO, REAL(renameat2)(fromfd, from, tofd, to, flags));
 }
+int link(const char* from, const char* to) { PATH_CALL(link, to, EIO, REAL(link)(from, to)); }
+int linkat(int fromfd, const char* from, int tofd, const char* to, int flags) {
+    PATH_CALL(linkat, to, EIO, REAL(linkat)(fromfd, from, tofd, to, flags));
+}
 int chmod(const char* path, mode_t m) {
     PATH_CALL(chmod, path, EIO, REAL(chmod)(path, m));
 }
