@@ -238,6 +238,11 @@ TEST(FaultEveryStep, SetDeleteAndStripSurviveEveryBrokenCall) {
                    {"set", "FILE", "COMM", std::string(2500, 'x')});
     BreakEveryStep("delete", OurTag() + Audio(40), {"delete", "FILE", "1"});
     BreakEveryStep("strip ID3v2", OurTag() + Audio(40), {"strip", "FILE", "--id3v2"});
+    const Bytes others = ApeTag({{"Title", "Song"}, {"Artist", "Artist"}}) +
+                         Id3v1Block({.title = "Song", .track = 1, .genre = 17});
+    BreakEveryStep("strip APEv2", OurTag() + Audio(40) + others, {"strip", "FILE", "--apev2"});
+    // The ID3v1 block is cut in place: a failure or a kill leaves it whole or gone.
+    BreakEveryStep("strip ID3v1", OurTag() + Audio(40) + others, {"strip", "FILE", "--id3v1"});
     for (const auto& [name, t] : tallies)
         std::printf("%s: %d calls; broken: %d failed cleanly, %d tolerated; %d shortened; %d "
                     "killed; tolerated:%s\n",
