@@ -3,13 +3,16 @@
 // full disk it gives a clear error and the original back. quillon-tags runs the engines in a
 // process of its own, with a preloaded fault injector that breaks one file system call at a time.
 #include "Builders.h"
+#include "ID3v2Tags.h"
 #include "TestFiles.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <map>
@@ -288,4 +291,91 @@ TEST(FaultKill, RandomMomentsOfALargeRewrite) {
         if (killed && now != original && now != expected) ++killedMidway;
     }
     std::printf("%d rounds, %d killed while the new file was incomplete\n", Rounds(), killedMidway);
+}
+
+namespace {
+
+// A tmpfs of `size` mounted on a folder of its own for the life of the object; Mounted() is
+// false (with the reason) where the test may not mount.
+class SmallDisk {
+  public:
+    explicit SmallDisk(const std::string& size) : path_(dir_.File("disk")) {
+        std::filesystem::create_directory(path_);
+        if (geteuid() != 0) {
+            reason_ = "needs root to mount a small tmpfs";
+        } else if (::mount("tmpfs", path_.c_str(), "tmpfs", MS_NOSUID | MS_NODEV,
+                           ("size=" + size).c_str()) != 0) {
+            reason_ = std::string("cannot mount a tmpfs here: ") + std::strerror(errno);
+        } else {
+            mounted_ = true;
+        }
+    }
+    ~SmallDisk() {
+        if (mounted_) ::umount2(path_.c_str(), MNT_DETACH);
+    }
+    bool Mounted() const { return mounted_; }
+    const std::string& Reason() const { return reason_; }
+    std::string File(const std::string& name) const { return path_ + "/" + name; }
+    void Clear() const {
+        for (const auto& e : std::filesystem::directory_iterator(path_))
+            std::filesystem::remove(e.path());
+    }
+
+  private:
+    TempDir dir_;
+    std::string path_;
+    std::string reason_;
+    bool mounted_ = false;
+};
+
+} // namespace
+
+TEST(FaultDiskFull, AClearErrorAndTheOriginalBack) {
+    SmallDisk disk("512k");
+    if (!disk.Mounted()) GTEST_SKIP() << disk.Reason();
+    TempDir side;
+    const std::string song = disk.File("song.MP3"), backup = disk.File("songbak.MP3");
+    int failed = 0, succeeded = 0;
+    std::string example;
+    // 300 KB: the original and its new version never both fit in 512 KB; 150 KB: they do until
+    // the filler takes the room.
+    for (const Bytes& original : {OurTag() + Audio(720), OurTag() + Audio(360)}) {
+        // A filler takes more and more of the disk, so that the space runs out at every stage:
+        // at the tag, inside the audio copy, at the flush, or not at all.
+        for (size_t filler = 0; filler <= 512 * 1024; filler += 16 * 1024) {
+            disk.Clear();
+            WriteFile(song, original);
+            if (filler > 0) {
+                try {
+                    WriteFile(disk.File("filler"), Bytes(filler, 'f'));
+                } catch (const std::exception&) {
+                    break; // no room left even for the filler
+                }
+            }
+            const int status =
+                RunToEnd({QUILLON_TAGS, "set", song, "TIT2", "New title"}, {}, side.File("err"));
+            const std::string err = ReadFile(side.File("err"));
+            const std::string what = std::to_string(original.size() / 1024) + " KB, filler " +
+                                     std::to_string(filler / 1024) + " KB";
+            ASSERT_TRUE(status == 0 || status == 1) << what << ": status " << status;
+            if (status == 1) {
+                ++failed;
+                example = err;
+                EXPECT_EQ(ReadFile(song), original) << what << ": the original must be back";
+                EXPECT_NE(err.find("No space left on device"), std::string::npos)
+                    << what << ": the error must say why: " << err;
+                if (Exists(backup)) EXPECT_EQ(ReadFile(backup), original) << what;
+            } else {
+                ++succeeded;
+                TID3v2Tag tag;
+                tag.ReadFromFile(song);
+                ASSERT_TRUE(tag.Loaded) << what;
+                EXPECT_EQ(tag.FramePayloads[tag.IndexOfId("TIT2")], "New title") << what;
+            }
+        }
+    }
+    EXPECT_GT(succeeded, 0) << "no rewrite had room";
+    EXPECT_GT(failed, 0) << "the disk never ran full";
+    std::printf("full disk: %d rewrites failed cleanly, %d succeeded; the error reads: %s", failed,
+                succeeded, example.c_str());
 }
