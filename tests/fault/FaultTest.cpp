@@ -156,8 +156,10 @@ struct Tally {
 std::map<std::string, Tally> tallies;
 
 // Breaks every counted call of one command in turn, in each of the three ways.
+// `inPlace`: the command changes the file in place (the ID3v1 cut), without a backup; a failure
+// after the cut (its flush) leaves the file cut, which is no damage.
 void BreakEveryStep(const std::string& name, const Bytes& original,
-                    const std::vector<std::string>& words) {
+                    const std::vector<std::string>& words, bool inPlace = false) {
     Scene scene;
     scene.Reset(original);
     const Outcome dry = scene.Run(words, 0, "fail", true);
@@ -179,13 +181,13 @@ void BreakEveryStep(const std::string& name, const Bytes& original,
             const Bytes now = scene.Now();
             ASSERT_TRUE(o.status == 0 || o.status == 1) << what << " (status " << o.status << ")";
             if (o.status == 0) {
-                EXPECT_EQ(now, expected) << what << ": success reported, the file must be new";
+                EXPECT_TRUE(now == expected) << what << ": success reported, the file must be new";
                 ++tally.tolerated;
                 tally.toleratedSteps += " " + step.op;
             } else {
                 EXPECT_FALSE(o.err.empty()) << what << ": a failure must be explained";
-                if (IsRewriteStep(step, scene))
-                    EXPECT_EQ(now, original) << what << ": the original must be back";
+                if (IsRewriteStep(step, scene) && !inPlace)
+                    EXPECT_TRUE(now == original) << what << ": the original must be back";
                 else
                     EXPECT_TRUE(now == original || now == expected) << what;
                 ++tally.failed;
@@ -201,7 +203,7 @@ void BreakEveryStep(const std::string& name, const Bytes& original,
             scene.Reset(original);
             const Outcome o = scene.Run(words, static_cast<long>(k), "short");
             EXPECT_EQ(o.status, 0) << what << " (short): " << o.err;
-            EXPECT_EQ(scene.Now(), expected) << what << " (short)";
+            EXPECT_TRUE(scene.Now() == expected) << what << " (short)";
             ++tally.shortened;
         }
         {
@@ -244,8 +246,10 @@ TEST(FaultEveryStep, SetDeleteAndStripSurviveEveryBrokenCall) {
     const Bytes others = ApeTag({{"Title", "Song"}, {"Artist", "Artist"}}) +
                          Id3v1Block({.title = "Song", .track = 1, .genre = 17});
     BreakEveryStep("strip APEv2", OurTag() + Audio(40) + others, {"strip", "FILE", "--apev2"});
-    // The ID3v1 block is cut in place: a failure or a kill leaves it whole or gone.
-    BreakEveryStep("strip ID3v1", OurTag() + Audio(40) + others, {"strip", "FILE", "--id3v1"});
+    // The ID3v1 block is cut in place: a failure or a kill leaves it whole or gone, the rest of
+    // the file untouched.
+    BreakEveryStep("strip ID3v1", OurTag() + Audio(40) + others, {"strip", "FILE", "--id3v1"},
+                   true);
     for (const auto& [name, t] : tallies)
         std::printf("%s: %d calls; broken: %d failed cleanly, %d tolerated; %d shortened; %d "
                     "killed; tolerated:%s\n",
@@ -361,10 +365,10 @@ TEST(FaultDiskFull, AClearErrorAndTheOriginalBack) {
             if (status == 1) {
                 ++failed;
                 example = err;
-                EXPECT_EQ(ReadFile(song), original) << what << ": the original must be back";
+                EXPECT_TRUE(ReadFile(song) == original) << what << ": the original must be back";
                 EXPECT_NE(err.find("No space left on device"), std::string::npos)
                     << what << ": the error must say why: " << err;
-                if (Exists(backup)) EXPECT_EQ(ReadFile(backup), original) << what;
+                if (Exists(backup)) EXPECT_TRUE(ReadFile(backup) == original) << what;
             } else {
                 ++succeeded;
                 TID3v2Tag tag;
