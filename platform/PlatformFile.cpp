@@ -54,6 +54,12 @@ TFileStream::TFileStream(const std::string& fileName, TOpenMode openMode, TShare
     int lock = (share == TShareMode::Exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB;
     if (::flock(fd_, lock) != 0) {
         int err = errno == EWOULDBLOCK ? EBUSY : errno;
+        // A file this open has just created must not stay behind empty: a rewrite that fails
+        // here puts the original back under the name, which an empty file would block.
+        struct stat here {};
+        if (openMode == TOpenMode::CreateNew && ::lstat(fileName.c_str(), &here) == 0 &&
+            here.st_dev == st.st_dev && here.st_ino == st.st_ino)
+            ::unlink(fileName.c_str());
         ::close(fd_);
         fd_ = -1;
         RaiseError("Cannot open file", fileName, err);

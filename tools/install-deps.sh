@@ -10,6 +10,8 @@ packages=(
   xvfb xauth xdotool x11-utils
   desktop-file-utils appstream dpkg-dev file
   man-db groff-base bsdextrautils
+  clang-14 libclang-rt-14-dev
+  python3-mutagen eyed3 id3v2 kid3-cli libtag1-dev ffmpeg
 )
 missing=()
 for p in "${packages[@]}"; do

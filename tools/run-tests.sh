@@ -4,10 +4,12 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/install-deps.sh
 bash tools/build.sh
-cd build
-QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j2
+(cd build && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j2)
 # As root (as in CI), also install the Debian package with apt, check it and remove it again.
 if [ "$(id -u)" -eq 0 ]; then
-  cd ..
   bash tools/check-deb.sh
 fi
+# The same tests under AddressSanitizer and UndefinedBehaviorSanitizer, then a short run of
+# every fuzz target.
+bash tools/run-sanitizers.sh
+bash tools/run-fuzz.sh 20

@@ -47,10 +47,14 @@ void ErrorExit(j_common_ptr cinfo) {
     Fail(cinfo, TFailure::Codec);
 }
 
-// Warnings are ignored, except the end of the data before the end of the picture: libjpeg would
-// fill the rest with grey, and a truncated file would be embedded as if it were whole.
+// Warnings are ignored, except the end of the data before the end of the picture, whether the
+// file ends or a marker cuts the scan short: libjpeg would fill the rest with grey, and a
+// damaged file would be embedded as if it were whole (a few hostile bytes declaring tens of
+// megapixels would also cost seconds of filling).
 void EmitMessage(j_common_ptr cinfo, int level) {
-    if (level < 0 && cinfo->err->msg_code == JWRN_JPEG_EOF) Fail(cinfo, TFailure::Codec);
+    if (level < 0 &&
+        (cinfo->err->msg_code == JWRN_JPEG_EOF || cinfo->err->msg_code == JWRN_HIT_MARKER))
+        Fail(cinfo, TFailure::Codec);
 }
 
 void OutputMessage(j_common_ptr) {} // nothing is printed

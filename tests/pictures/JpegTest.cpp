@@ -100,6 +100,26 @@ TEST(JpegHostile, DamagedDataFailsWithTheCodecMessageNumber) {
     }
 }
 
+TEST(JpegHostile, ScanDataCutShortByAMarkerFails) {
+    // The picture data stops early and a marker follows: libjpeg only warns ("premature end of
+    // data segment") and pads the rest with grey, so a damaged picture would pass for whole.
+    const std::string jpeg = EncodeJpeg(Quadrants(240, 320), 90);
+    const size_t eoi = jpeg.size() - 2;
+    const std::string cut = jpeg.substr(0, eoi / 2) + jpeg.substr(eoi);
+    EXPECT_EQ(DecodeError(cut), JpegErrorText(JWRN_HIT_MARKER));
+    TempDir dir;
+    WriteFile(dir.File("cut.jpg"), cut);
+    EXPECT_THROW(DecodeJpegFile(dir.File("cut.jpg")), EPictureError);
+
+    // Found by fuzzing: a few hundred bytes that declare 744 x 65496 pixels and whose scan ends
+    // at once. libjpeg went on to fill 48 megapixels with grey (seconds of work and 140 MB) before
+    // the picture was shown as if whole; now the first row fails.
+    std::string huge = WithDeclaredSize(EncodeJpeg(Quadrants(16, 16), 90), 744, 65496);
+    const size_t data = FindMarker(huge, 0xDA) + 2 + 12; // after the scan header
+    huge = huge.substr(0, data + 3) + std::string("\xFF\xD9", 2);
+    EXPECT_EQ(DecodeError(huge), JpegErrorText(JWRN_HIT_MARKER));
+}
+
 TEST(JpegHostile, HugeDeclaredSizeIsRefusedBeforeAllocating) {
     const std::string jpeg = EncodeJpeg(Quadrants(16, 16), 90);
     ASSERT_NE(FindMarker(jpeg, 0xC0), std::string::npos);
@@ -107,10 +127,9 @@ TEST(JpegHostile, HugeDeclaredSizeIsRefusedBeforeAllocating) {
     EXPECT_EQ(DecodeError(WithDeclaredSize(jpeg, 65000, 65000)), PictureTooLargeText(65000, 65000));
     // Just over the limit.
     EXPECT_EQ(DecodeError(WithDeclaredSize(jpeg, 8001, 8000)), PictureTooLargeText(8001, 8000));
-    // At the limit: accepted (the missing data decodes as grey).
-    const TRgbPicture limit = DecodeJpeg(WithDeclaredSize(jpeg, 8000, 8000));
-    EXPECT_EQ(limit.Width, 8000);
-    EXPECT_EQ(limit.Height, 8000);
+    // At the limit the size is accepted and decoding starts; the data, made for 16 x 16 pixels,
+    // then ends inside the first rows, which is the codec's error and no longer grey padding.
+    EXPECT_EQ(DecodeError(WithDeclaredSize(jpeg, 8000, 8000)), JpegErrorText(JWRN_HIT_MARKER));
 }
 
 namespace {

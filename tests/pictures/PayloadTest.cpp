@@ -13,7 +13,7 @@ string Stored(const string& built) {
     return string(1, '\0') + built;
 }
 
-const string kJpeg("\xFF\xD8\xFF\xE0\x00\x10JFIF\x00\xFF\xD9", 15);
+const string kJpeg("\xFF\xD8\xFF\xE0\x00\x10JFIF\x00\xFF\xD9", 13);
 
 } // namespace
 

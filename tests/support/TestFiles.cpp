@@ -14,9 +14,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-TempDir::TempDir() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "quillon-test-XXXXXX").string();
-    if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
+TempDir::TempDir() : TempDir(std::filesystem::temp_directory_path().string()) {}
+
+TempDir::TempDir(const std::string& base) {
+    std::string tmpl = (std::filesystem::path(base) / "quillon-test-XXXXXX").string();
+    if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed in " + base);
     path_ = tmpl;
 }
 
@@ -42,6 +44,19 @@ std::string ReadFile(const std::string& path) {
 
 bool Exists(const std::string& path) {
     return access(path.c_str(), F_OK) == 0;
+}
+
+ShellResult Shell(const std::string& command) {
+    ShellResult r{-1, ""};
+    FILE* p = popen(command.c_str(), "r");
+    if (!p) return r;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
+        r.out.append(buf, n);
+    const int st = pclose(p);
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    return r;
 }
 
 MessageCapture::MessageCapture() {

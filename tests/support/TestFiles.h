@@ -8,6 +8,9 @@
 class TempDir {
   public:
     TempDir();
+    // A folder inside `base` instead of the system's temporary folder (e.g. /dev/shm, where
+    // flushing to the disk costs nothing).
+    explicit TempDir(const std::string& base);
     ~TempDir();
     const std::string& Path() const { return path_; }
     std::string File(const std::string& name) const { return path_ + "/" + name; }
@@ -19,6 +22,14 @@ class TempDir {
 void WriteFile(const std::string& path, const std::string& bytes);
 std::string ReadFile(const std::string& path);
 bool Exists(const std::string& path);
+
+// Runs a shell command line; gives its exit status (-1 when it did not exit normally) and
+// everything it wrote on stdout.
+struct ShellResult {
+    int status;
+    std::string out;
+};
+ShellResult Shell(const std::string& command);
 
 // Collects ShowMessage texts while alive; restores a stderr sink afterwards.
 class MessageCapture {

@@ -1,0 +1,104 @@
+// The ID3v2 reader against a plain model of its rules: the same bytes must give the same frame
+// store, whatever the sizes claim, and the reader must stay within the file. Then the writer:
+// saving the store and reading the file again gives the store back (less what the writer drops
+// by design) and keeps every byte behind the old tag.
+#include "FuzzFile.h"
+
+#include "ID3v2Tags.h"
+#include "Id3v2Model.h"
+#include "utPublic.h"
+
+#include <fstream>
+#include <sstream>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string Contents(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+bool IsPicture(const std::string& id) {
+    return id == "APIC" || id == "TPIC";
+}
+bool IsCommentOrLyrics(const std::string& id) {
+    return id == "COMM" || id == "SYLT" || id == "USLT";
+}
+
+// What a save and a new read make of a store: an empty text is written as no frame and is gone;
+// comments and lyrics keep their entry (their language field is written); a picture gets the
+// encoding byte in front unless it begins with one.
+void ExpectedAfterSave(const TStringList& ids, const TStringList& payloads, TStringList& outIds,
+                       TStringList& outPayloads) {
+    for (size_t i = 0; i < ids.size(); ++i) {
+        const std::string& p = payloads[i];
+        if (IsPicture(ids[i])) {
+            outIds.push_back(ids[i]);
+            outPayloads.push_back(!p.empty() && p[0] == '\0' ? p : std::string(1, '\0') + p);
+        } else if (!p.empty() || IsCommentOrLyrics(ids[i])) {
+            outIds.push_back(ids[i]);
+            outPayloads.push_back(p);
+        }
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static TFuzzFile file("song.mp3");
+    file.Write(data, size);
+    const std::string bytes(reinterpret_cast<const char*>(data), size);
+
+    TID3v2Tag tag;
+    tag.ReadFromFile(file.Path());
+    const Id3v2Store want = ReadByRules(bytes);
+
+    FUZZ_CHECK(tag.FileName == file.Path());
+    FUZZ_CHECK(tag.Loaded == want.Loaded);
+    FUZZ_CHECK(tag.Loaded == tag.ReadError.empty());
+    FUZZ_CHECK(tag.Exists == want.Exists);
+    FUZZ_CHECK(tag.TagSize == want.TagSize);
+    FUZZ_CHECK(tag.FrameIds == want.Ids);
+    FUZZ_CHECK(tag.FramePayloads == want.Payloads);
+
+    // What the store holds can never be more than the file gave.
+    size_t stored = 0;
+    for (size_t i = 0; i < tag.FrameIds.size(); ++i) {
+        const std::string& id = tag.FrameIds[i];
+        FUZZ_CHECK(!id.empty() && id.size() <= 4 && id.find('\0') == std::string::npos);
+        if (id != "APIC" && id != "TPIC")
+            FUZZ_CHECK(tag.FramePayloads[i].find('\0') == std::string::npos);
+        FUZZ_CHECK(tag.IndexOfId(id) <= static_cast<int>(i));
+        stored += tag.FramePayloads[i].size();
+    }
+    FUZZ_CHECK(stored <= size);
+
+    // A second read of the same file into the same object replaces everything.
+    const auto ids = tag.FrameIds;
+    const auto payloads = tag.FramePayloads;
+    tag.ReadFromFile(file.Path());
+    FUZZ_CHECK(tag.FrameIds == ids && tag.FramePayloads == payloads);
+    if (!tag.Loaded) return 0;
+
+    static bool quiet = (SetMessageSink([](const std::string&) {}), true);
+    (void)quiet;
+    TStringList wantIds, wantPayloads;
+    ExpectedAfterSave(ids, payloads, wantIds, wantPayloads);
+    const int64_t oldEnd = tag.TagSize;
+    tag.SaveToFile();
+    ::unlink(BackupFileName(file.Path()).c_str());
+    FUZZ_CHECK(tag.Loaded && tag.Exists);
+    FUZZ_CHECK(tag.FrameIds == wantIds);
+    FUZZ_CHECK(tag.FramePayloads == wantPayloads);
+    const std::string now = Contents(file.Path());
+    FUZZ_CHECK(now.compare(0, 6, "ID3\x03\x00\x00", 6) == 0);
+    FUZZ_CHECK(now.substr(tag.TagSize) ==
+               (oldEnd < static_cast<int64_t>(size) ? bytes.substr(oldEnd) : std::string()));
+    return 0;
+}
