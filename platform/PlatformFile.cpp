@@ -56,9 +56,11 @@ TFileStream::TFileStream(const std::string& fileName, TOpenMode openMode, TShare
         int err = errno == EWOULDBLOCK ? EBUSY : errno;
         // A file this open has just created must not stay behind empty: a rewrite that fails
         // here puts the original back under the name, which an empty file would block.
-        struct stat here {};
-        if (openMode == TOpenMode::CreateNew && ::lstat(fileName.c_str(), &here) == 0 &&
-            here.st_dev == st.st_dev && here.st_ino == st.st_ino)
+        struct stat mine {
+        }, here{};
+        if (openMode == TOpenMode::CreateNew && ::fstat(fd_, &mine) == 0 &&
+            ::lstat(fileName.c_str(), &here) == 0 && here.st_dev == mine.st_dev &&
+            here.st_ino == mine.st_ino)
             ::unlink(fileName.c_str());
         ::close(fd_);
         fd_ = -1;
