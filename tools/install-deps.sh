@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs (as root, from Debian 12's packages) whatever the build, the editor and the tests need
-# and the machine does not have yet.
+# and the machine does not have yet. Extra package names given as arguments join the list.
 set -euo pipefail
 packages=(
   g++ cmake ninja-build pkg-config
@@ -12,6 +12,7 @@ packages=(
   man-db groff-base bsdextrautils
   clang-14 libclang-rt-14-dev
   python3-mutagen eyed3 id3v2 kid3-cli libtag1-dev ffmpeg
+  "$@"
 )
 missing=()
 for p in "${packages[@]}"; do
