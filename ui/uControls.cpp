@@ -257,11 +257,25 @@ TNewTagBox::TNewTagBox(QWidget* parent) : QComboBox(parent) {
     lineEdit()->setValidator(new TUpperCaseValidator(this));
 }
 
+namespace {
+
+bool SortsBefore(const QString& a, const QString& b) {
+    return QString::compare(a, b, Qt::CaseInsensitive) < 0;
+}
+
+} // namespace
+
 void TNewTagBox::AddSorted(const QString& item) {
     int at = 0;
-    while (at < count() && QString::compare(itemText(at), item, Qt::CaseInsensitive) <= 0)
+    while (at < count() && !SortsBefore(item, itemText(at)))
         ++at;
     insertItem(at, item);
+}
+
+void TNewTagBox::SetSortedItems(QStringList items) {
+    std::stable_sort(items.begin(), items.end(), SortsBefore);
+    clear();
+    addItems(items);
 }
 
 // ---- TReadOnlyEdit

@@ -136,6 +136,9 @@ class TNewTagBox : public QComboBox {
     explicit TNewTagBox(QWidget* parent);
     // Inserts an item at its sorted place.
     void AddSorted(const QString& item);
+    // Replaces the list with `items` in the order AddSorted would give them, in one change of
+    // the list rather than one per item.
+    void SetSortedItems(QStringList items);
 };
 
 // The file-name box: read-only (its text can be selected, not changed), with a double-click

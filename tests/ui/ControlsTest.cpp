@@ -61,6 +61,14 @@ void ControlsTest::NewTagBoxSortsAndUpperCases() {
     for (int i = 0; i < box.count(); ++i)
         items << box.itemText(i);
     QCOMPARE(items, QStringList({"AENC", "apic", "COMM", "TIT2", "Wxxx"}));
+    // Filled at once, the list replaces the old one in the same order.
+    TNewTagBox filled(nullptr);
+    filled.addItem("OLD");
+    filled.SetSortedItems({"TIT2", "apic", "COMM", "Wxxx", "AENC"});
+    QStringList filledItems;
+    for (int i = 0; i < filled.count(); ++i)
+        filledItems << filled.itemText(i);
+    QCOMPARE(filledItems, items);
     box.lineEdit()->clear();
     QTest::keyClicks(box.lineEdit(), "tpe1");
     QCOMPARE(box.currentText(), Q("TPE1"));
