@@ -3,10 +3,13 @@
 #include "ID3v2Tags.h"
 #include "uAppIcon.h"
 #include "uApplication.h"
+#include "uControls.h"
 #include "uDialogs.h"
+#include "uGlyphArt.h"
 #include "uTagEdit.h"
 #include "utPublic.h"
 
+#include <cstddef>
 #include <cstdio>
 
 #ifdef QUILLON_QUIT_AFTER_PAINT
@@ -20,6 +23,9 @@ int main(int argc, char** argv) {
         std::fputs(FormatHelp(EditorHelp()).c_str(), stdout);
         return 0;
     }
+    // The window's drawing buffer takes four bytes a pixel; its buttons' glyphs are drawn ahead.
+    StartWarmUp(std::size_t{TFrmEditText::kWidth} * TFrmEditText::kHeight * 4,
+                [] { PrepareGlyphs(kGlyphSize); });
     // The start-up check runs before anything else; its message needs an application for the box.
     // The application reports any failure that escapes an event handler and goes on.
     TApplication app(argc, argv);
@@ -36,6 +42,7 @@ int main(int argc, char** argv) {
         TQuitAfterPaint quitAfterPaint;
         app.installEventFilter(&quitAfterPaint);
 #endif
+        FinishWarmUp();
         window.show();
         status = app.exec();
         FrmEditText = nullptr;

@@ -1,8 +1,15 @@
 #include "uAppIcon.h"
 
+#include <QApplication>
+#include <QIconEngine>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
+#include <QStyle>
+#include <QStyleOption>
+
+#include <algorithm>
+#include <map>
 
 QImage DrawAppIcon(int size) {
     QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
@@ -57,9 +64,49 @@ QImage DrawAppIcon(int size) {
     return image;
 }
 
+namespace {
+
+// Draws the icon when a size is first asked for: most runs never show it larger than the title
+// bar, and the drawing at the large sizes would cost the start of every run.
+class TAppIconEngine : public QIconEngine {
+  public:
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State state) override {
+        const qreal dpr = painter->device() ? painter->device()->devicePixelRatio() : 1.0;
+        QPixmap icon = pixmap(rect.size() * dpr, mode, state);
+        icon.setDevicePixelRatio(dpr);
+        painter->drawPixmap(rect, icon);
+    }
+
+    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State) override {
+        const int side = std::min(size.width(), size.height());
+        if (side <= 0) return QPixmap();
+        QPixmap& drawn = drawn_[side];
+        if (drawn.isNull()) drawn = QPixmap::fromImage(DrawAppIcon(side));
+        if (mode != QIcon::Disabled) return drawn;
+        QStyleOption option;
+        return QApplication::style()->generatedIconPixmap(mode, drawn, &option);
+    }
+
+    QSize actualSize(const QSize& size, QIcon::Mode, QIcon::State) override {
+        const int side = std::min(size.width(), size.height());
+        return QSize(side, side);
+    }
+
+    // The sizes a window system is offered; any other is drawn when asked for.
+    QList<QSize> availableSizes(QIcon::Mode, QIcon::State) override {
+        return {QSize(16, 16), QSize(22, 22), QSize(24, 24), QSize(32, 32), QSize(48, 48),
+                QSize(64, 64)};
+    }
+
+    QString key() const override { return QStringLiteral("QuillonAppIcon"); }
+    QIconEngine* clone() const override { return new TAppIconEngine(*this); }
+
+  private:
+    std::map<int, QPixmap> drawn_;
+};
+
+} // namespace
+
 QIcon AppIcon() {
-    QIcon icon;
-    for (int size : {16, 22, 24, 32, 48, 64, 128, 256})
-        icon.addPixmap(QPixmap::fromImage(DrawAppIcon(size)));
-    return icon;
+    return QIcon(new TAppIconEngine);
 }

@@ -7,5 +7,5 @@
 
 // The icon drawn into a square image of `size` pixels.
 QImage DrawAppIcon(int size);
-// The icon at the usual sizes, for the window.
+// The icon for the window, drawn at each size when that size is first shown.
 QIcon AppIcon();

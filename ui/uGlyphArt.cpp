@@ -5,6 +5,9 @@
 #include <QPainterPath>
 
 #include <cmath>
+#include <map>
+#include <mutex>
+#include <tuple>
 
 namespace {
 
@@ -280,7 +283,7 @@ QImage Greyed(const QImage& normal) {
     return shape.convertToFormat(QImage::Format_ARGB32_Premultiplied);
 }
 
-QImage Draw(TGlyphPainter paint, QSize pixels, QIcon::Mode mode) {
+QImage DrawAnew(TGlyphPainter paint, QSize pixels, QIcon::Mode mode) {
     QImage image(pixels, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     const int side = std::min(pixels.width(), pixels.height());
@@ -294,6 +297,37 @@ QImage Draw(TGlyphPainter paint, QSize pixels, QIcon::Mode mode) {
         paint(p);
     }
     return mode == QIcon::Disabled ? Greyed(image) : image;
+}
+
+// Glyphs once drawn, by glyph, size and look. Filled from the start-up thread too (PrepareGlyphs),
+// hence the lock; a few kilobytes a glyph.
+class TGlyphCache {
+  public:
+    static TGlyphCache& Instance() {
+        static TGlyphCache cache;
+        return cache;
+    }
+
+    QImage Draw(TGlyphPainter paint, QSize pixels, QIcon::Mode mode) {
+        const TKey key{paint, pixels.width(), pixels.height(), mode == QIcon::Disabled};
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            const auto found = images_.find(key);
+            if (found != images_.end()) return found->second;
+        }
+        QImage image = DrawAnew(paint, pixels, mode);
+        std::lock_guard<std::mutex> lock(mutex_);
+        return images_.emplace(key, image).first->second;
+    }
+
+  private:
+    using TKey = std::tuple<TGlyphPainter, int, int, bool>;
+    std::mutex mutex_;
+    std::map<TKey, QImage> images_;
+};
+
+QImage Draw(TGlyphPainter paint, QSize pixels, QIcon::Mode mode) {
+    return TGlyphCache::Instance().Draw(paint, pixels, mode);
 }
 
 class TGlyphEngine : public QIconEngine {
@@ -344,6 +378,12 @@ QStringList GlyphNames() {
 QIcon GlyphIcon(const QString& name) {
     TGlyphPainter paint = FindGlyph(name);
     return paint ? QIcon(new TGlyphEngine(paint)) : QIcon();
+}
+
+void PrepareGlyphs(int pixels) {
+    for (const TGlyph& g : kGlyphs)
+        for (QIcon::Mode mode : {QIcon::Normal, QIcon::Disabled})
+            Draw(g.paint, QSize(pixels, pixels), mode);
 }
 
 QImage DrawGlyph(const QString& name, int pixels, QIcon::Mode mode) {

@@ -1,6 +1,6 @@
 // The glyphs of the window's buttons, drawn in code on a 16 x 16 grid: sharp at any scale factor
-// (each size is drawn anew, never scaled from a bitmap) and with a greyed look of their own when
-// the button is disabled.
+// (each size is drawn for itself, never scaled from a bitmap) and with a greyed look of their own
+// when the button is disabled.
 #pragma once
 
 #include <QIcon>
@@ -12,6 +12,10 @@ QStringList GlyphNames();
 
 // The glyph of the button `name` (e.g. "btnOpen"); a null icon for a name without one.
 QIcon GlyphIcon(const QString& name);
+
+// Draws every glyph at `pixels` device pixels square, normal and disabled, ahead of the first
+// paint; safe to call from another thread. Each glyph is drawn once per size and look anyway.
+void PrepareGlyphs(int pixels);
 
 // The glyph drawn into an image of `pixels` device pixels square, as GlyphIcon's pixmaps are.
 // A null image for a name without one.

@@ -106,7 +106,7 @@ TFrmEditText::TFrmEditText(QWidget* parent) : QDialog(parent) {
     // A dialog frame: a close box, no minimise or maximise box, not resizable.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowCloseButtonHint);
-    setFixedSize(760, 562);
+    setFixedSize(kWidth, kHeight);
     setFont(WindowFont(12));
     QToolTip::setFont(WindowFont(12));
     CreateControls();
@@ -332,9 +332,10 @@ void TFrmEditText::FormCreate() {
     sg->SetCells(0, 0, Cp936Of("标签"));
     sg->SetCells(1, 0, Cp936Of("标签内容"));
     sg->SetRowCount(2);
-    edNewTag->clear();
+    QStringList ids;
     for (std::string_view id : FrameIdList)
-        edNewTag->AddSorted(FromCp936(std::string(id)));
+        ids << FromCp936(std::string(id));
+    edNewTag->SetSortedItems(ids);
     edNewTag->setCurrentIndex(0);
     THintTiming& hints = THintTiming::Instance();
     hints.HintHidePause = 10000;

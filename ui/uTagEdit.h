@@ -33,6 +33,10 @@ inline constexpr const char* kApplicationTitle = "MP3标签编辑器";
 class TFrmEditText : public QDialog {
     Q_OBJECT
   public:
+    // The window's fixed size in pixels.
+    static constexpr int kWidth = 760;
+    static constexpr int kHeight = 562;
+
     explicit TFrmEditText(QWidget* parent = nullptr);
     ~TFrmEditText() override;
 

@@ -3,6 +3,8 @@
 #include <QPainter>
 #include <QtTest>
 
+#include <thread>
+
 namespace {
 
 // The share of pixels a drawing covers (alpha above half).
@@ -50,6 +52,7 @@ class TGlyphsTest : public QObject {
     void drawnAnewAtScaleTwo();
     void disabledLookIsGreyAndKeepsTheShape();
     void glyphsDifferFromEachOther();
+    void preparedOnAnotherThreadWhileDrawnHere();
 };
 
 void TGlyphsTest::everyGlyphButtonHasADrawing() {
@@ -130,6 +133,29 @@ void TGlyphsTest::glyphsDifferFromEachOther() {
         for (int j = i + 1; j < names.size(); ++j)
             QVERIFY2(DrawGlyph(names[i], 16) != DrawGlyph(names[j], 16),
                      qPrintable(names[i] + " " + names[j]));
+}
+
+// The start-up thread draws ahead while the window may already ask for the same glyphs: each
+// size and look is kept apart, and both sides get whole drawings.
+void TGlyphsTest::preparedOnAnotherThreadWhileDrawnHere() {
+    const int size = 24; // drawn by no other case
+    std::thread ahead([] { PrepareGlyphs(size); });
+    QList<QImage> normal, disabled;
+    for (const QString& name : GlyphNames()) {
+        normal << DrawGlyph(name, size);
+        disabled << DrawGlyph(name, size, QIcon::Disabled);
+    }
+    ahead.join();
+    const QStringList names = GlyphNames();
+    for (int i = 0; i < names.size(); ++i) {
+        QCOMPARE(normal[i].size(), QSize(size, size));
+        QVERIFY2(MaxSaturation(normal[i]) > 0, qPrintable(names[i]));
+        QCOMPARE(MaxSaturation(disabled[i]), 0);
+        QVERIFY2(CoversAll(disabled[i], normal[i]), qPrintable(names[i]));
+        QCOMPARE(DrawGlyph(names[i], size), normal[i]);
+        QCOMPARE(DrawGlyph(names[i], size, QIcon::Disabled), disabled[i]);
+        QCOMPARE(DrawGlyph(names[i], size + 1).size(), QSize(size + 1, size + 1));
+    }
 }
 
 QTEST_MAIN(TGlyphsTest)
