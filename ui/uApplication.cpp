@@ -41,9 +41,10 @@ void SetApplicationTitle(const QString& title) {
 namespace {
 
 // Work for the second core while the first builds the window: loading the font configuration
-// (Qt's font database asks fontconfig for the same one, which is loaded once and shared) and
-// touching the heap memory that the window's drawing buffer will take. Fresh memory costs a page
-// fault per page on first touch; the window paints the sooner for finding it touched already.
+// (Qt's font database asks fontconfig for the same one, which is loaded once and shared), the
+// caller's drawing ahead, and touching the heap memory that the window's drawing buffer will
+// take. Fresh memory costs a page fault per page on first touch; the window paints the sooner for
+// finding it touched already.
 class TWarmUp {
   public:
     static TWarmUp& Instance() {
@@ -52,6 +53,7 @@ class TWarmUp {
     }
 
     void Start(std::size_t heapBytes, std::function<void()> alsoPrepare) {
+        if (thread_.joinable() || heap_) return; // started already
         // Blocks of this size come from the heap, not from fresh maps of their own, and freed
         // ones stay there for the next allocation.
         mallopt(M_MMAP_THRESHOLD, static_cast<int>(2 * (heapBytes + kMargin)));
@@ -89,7 +91,7 @@ class TWarmUp {
     ~TWarmUp() { Finish(); }
 
   private:
-    static constexpr std::size_t kMargin = 1 << 18;
+    static constexpr std::size_t kMargin = 256 * 1024;
     std::thread thread_;
     std::promise<void> fontsLoaded_;
     std::future<void> fontsReady_;
