@@ -29,8 +29,12 @@ int main(int argc, char** argv) {
     // The start-up check runs before anything else; its message needs an application for the box.
     // The application reports any failure that escapes an event handler and goes on.
     TApplication app(argc, argv);
+    WarmUpApplicationCreated();
     ShowEngineMessagesInBoxes();
-    if (!StartupCheck()) return 1;
+    if (!StartupCheck()) {
+        FinishWarmUp(); // no drawing may outlive the application
+        return 1;
+    }
     CreateTagObjects();
     SetApplicationTitle(QString::fromUtf8(kApplicationTitle));
     QApplication::setWindowIcon(AppIcon());

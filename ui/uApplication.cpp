@@ -12,9 +12,11 @@
 
 #include <malloc.h>
 
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <future>
+#include <mutex>
 #include <system_error>
 #include <thread>
 
@@ -65,10 +67,13 @@ class TWarmUp {
             thread_ = std::thread([this, alsoPrepare = std::move(alsoPrepare)] {
                 FcInit();
                 fontsLoaded_.set_value();
-                try {
-                    if (alsoPrepare) alsoPrepare();
-                } catch (...) {
-                    // Whatever failed here is done again when the window needs it.
+                // A painter takes the application's font: drawing waits for the application.
+                if (WaitForApplication() && alsoPrepare) {
+                    try {
+                        alsoPrepare();
+                    } catch (...) {
+                        // Whatever failed here is done again when the window needs it.
+                    }
                 }
                 if (heap_) std::memset(heap_, 0, heapBytes_);
             });
@@ -82,7 +87,10 @@ class TWarmUp {
         if (fontsReady_.valid()) fontsReady_.wait();
     }
 
+    void ApplicationCreated() { Release(true); }
+
     void Finish() {
+        Release(false); // drawing that has not begun is left to the window
         if (thread_.joinable()) thread_.join();
         std::free(heap_);
         heap_ = nullptr;
@@ -92,9 +100,28 @@ class TWarmUp {
 
   private:
     static constexpr std::size_t kMargin = 256 * 1024;
+
+    void Release(bool applicationExists) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (released_) return;
+        released_ = true;
+        applicationExists_ = applicationExists;
+        releasedChanged_.notify_all();
+    }
+
+    bool WaitForApplication() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        releasedChanged_.wait(lock, [this] { return released_; });
+        return applicationExists_;
+    }
+
     std::thread thread_;
     std::promise<void> fontsLoaded_;
     std::future<void> fontsReady_;
+    std::mutex mutex_;
+    std::condition_variable releasedChanged_;
+    bool released_ = false;
+    bool applicationExists_ = false;
     void* heap_ = nullptr;
     std::size_t heapBytes_ = 0;
 };
@@ -103,6 +130,10 @@ class TWarmUp {
 
 void StartWarmUp(std::size_t heapBytes, std::function<void()> alsoPrepare) {
     TWarmUp::Instance().Start(heapBytes, std::move(alsoPrepare));
+}
+
+void WarmUpApplicationCreated() {
+    TWarmUp::Instance().ApplicationCreated();
 }
 
 void FinishWarmUp() {

@@ -17,12 +17,15 @@ QString ApplicationTitle();
 void SetApplicationTitle(const QString& title);
 
 // Start-up work for a second core while the first builds the window: loading the system's font
-// configuration (the longest step before the first text shows), then `alsoPrepare` (drawing
-// that the first paint needs), then touching `heapBytes` of heap memory for the window's drawing
-// buffer. StartWarmUp goes before the application object; WindowFontFamily waits for the fonts;
-// FinishWarmUp, before the window is shown, waits for the rest and hands the memory back to the
-// heap. Without a second thread, all of it happens when first needed.
+// configuration (the longest step before the first text shows), then, once the application
+// object exists, `alsoPrepare` (drawing that the first paint needs), then touching `heapBytes` of
+// heap memory for the window's drawing buffer. StartWarmUp goes before the application object,
+// WarmUpApplicationCreated right after it; WindowFontFamily waits for the fonts; FinishWarmUp,
+// before the window is shown and at the latest before the application object ends, waits for the
+// rest and hands the memory back to the heap. Without a second thread, all of it happens when
+// first needed.
 void StartWarmUp(std::size_t heapBytes, std::function<void()> alsoPrepare);
+void WarmUpApplicationCreated();
 void FinishWarmUp();
 
 // The window's font: "宋体" where installed, else an installed font that holds Chinese, at a
