@@ -3,6 +3,7 @@
 // What the editor costs beyond this is building and drawing its controls.
 #include "QuitAfterPaint.h"
 #include "uApplication.h"
+#include "uTagEdit.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -11,7 +12,7 @@
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QWidget window;
-    window.resize(760, 562);
+    window.resize(TFrmEditText::kWidth, TFrmEditText::kHeight);
     window.setFont(WindowFont(12));
     QLabel label(QString::fromUtf8("请选择一个MP3文件"), &window);
     label.move(16, 16);

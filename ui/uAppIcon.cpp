@@ -9,7 +9,6 @@
 #include <QStyleOption>
 
 #include <algorithm>
-#include <map>
 
 QImage DrawAppIcon(int size) {
     QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
@@ -77,11 +76,11 @@ class TAppIconEngine : public QIconEngine {
         painter->drawPixmap(rect, icon);
     }
 
+    // A window system asks for each size once, so nothing is kept.
     QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State) override {
         const int side = std::min(size.width(), size.height());
         if (side <= 0) return QPixmap();
-        QPixmap& drawn = drawn_[side];
-        if (drawn.isNull()) drawn = QPixmap::fromImage(DrawAppIcon(side));
+        const QPixmap drawn = QPixmap::fromImage(DrawAppIcon(side));
         if (mode != QIcon::Disabled) return drawn;
         QStyleOption option;
         return QApplication::style()->generatedIconPixmap(mode, drawn, &option);
@@ -99,10 +98,7 @@ class TAppIconEngine : public QIconEngine {
     }
 
     QString key() const override { return QStringLiteral("QuillonAppIcon"); }
-    QIconEngine* clone() const override { return new TAppIconEngine(*this); }
-
-  private:
-    std::map<int, QPixmap> drawn_;
+    QIconEngine* clone() const override { return new TAppIconEngine; }
 };
 
 } // namespace

@@ -15,7 +15,6 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
-#include <future>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -56,19 +55,18 @@ class TWarmUp {
 
     void Start(std::size_t heapBytes, std::function<void()> alsoPrepare) {
         if (thread_.joinable() || heap_) return; // started already
-        // Blocks of this size come from the heap, not from fresh maps of their own, and freed
-        // ones stay there for the next allocation.
-        mallopt(M_MMAP_THRESHOLD, static_cast<int>(2 * (heapBytes + kMargin)));
-        mallopt(M_TRIM_THRESHOLD, static_cast<int>(2 * (heapBytes + kMargin)));
         // With room to spare: what else is allocated meanwhile takes its share of the block.
         heapBytes_ = heapBytes + kMargin;
+        // Blocks of this size come from the heap, not from fresh maps of their own, and freed
+        // ones stay there for the next allocation.
+        mallopt(M_MMAP_THRESHOLD, static_cast<int>(2 * heapBytes_));
+        mallopt(M_TRIM_THRESHOLD, static_cast<int>(2 * heapBytes_));
         heap_ = std::malloc(heapBytes_);
         try {
             thread_ = std::thread([this, alsoPrepare = std::move(alsoPrepare)] {
                 FcInit();
-                fontsLoaded_.set_value();
                 // A painter takes the application's font: drawing waits for the application.
-                if (WaitForApplication() && alsoPrepare) {
+                if (FontsLoadedThenWaitForApplication() && alsoPrepare) {
                     try {
                         alsoPrepare();
                     } catch (...) {
@@ -77,14 +75,15 @@ class TWarmUp {
                 }
                 if (heap_) std::memset(heap_, 0, heapBytes_);
             });
-            fontsReady_ = fontsLoaded_.get_future();
         } catch (const std::system_error&) {
             // No thread to spare: fonts load when first used, and the heap is touched as needed.
         }
     }
 
+    // Returns at once when no thread runs (never started, or finished).
     void WaitForFonts() {
-        if (fontsReady_.valid()) fontsReady_.wait();
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [this] { return fontsLoaded_ || !thread_.joinable(); });
     }
 
     void ApplicationCreated() { Release(true); }
@@ -106,20 +105,21 @@ class TWarmUp {
         if (released_) return;
         released_ = true;
         applicationExists_ = applicationExists;
-        releasedChanged_.notify_all();
+        changed_.notify_all();
     }
 
-    bool WaitForApplication() {
+    bool FontsLoadedThenWaitForApplication() {
         std::unique_lock<std::mutex> lock(mutex_);
-        releasedChanged_.wait(lock, [this] { return released_; });
+        fontsLoaded_ = true;
+        changed_.notify_all();
+        changed_.wait(lock, [this] { return released_; });
         return applicationExists_;
     }
 
     std::thread thread_;
-    std::promise<void> fontsLoaded_;
-    std::future<void> fontsReady_;
     std::mutex mutex_;
-    std::condition_variable releasedChanged_;
+    std::condition_variable changed_;
+    bool fontsLoaded_ = false;
     bool released_ = false;
     bool applicationExists_ = false;
     void* heap_ = nullptr;
