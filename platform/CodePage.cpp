@@ -85,6 +85,20 @@ bool Convert(iconv_t cd, const char*& in, size_t& inLeft, std::string& out) {
     return true;
 }
 
+// glibc's converters skip the Unicode tag characters (U+E0000..U+E007F, UTF-8 F3 A0 80 80 to
+// F3 A0 81 BF) without an error, which would make a text that lost characters look converted.
+// Code page 936 has no form for them: the conversions refuse them like any other such character.
+// The position of the first one in well-formed UTF-8 from `from` on, or npos.
+size_t NextTagCharacter(std::string_view utf8, size_t from) {
+    for (size_t i = from; i + 3 < utf8.size(); ++i)
+        if (utf8[i] == '\xF3' && utf8[i + 1] == '\xA0' &&
+            (utf8[i + 2] == '\x80' || utf8[i + 2] == '\x81'))
+            return i;
+    return std::string_view::npos;
+}
+
+constexpr size_t kTagCharacterLength = 4;
+
 } // namespace
 
 namespace {
@@ -129,7 +143,8 @@ bool Utf8ToCp936(std::string_view utf8, std::string& out) {
         out.assign(utf8);
         return true;
     }
-    if (!IsWellFormedUtf8(utf8)) return false;
+    if (!IsWellFormedUtf8(utf8) || NextTagCharacter(utf8, 0) != std::string_view::npos)
+        return false;
     const char* in = utf8.data();
     size_t left = utf8.size();
     if (!Convert(ToCp936(), in, left, out)) {
@@ -143,17 +158,23 @@ std::string Utf8ToCp936Lossy(std::string_view utf8) {
     if (IsAscii(utf8)) return std::string(utf8);
     std::string out;
     if (!IsWellFormedUtf8(utf8)) return out;
-    const char* in = utf8.data();
-    size_t left = utf8.size();
     iconv_t cd = ToCp936();
-    while (!Convert(cd, in, left, out)) {
-        size_t n = Utf8SequenceLength(std::string_view(in, left), 0);
+    for (size_t at = 0;;) {
+        const size_t tag = NextTagCharacter(utf8, at);
+        const std::string_view part = utf8.substr(at, tag - at); // npos: to the end
+        const char* in = part.data();
+        size_t left = part.size();
+        while (!Convert(cd, in, left, out)) {
+            size_t n = Utf8SequenceLength(std::string_view(in, left), 0);
+            out += '?';
+            in += n;
+            left -= n;
+            iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        }
+        if (tag == std::string_view::npos) return out;
         out += '?';
-        in += n;
-        left -= n;
-        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        at = tag + kTagCharacterLength;
     }
-    return out;
 }
 
 bool SameText(std::string_view a, std::string_view b) {

@@ -128,6 +128,11 @@ TEST(CodePage, Conversions) {
     EXPECT_FALSE(Utf8ToCp936("\xd6\xd0", out)); // not UTF-8
     EXPECT_EQ(Utf8ToCp936Lossy("a😀b"), "a?b");
     EXPECT_EQ(Utf8ToCp936Lossy("\xd6\xd0\xce\xc4"), "");
+    // Unicode tag characters (U+E0040 here), which the system converter would drop unnoticed.
+    EXPECT_FALSE(Utf8ToCp936("\xe5\xb0\x81\xF3\xA0\x81\x80", out));
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(Utf8ToCp936Lossy("\xF3\xA0\x81\x80\xe5\xb0\x81\xF3\xA0\x80\x81"),
+              "?\xb7\xe2?");
     EXPECT_TRUE(SameText("tit2", "TIT2"));
     EXPECT_FALSE(SameText("TIT2", "TIT"));
     EXPECT_TRUE(SameText("\xb7\xe2\xc3\xe6", "\xb7\xe2\xc3\xe6"));
