@@ -104,8 +104,10 @@ void TFrmEditText::HandleDrag(QEvent* event, QPoint pos) {
         RunGuarded([&] {
             if (kind == TDrop::Mp3)
                 OpenFileFromOutside(fileName);
-            else if (btnSelPic->isEnabled()) // the row may have changed meanwhile
+            else if (btnSelPic->isEnabled()) { // the row may have changed meanwhile
                 SelectPictureFile(fileName);
+                RememberFolder(OpenPictureDialog1.FolderKey, fileName);
+            }
         });
     });
 }
