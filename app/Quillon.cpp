@@ -36,6 +36,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     CreateTagObjects();
+    // Qt's dialogs in the window's language; without the translation they stay English.
+    LoadQtTranslation();
     SetApplicationTitle(QString::fromUtf8(kApplicationTitle));
     QApplication::setWindowIcon(AppIcon());
     int status;
@@ -48,6 +50,7 @@ int main(int argc, char** argv) {
 #endif
         FinishWarmUp();
         window.show();
+        OpenFromCommandLine(window, QCoreApplication::arguments());
         status = app.exec();
         FrmEditText = nullptr;
     }

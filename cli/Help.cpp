@@ -155,7 +155,7 @@ THelpPage MakeEditorHelp() {
     return THelpPage{
         "quillon",
         "",
-        {"", "--help"},
+        {"[FILE]", "--help"},
         "edit the tags of MP3 files",
         "Quillon is a desktop editor for the tags of MP3 files, with a Chinese interface (in "
         "the menu: MP3\xe6\xa0\x87\xe7\xad\xbe\xe7\xbc\x96\xe8\xbe\x91\xe5\x99\xa8). Open one MP3 "
@@ -169,8 +169,12 @@ THelpPage MakeEditorHelp() {
         "anew from that copy. Deleting a frame or the whole tag deletes the backup again unless "
         "the backup box at the bottom of the tag panel is ticked; the other changes leave it "
         "beside the file.\n\n"
-        "The editor keeps no settings and takes no file arguments; the command-line companion "
-        "quillon-tags does the same work in scripts.",
+        "FILE, when given, is opened as the MP3 button opens a file; an MP3 file dropped on "
+        "the window is opened too, and a JPEG or BMP picture dropped on the picture panel is "
+        "chosen as its picture button chooses one. The only settings kept are the folders the "
+        "MP3 and picture dialogs used last, in $XDG_CONFIG_HOME/quillon/quillon.conf "
+        "(~/.config by default). The command-line companion quillon-tags does the same work "
+        "in scripts.",
         {{"Options", Kind::Definitions, "", {kHelpOption}},
          {"See also",
           Kind::Paragraphs,

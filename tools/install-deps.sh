@@ -6,9 +6,9 @@ packages=(
   g++ cmake ninja-build pkg-config
   qt6-base-dev libgl-dev libjpeg62-turbo-dev libfontconfig-dev
   libgtest-dev googletest
-  fonts-wqy-zenhei
+  fonts-wqy-zenhei qt6-translations-l10n
   xvfb xauth xdotool x11-utils
-  desktop-file-utils appstream dpkg-dev file
+  desktop-file-utils appstream xdg-utils dpkg-dev file
   man-db groff-base bsdextrautils
   clang-14 libclang-rt-14-dev
   python3-mutagen eyed3 id3v2 kid3-cli libtag1-dev ffmpeg

@@ -4,10 +4,11 @@
 #   docs/screenshots/window-scale2.png   the same at a scale factor of 2
 #   docs/screenshots/picture-panel.png   the picture panel with a picture chosen, at 96 dpi
 # tools/screenshots.sh [FILE.mp3 [PICTURE]]
-# FILE (by default a sample with Chinese tags from tools/sample-mp3.sh) is opened with the
-# window's open button and file dialog, as a user would. Its picture frame is then selected in the
-# grid and PICTURE (by default one drawn by icongen) chosen with the picture button; the picture
-# panel is cut from that window. Without a picture frame in FILE the panel stays as it is.
+# FILE (by default a sample with Chinese tags from tools/sample-mp3.sh) is opened as a file
+# manager opens it, `quillon FILE`. Its picture frame is then selected in the grid and PICTURE (by
+# default one drawn by icongen) chosen with the picture button and its file dialog, as a user
+# would; the picture panel is cut from that window. Without a picture frame in FILE the panel
+# stays as it is.
 set -euo pipefail
 export LC_ALL=C.UTF-8 # characters, not bytes, in the paths typed below
 cd "$(dirname "$0")/.."
@@ -24,7 +25,7 @@ out=$repo/docs/screenshots
 mkdir -p "$out"
 
 work=$(mktemp -d)
-export XDG_RUNTIME_DIR=$work
+export XDG_RUNTIME_DIR=$work XDG_CONFIG_HOME=$work # the dialogs' folders are not the user's
 if [ -z "$file" ]; then
   # The dialog shows the file's name; a plain one reads well in the picture.
   file=$work/song.mp3
@@ -118,15 +119,12 @@ select_row() { # ROW
 
 for scale in 1 2; do
   if [ "$scale" = 1 ]; then unset QT_SCALE_FACTOR; else export QT_SCALE_FACTOR=$scale; fi
-  "$editor" >"$work/editor.log" 2>&1 &
+  "$editor" "$file" >"$work/editor.log" 2>&1 &
   editorPid=$!
   wait_windows 1 || { cat "$work/editor.log"; exit 1; }
   main=$(windows | head -1)
   xdotool mousemove 0 0 # no hover highlight in the pictures
-  sleep 1
-  choose 37 28 "$file" || exit 1 # btnOpen
-  xdotool mousemove 0 0
-  sleep 0.5
+  sleep 1.5 # let the window finish drawing what it read
   if [ "$scale" = 1 ]; then
     "$grab" "$main" "$out/window.png"
     if [ -z "$pictureRow" ]; then

@@ -5,7 +5,9 @@
 #include <QCursor>
 #include <QEvent>
 #include <QFontDatabase>
+#include <QLibraryInfo>
 #include <QToolTip>
+#include <QTranslator>
 #include <QWidget>
 
 #include <fontconfig/fontconfig.h>
@@ -15,6 +17,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -35,6 +38,18 @@ QString ApplicationTitle() {
 void SetApplicationTitle(const QString& title) {
     Title() = title;
     QCoreApplication::setApplicationName(title);
+}
+
+bool LoadQtTranslation(const QString& folder) {
+    static QTranslator* translator = nullptr; // installed once, for the application's life
+    if (translator) return true;
+    auto loaded = std::make_unique<QTranslator>();
+    const QString from =
+        folder.isEmpty() ? QLibraryInfo::path(QLibraryInfo::TranslationsPath) : folder;
+    if (!loaded->load(QStringLiteral("qtbase_zh_CN"), from)) return false;
+    translator = loaded.release();
+    QCoreApplication::installTranslator(translator);
+    return true;
 }
 
 // ---- font

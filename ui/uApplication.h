@@ -16,6 +16,11 @@
 QString ApplicationTitle();
 void SetApplicationTitle(const QString& title);
 
+// Installs Qt's own Chinese texts (qtbase_zh_CN.qm from Qt's translations folder, or from
+// `folder` when given), whatever the locale, so that the file, colour and message dialogs speak
+// the window's language. False when the file is missing or unreadable: the dialogs stay English.
+bool LoadQtTranslation(const QString& folder = QString());
+
 // Start-up work for a second core while the first builds the window: loading the system's font
 // configuration (the longest step before the first text shows), then, once the application
 // object exists, `alsoPrepare` (drawing that the first paint needs), then touching `heapBytes` of

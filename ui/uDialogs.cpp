@@ -6,7 +6,9 @@
 #include <QApplication>
 #include <QColorDialog>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
+#include <QSettings>
 
 TDialogHooks& DialogHooks() {
     static TDialogHooks hooks;
@@ -24,7 +26,37 @@ QString QtFileFilter(const QString& filter) {
     return filters.join(QLatin1String(";;"));
 }
 
+namespace {
+
+// The user's settings: $XDG_CONFIG_HOME/quillon/quillon.conf. The folders are all they hold.
+QSettings& Settings() {
+    static QSettings settings(QSettings::NativeFormat, QSettings::UserScope,
+                              QStringLiteral("quillon"), QStringLiteral("quillon"));
+    return settings;
+}
+
+} // namespace
+
+void RememberFolder(const QString& key, const QString& fileName) {
+    Settings().setValue(key, QFileInfo(fileName).absolutePath());
+    Settings().sync(); // another editor started meanwhile finds it
+}
+
+QString RememberedFolder(const QString& key) {
+    Settings().sync(); // what another editor stored since
+    const QString folder = Settings().value(key).toString();
+    // A folder removed since is no place to start: the dialog would show an empty list.
+    return !folder.isEmpty() && QFileInfo(folder).isDir() ? folder : QString();
+}
+
 bool TOpenDialog::Execute(QWidget* parent) {
+    if (!FolderKey.isEmpty()) InitialDir = RememberedFolder(FolderKey);
+    const bool chosen = ExecuteDialog(parent);
+    if (chosen && !FolderKey.isEmpty()) RememberFolder(FolderKey, FileName);
+    return chosen;
+}
+
+bool TOpenDialog::ExecuteDialog(QWidget* parent) {
     if (DialogHooks().OpenFile) return DialogHooks().OpenFile(*this);
     QFileDialog dialog(parent);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
@@ -34,6 +66,7 @@ bool TOpenDialog::Execute(QWidget* parent) {
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setFilter(dialog.filter() & ~QDir::CaseSensitive);
     dialog.setNameFilter(QtFileFilter(Filter));
+    if (!InitialDir.isEmpty()) dialog.setDirectory(InitialDir);
     if (!FileName.isEmpty()) dialog.selectFile(FileName);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
     FileName = dialog.selectedFiles().first();

@@ -13,8 +13,15 @@ class TOpenDialog {
   public:
     QString Filter;
     QString FileName; // the chosen file after a confirmed Execute
+    // The folder the dialog starts in; empty for the current folder. With `FolderKey` set,
+    // Execute starts in the folder stored under that key and stores the chosen file's folder.
+    QString InitialDir;
+    QString FolderKey;
     // Shows the dialog; false when the user cancels.
     bool Execute(QWidget* parent);
+
+  private:
+    bool ExecuteDialog(QWidget* parent);
 };
 
 // A colour dialog that opens with the colour last chosen in it.
@@ -23,6 +30,11 @@ class TColorDialog {
     QColor Color = QColor(0, 0, 0);
     bool Execute(QWidget* parent);
 };
+
+// The folder of `fileName`, kept in the user's settings under `key` for the next run; and the
+// folder kept there (empty when none is).
+void RememberFolder(const QString& key, const QString& fileName);
+QString RememberedFolder(const QString& key);
 
 // A modal message box with an OK button.
 void MessageBoxOk(const QString& text);

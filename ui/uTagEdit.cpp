@@ -113,6 +113,7 @@ TFrmEditText::TFrmEditText(QWidget* parent) : QDialog(parent) {
     SetFocusOrder();
     WireEvents();
     FormCreate();
+    AcceptFileDrops();
     Centre();
 }
 
@@ -153,6 +154,8 @@ void TFrmEditText::CreateControls() {
 
     OpenDialog1.Filter = U("*.MP3|*.MP3");
     OpenPictureDialog1.Filter = U("图片 (jpg;*.jpeg;*.bmp)|*.jpg;*.jpeg;*.bmp");
+    OpenDialog1.FolderKey = QStringLiteral("folders/mp3");
+    OpenPictureDialog1.FolderKey = QStringLiteral("folders/picture");
 }
 
 void TFrmEditText::CreateTagPanel() {
@@ -432,19 +435,28 @@ void TFrmEditText::edCommChange() {
 
 void TFrmEditText::btnOpenClick() {
     if (!OpenDialog1.Execute(this)) return;
-    const QString chosen = OpenDialog1.FileName;
+    OpenFile(OpenDialog1.FileName);
+}
+
+QString Mp3FileName(const QString& chosen) {
     QString path = ChangeFileExt(chosen, QStringLiteral(".MP3"));
     // On a file system that tells letter cases apart, song.mp3 has no song.MP3: open the file
     // as chosen then.
     if (!platform::FileExists(NativeName(path)) &&
         ExtractFileExt(chosen).compare(QStringLiteral(".MP3"), Qt::CaseInsensitive) == 0)
         path = chosen;
-    if (!platform::FileExists(NativeName(path))) return;
+    return path;
+}
+
+bool TFrmEditText::OpenFile(const QString& chosen) {
+    const QString path = Mp3FileName(chosen);
+    if (!platform::FileExists(NativeName(path))) return false;
     edFn->setText(path);
     ClearGridRows(*sg);
     LoadTags();
     sgClick();
     EnableTagControls(true);
+    return true;
 }
 
 void TFrmEditText::btnReLoadClick() {

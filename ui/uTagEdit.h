@@ -15,6 +15,7 @@ class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
+class QMimeData;
 class QPushButton;
 class QRadioButton;
 class TBevelPanel;
@@ -109,10 +110,18 @@ class TFrmEditText : public QDialog {
     void btnShowID3v1TagClick();
     void btnShowAPEv2TagClick();
     void edFnDblClick();
+    // Opens `chosen` as btnOpenClick does with a name chosen in its dialog; false when no such
+    // file exists, and nothing changes then.
+    bool OpenFile(const QString& chosen);
+    // Opens a file named from outside the window (the command line, a drop): as OpenFile, and a
+    // file that is missing is reported as the open command reports one it cannot read.
+    void OpenFileFromOutside(const QString& name);
 
     // ---- picture preview
     void DrawPicture();
     void btnSelPicClick();
+    // Makes `fileName` the chosen picture, as btnSelPicClick does with its dialog's choice.
+    void SelectPictureFile(const QString& fileName);
     void rbStretchClick();
     void rbScaleClick();
     void btnZoomBigClick();
@@ -137,6 +146,11 @@ class TFrmEditText : public QDialog {
   protected:
     void keyPressEvent(QKeyEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    // Files dropped on the window: an MP3 anywhere, a picture on the picture panel.
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     void Centre();
@@ -149,8 +163,23 @@ class TFrmEditText : public QDialog {
     void ShowPreview();
     // Makes imgInvisible hold the prepared picture.
     void ShowPrepared();
+    // Takes file drops on the window and on the controls that take text drops of their own.
+    void AcceptFileDrops();
+    // What a drop of `mime` at `pos` (window coordinates) would do.
+    enum class TDrop { Refused, Mp3, Picture };
+    TDrop DropKind(const QMimeData* mime, QPoint pos, QString& fileName) const;
+    void HandleDrag(QEvent* event, QPoint pos);
 
     bool centred_ = false;
 };
 
 extern TFrmEditText* FrmEditText;
+
+// The file that opening `chosen` reads: the name with the extension ".MP3", or as chosen when
+// only that spelling of an .mp3 name exists.
+QString Mp3FileName(const QString& chosen);
+
+// Opens the file named on the command line (`arguments` as QCoreApplication gives them: the
+// program, then its arguments) once the event loop runs, as a drop would. Only the first file
+// counts; "--" ends the options, so that a name may begin with a dash.
+void OpenFromCommandLine(TFrmEditText& window, const QStringList& arguments);

@@ -133,9 +133,13 @@ void TFrmEditText::DrawPicture() {
 
 void TFrmEditText::btnSelPicClick() {
     if (!OpenPictureDialog1.Execute(this)) return;
+    SelectPictureFile(OpenPictureDialog1.FileName);
+}
+
+void TFrmEditText::SelectPictureFile(const QString& fileName) {
     ReadPanelControls(*this);
     try {
-        Preview.SelectPicture(QFile::encodeName(OpenPictureDialog1.FileName).toStdString());
+        Preview.SelectPicture(QFile::encodeName(fileName).toStdString());
     } catch (...) {
         // A picture that cannot be decoded leaves the prepared picture empty and the rest as it
         // was; the failure is reported by the handler's guard.

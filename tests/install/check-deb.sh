@@ -29,7 +29,7 @@ description=$(field Description)
 [ "$(printf '%s\n' "$description" | head -1)" = "MP3 tag editor with a Chinese interface" ] ||
   fail "Description summary: $description"
 [ "$(printf '%s\n' "$description" | wc -l)" -ge 5 ] || fail "no long description: $description"
-! printf '%s\n' "$description" | tail -n +2 | grep -qv '^ ' ||
+! tail -n +2 <<<"$description" | grep -qv '^ ' ||
   fail "long description lines must start with a blank"
 
 # Run-time dependencies: every library the programs and the picture module load, and a font
@@ -40,13 +40,15 @@ for need in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6 libjpeg62-tur
   [[ "$names" == *" $need "* ]] || fail "Depends lacks $need: $depends"
 done
 [[ "$depends" == *"fonts-wqy-zenhei | fonts-noto-cjk"* ]] || fail "Depends lacks a CJK font"
+[[ "$names" == *" qt6-translations-l10n "* ]] || fail "Depends lacks Qt's translations: $depends"
 [ -z "$(field Pre-Depends)" ] || fail "unexpected Pre-Depends"
 
-# Files: everything under /usr, nothing under /usr/local, owned by root.
+# Files: everything under /usr, nothing under /usr/local, owned by root. The listing is searched
+# from a here-string: a pipe into grep -q breaks under pipefail when grep stops reading early.
 contents=$(dpkg-deb --contents "$deb")
 ! printf '%s\n' "$contents" | awk '{ print $2, $6 }' | grep -v '^root/root \./usr/' ||
   fail "files outside /usr or not owned by root"
-printf '%s\n' "$contents" | grep -q '\./usr/local' && fail "files under /usr/local"
+grep -q '\./usr/local' <<<"$contents" && fail "files under /usr/local"
 multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH 2>/dev/null || gcc -print-multiarch)
 for f in usr/bin/quillon usr/bin/quillon-tags \
   "usr/lib/$multiarch/quillon/quillon-embed.so" \
@@ -54,13 +56,13 @@ for f in usr/bin/quillon usr/bin/quillon-tags \
   usr/share/metainfo/io.github.quillon.Quillon.metainfo.xml \
   usr/share/man/man1/quillon.1.gz usr/share/man/man1/quillon-tags.1.gz \
   usr/share/doc/quillon/copyright usr/share/doc/quillon/changelog.gz; do
-  printf '%s\n' "$contents" | grep -q " \./$f\$" || fail "package lacks /$f"
+  grep -q " \./$f\$" <<<"$contents" || fail "package lacks /$f"
 done
 for size in 16 22 24 32 48 64 128 256 512; do
-  printf '%s\n' "$contents" | grep -q " \./usr/share/icons/hicolor/${size}x$size/apps/quillon.png\$" ||
+  grep -q " \./usr/share/icons/hicolor/${size}x$size/apps/quillon.png\$" <<<"$contents" ||
     fail "package lacks the $size px icon"
 done
-printf '%s\n' "$contents" | grep -E '^-rwx' | grep -qv -E ' \./usr/bin/quillon(-tags)?$' &&
+grep -E '^-rwx' <<<"$contents" | grep -qv -E ' \./usr/bin/quillon(-tags)?$' &&
   fail "executable files besides the two programs"
 # A private module needs no ldconfig run; the package has no maintainer scripts.
 mkdir "$work/control"
@@ -72,7 +74,7 @@ done
 mkdir "$work/root"
 dpkg-deb --extract "$deb" "$work/root"
 root=$work/root
-gzip -dc "$root/usr/share/doc/quillon/changelog.gz" | head -1 | grep -q "^quillon ($version) " ||
+[[ "$(gzip -dc "$root/usr/share/doc/quillon/changelog.gz")" == "quillon ($version) "* ]] ||
   fail "changelog does not start with version $version"
 
 # The unpacked programs: stripped, the command-line tool free of Qt and finding its module in
@@ -80,7 +82,7 @@ gzip -dc "$root/usr/share/doc/quillon/changelog.gz" | head -1 | grep -q "^quillo
 for f in usr/bin/quillon usr/bin/quillon-tags "usr/lib/$multiarch/quillon/quillon-embed.so"; do
   file "$root/$f" | grep -q ', stripped' || fail "/$f is not stripped"
 done
-objdump -p "$root/usr/bin/quillon-tags" | grep NEEDED | grep -q Qt && fail "quillon-tags links Qt"
+[[ "$(objdump -p "$root/usr/bin/quillon-tags" | grep NEEDED)" != *Qt* ]] || fail "quillon-tags links Qt"
 "$root/usr/bin/quillon-tags" --help >/dev/null || fail "quillon-tags --help"
 "$root/usr/bin/quillon" --help >/dev/null || fail "quillon --help"
 printf '\xff\xfb\x90\x64' >"$work/song.MP3"

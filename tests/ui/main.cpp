@@ -5,9 +5,13 @@
 #include "uApplication.h"
 
 #include <QTest>
+#include <cstdlib>
 #include <cstring>
 
 int main(int argc, char** argv) {
+    // The dialogs' folders go to settings of this run, not to the user's.
+    const TempDir config;
+    setenv("XDG_CONFIG_HOME", config.Path().c_str(), 1);
     TApplication app(argc, argv);
     QTEST_SET_MAIN_SOURCE_PATH
     std::vector<char*> args(argv, argv + argc);

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Runs the real editor on a virtual X display and checks what a person would see first: the window
-# with its caption, its 760 x 562 client area that cannot be resized, in the middle of the screen.
+# Runs the real editor on a virtual X display, as a file manager starts it on an MP3 file, and
+# checks what a person would see first: the window with its caption, its 760 x 562 client area
+# that cannot be resized, in the middle of the screen, and the file's first frame in the grid.
 # Saves a screenshot. Exits 77 (skipped) when Xvfb or the X tools are not installed.
 # With QT_SCALE_FACTOR=2 the window is twice as large in device pixels, on a screen twice as large.
 # Usage: xvfb-smoke.sh QUILLON SCREENGRAB OUTPUT.png
@@ -19,8 +20,15 @@ fi
 fail() { echo "FAIL: $*"; kill "$pid" 2>/dev/null; exit 1; }
 caption=' MP3[ID3v2]通用标签编辑器'
 unset QT_QPA_PLATFORM
-export LANG=C.UTF-8 XDG_RUNTIME_DIR=$(mktemp -d)
-"$quillon" &
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+export LANG=C.UTF-8 XDG_RUNTIME_DIR=$work XDG_CONFIG_HOME=$work
+# An ID3v2 tag (the size field counting its 10 header bytes) holding the title "月亮" in code
+# page 936, then one MPEG frame of silence. The lower-case extension is opened too.
+song=$work/song.mp3
+printf 'ID3\x03\0\0\0\0\0\x19TIT2\0\0\0\x05\0\0\0\xd4\xc2\xc1\xc1\xff\xfb\x90\0' >"$song"
+head -c 413 /dev/zero >>"$song"
+"$quillon" "$song" &
 pid=$!
 # Wait for the window to be mapped (the program starts in well under a second; allow a slow CI).
 id=
@@ -53,6 +61,14 @@ echo "$hints" | grep -q "program specified minimum size: $wantWidth by $wantHeig
 read -r _ _ flags functions decorations _ <<<"$(xprop -id "$id" _MOTIF_WM_HINTS | tr -d ',')"
 (( (functions & 0x18) == 0 && (decorations & 0x60) == 0 )) ||
   fail "the window offers minimise or maximise: functions $functions decorations $decorations"
+# The file is open: text in the first grid row's content cell, blank while no file is open.
+colours=0
+for _ in $(seq 1 50); do
+  colours=$("$shot" "$id" --colours $((64 * scale)) $((106 * scale)) $((300 * scale)) $((12 * scale)))
+  ((colours > 2)) && break
+  sleep 0.1
+done
+((colours > 2)) || fail "the first grid row is blank ($colours colours): '$song' is not open"
 "$shot" "$id" "$out" || fail "no screenshot"
 kill "$pid"
 wait "$pid" 2>/dev/null

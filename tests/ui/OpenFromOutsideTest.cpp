@@ -1,0 +1,116 @@
+// Files reaching the window from outside its dialogs (the command line, drops), the folder the
+// MP3 dialog starts in, and Qt's dialogs in Chinese.
+#include "WindowFixture.h"
+
+#include "JpegBuilders.h"
+#include "uApplication.h"
+#include "uControls.h"
+
+#include <QDialogButtonBox>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPushButton>
+
+class OpenFromOutsideTest : public QObject {
+    Q_OBJECT
+  private slots:
+    void CommandLine();
+    void Drops();
+    void QtDialogsInChinese();
+};
+
+void OpenFromOutsideTest::CommandLine() {
+    TWindowFixture f;
+    TFrmEditText& w = f.W();
+    const QString song = QString::fromStdString(
+        f.Write("song.mp3", Id3TagOurs(TextFrame("TIT2", "lower")) + MpegFrames(1)));
+    const QString missing = QString::fromStdString(f.File("gone.mp3"));
+    const QString prompt = Q("←请选择一个MP3文件"), none = "No such file or directory";
+    const struct {
+        QStringList arguments;
+        QString shown, message;
+    } rows[] = {{{"quillon"}, prompt, {}},
+                {{"quillon", song}, song, {}},
+                {{"quillon", missing}, song, "Cannot open file '" + missing + "': " + none},
+                {{"quillon", "--", "-x.mp3"}, song, "Cannot open file '-x.mp3': " + none}};
+    for (const auto& row : rows) {
+        f.Messages.clear();
+        OpenFromCommandLine(w, row.arguments);
+        QCoreApplication::processEvents();
+        QCOMPARE(w.edFn->text(), row.shown);
+        QCOMPARE(f.Messages, row.message.isEmpty() ? QStringList() : QStringList{row.message});
+    }
+    QCOMPARE(f.Memo(), Q("lower"));
+    // The MP3 dialog starts where that file lies, in this run and the next.
+    f.Click(w.btnOpen);
+    QCOMPARE(w.OpenDialog1.InitialDir, QString::fromStdString(f.File("")).chopped(1));
+}
+
+void OpenFromOutsideTest::Drops() {
+    TWindowFixture f;
+    TFrmEditText& w = f.W();
+    const QString mp3 = QString::fromStdString(
+                      f.Write("a.mp3", Id3TagOurs(TextFrame("TIT2", "dropped")) + MpegFrames(1))),
+                  tpic = QString::fromStdString(f.Write(
+                      "tpic.MP3", Id3TagOurs(Id3Frame("TPIC", Bytes(2, '\0'))) + MpegFrames(1))),
+                  jpeg = QString::fromStdString(f.Write("photo.JPG", JpegOf(JpegKind{}))),
+                  text = QString::fromStdString(f.Write("notes.txt", "text"));
+    const QPoint tags(100, 300), pictures(600, 300);
+    const struct {
+        QString open;    // first, if any
+        QWidget* target; // the window when none
+        QPoint pos;      // in the window
+        QStringList files;
+        bool taken;
+        QString shown;
+        int pictureWidth;
+    } rows[] = {
+        // Nothing open: a picture has no row to go to; an MP3 is taken anywhere, even on the memo.
+        {{}, nullptr, pictures, {jpeg}, false, Q("←请选择一个MP3文件"), 0},
+        {{}, nullptr, pictures, {text}, false, Q("←请选择一个MP3文件"), 0},
+        {{}, nullptr, tags, {mp3, mp3}, false, Q("←请选择一个MP3文件"), 0},
+        {{}, w.edComm->viewport(), tags, {mp3}, true, mp3, 0},
+        // A picture row is current: a picture is taken on the picture panel only.
+        {tpic, nullptr, tags, {jpeg}, false, tpic, 0},
+        {tpic, nullptr, pictures, {jpeg}, true, tpic, 16},
+    };
+    for (const auto& row : rows) {
+        if (!row.open.isEmpty()) f.Open(row.open.toStdString());
+        QWidget* target = row.target ? row.target : &w;
+        const QPoint pos = target->mapFrom(&w, row.pos);
+        QMimeData mime;
+        QList<QUrl> urls;
+        for (const QString& file : row.files)
+            urls << QUrl::fromLocalFile(file);
+        mime.setUrls(urls);
+        mime.setText(row.files.join('\n')); // as file managers offer them
+        QDragEnterEvent enter(pos, Qt::CopyAction, &mime, Qt::LeftButton, {});
+        QDragMoveEvent move(pos, Qt::CopyAction, &mime, Qt::LeftButton, {});
+        QDropEvent drop(pos, Qt::CopyAction, &mime, Qt::LeftButton, {});
+        QApplication::sendEvent(target, &enter);
+        if (enter.isAccepted()) QApplication::sendEvent(target, &move);
+        if (enter.isAccepted() && move.isAccepted()) QApplication::sendEvent(target, &drop);
+        QCoreApplication::processEvents();
+        QCOMPARE(enter.isAccepted() && move.isAccepted() && drop.isAccepted(), row.taken);
+        QCOMPARE(w.edFn->text(), row.shown);
+        QCOMPARE(w.Preview.PictureWidth, row.pictureWidth);
+    }
+    QCOMPARE(f.Memo(), Q("dropped"));
+    QCOMPARE(f.Messages, QStringList());
+}
+
+void OpenFromOutsideTest::QtDialogsInChinese() {
+    QVERIFY(!LoadQtTranslation("/nonexistent")); // nothing loaded, nothing reported
+    QVERIFY(LoadQtTranslation());
+    QFileDialog dialog(nullptr);
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    QCOMPARE(dialog.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Open)->text(),
+             Q("打开(&O)"));
+    QMessageBox box(QMessageBox::NoIcon, {}, {}, QMessageBox::Ok);
+    QCOMPARE(box.button(QMessageBox::Ok)->text(), Q("确定"));
+}
+
+static TRegisterTest<OpenFromOutsideTest> registered("OpenFromOutsideTest");
+#include "OpenFromOutsideTest.moc"
