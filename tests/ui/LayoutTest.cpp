@@ -246,7 +246,6 @@ void LayoutTest::GridAtStart() {
         const QFontMetricsF metrics(sg->item(0, 0)->font(), sg);
         QVERIFY2(metrics.horizontalAdvance(QString::fromLatin1(id)) <= room, id.data());
     }
-    sg->SetCells(0, 1, {});
     QCOMPARE(sg->rowHeight(0), 16);
     QCOMPARE(sg->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
     QCOMPARE(sg->selectionBehavior(), QAbstractItemView::SelectRows);

@@ -219,23 +219,25 @@ void TagCommandsTest::RowSelection() {
     TID3v2Tag original, tag;
     original.ReadFromFile(path);
     QWidget* area = w.sg->viewport();
+    const auto at = [](int row) { return QPoint(100, 16 * row - 8); };
+    const auto drag = [&](int from, int to) {
+        QTest::mousePress(area, Qt::LeftButton, {}, at(from));
+        QTest::mouseMove(area, at(to));
+        QTest::mouseRelease(area, Qt::LeftButton, {}, at(to));
+    };
     const std::pair<std::function<void()>, int> moves[] = {
-        {[&] { f.DragRows(1, 3); }, 3},
-        {[&] { f.SelectRow(3), f.DragRows(3, 2); }, 2},
+        {[&] { drag(1, 3); }, 3},
+        {[&] { f.SelectRow(3), drag(3, 2); }, 2},
         {[&] { QTest::keyClick(w.sg, Qt::Key_PageDown), QTest::keyClick(w.sg, Qt::Key_Up); }, 3},
         {[&] { f.SelectRow(2), QTest::keyClicks(w.sg, "T"); }, 2}, // no jump to "Title"
-        {[&] {
-             f.SelectRow(2), QTest::mouseClick(area, Qt::LeftButton, {}, {50, 130});
-         },
-         2},
-        {[&] { QTest::mouseClick(area, Qt::LeftButton, Qt::ControlModifier, f.RowCentre(1)); }, 1},
+        {[&] { f.SelectRow(2), QTest::mouseClick(area, Qt::LeftButton, {}, at(8)); }, 2},
+        {[&] { QTest::mouseClick(area, Qt::LeftButton, Qt::ControlModifier, at(1)); }, 1},
     };
     for (const auto& [move, row] : moves) {
         WriteFile(path, file);
         f.Open(path);
         move();
-        QCOMPARE(w.sg->Row(), row);
-        QVERIFY(w.sg->selectionModel()->isRowSelected(row - 1, {}));
+        QVERIFY(w.sg->Row() == row && w.sg->selectionModel()->isRowSelected(row - 1, {}));
         QCOMPARE(w.lblComment->text(), Q("标签内容/编辑【") + f.Cell(0, row) + Q("】"));
         QVERIFY(w.btnID3Update->isEnabled() == (row != 3) &&
                 w.btnInputPic->isEnabled() == (row == 3));
@@ -244,9 +246,9 @@ void TagCommandsTest::RowSelection() {
         w.btnInputPicClick();
         w.btnID3UpdateClick();
         tag.ReadFromFile(path);
-        QCOMPARE(tag.FrameIds, original.FrameIds);
         for (int i = 0; i < 4; ++i)
-            QCOMPARE(tag.FramePayloads[i] == original.FramePayloads[i], i != row - 1);
+            QVERIFY(tag.FrameIds[i] == original.FrameIds[i] &&
+                    (tag.FramePayloads[i] == original.FramePayloads[i]) == (i != row - 1));
     }
 }
 

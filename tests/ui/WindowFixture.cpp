@@ -66,19 +66,11 @@ void TWindowFixture::Click(QAbstractButton* button) {
 }
 
 void TWindowFixture::SelectRow(int row) {
-    QTest::mouseClick(window_->sg->viewport(), Qt::LeftButton, {}, RowCentre(row));
-}
-
-void TWindowFixture::DragRows(int from, int to) {
-    QTest::mousePress(window_->sg->viewport(), Qt::LeftButton, {}, RowCentre(from));
-    QTest::mouseMove(window_->sg->viewport(), RowCentre(to));
-    QTest::mouseRelease(window_->sg->viewport(), Qt::LeftButton, {}, RowCentre(to));
-}
-
-QPoint TWindowFixture::RowCentre(int row) const {
-    const QModelIndex index = window_->sg->model()->index(row - 1, 1);
-    window_->sg->scrollTo(index);
-    return window_->sg->visualRect(index).center();
+    TStringGrid* sg = window_->sg;
+    const QModelIndex index = sg->model()->index(row - 1, 1);
+    sg->scrollTo(index);
+    const QRect cell = sg->visualRect(index);
+    QTest::mouseClick(sg->viewport(), Qt::LeftButton, {}, cell.center());
 }
 
 QString TWindowFixture::Cell(int column, int row) const {

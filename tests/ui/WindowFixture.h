@@ -53,10 +53,8 @@ class TWindowFixture {
     void Open(const std::string& path);
     // Clicks a button with the mouse (nothing happens while it is disabled).
     void Click(QAbstractButton* button);
-    // Selects a grid row with the mouse; presses on row `from`, moves onto row `to`, lets go.
+    // Selects a grid row with the mouse.
     void SelectRow(int row);
-    void DragRows(int from, int to);
-    QPoint RowCentre(int row) const;
     // The text of a grid cell and of the memo, as shown.
     QString Cell(int column, int row) const;
     QString Memo() const;
