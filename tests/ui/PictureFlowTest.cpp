@@ -171,6 +171,8 @@ void PictureFlowTest::ShowsEmbeddedPictures() {
     // the box takes only 60 typed characters.
     f.SelectRow(6);
     QCOMPARE(w.edPicInfo->text(), QString(66, QLatin1Char('d')));
+    QTest::keyClicks(w.edPicInfo, "x");
+    QCOMPARE(w.edPicInfo->text(), QString(66, QLatin1Char('d')));
     w.edPicInfo->selectAll();
     QTest::keyClicks(w.edPicInfo, QString(61, QLatin1Char('x')));
     QCOMPARE(w.edPicInfo->text(), QString(60, QLatin1Char('x')));
