@@ -4,7 +4,6 @@
 
 #include <QApplication>
 #include <QHeaderView>
-#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyledItemDelegate>
@@ -12,6 +11,9 @@
 namespace {
 
 constexpr int kBytesRole = Qt::UserRole;
+// A cell's text starts two pixels in and stops one pixel short of the grid line.
+constexpr int kTextLeft = 2;
+constexpr int kTextRight = 1;
 
 // A cell shows one line: line breaks of a long text show as blanks.
 QString CellDisplay(const std::string& cp936) {
@@ -23,8 +25,7 @@ QString CellDisplay(const std::string& cp936) {
 }
 
 // Cells draw their text the way a string grid does: two pixels from the left edge, cut off at
-// the right edge rather than shortened with an ellipsis, so that a four-letter id fits the
-// narrow id column.
+// the right edge rather than shortened with an ellipsis, in the font of their column.
 class TCellDelegate : public QStyledItemDelegate {
   public:
     using QStyledItemDelegate::QStyledItemDelegate;
@@ -40,8 +41,9 @@ class TCellDelegate : public QStyledItemDelegate {
             !(cell.state & QStyle::State_Enabled) ? QPalette::Disabled
             : (cell.state & QStyle::State_Active) ? QPalette::Active
                                                   : QPalette::Inactive;
-        const QRect area = cell.rect.adjusted(2, 0, -1, 0);
+        const QRect area = cell.rect.adjusted(kTextLeft, 0, -kTextRight, 0);
         painter->save();
+        painter->setFont(cell.font);
         painter->setClipRect(area);
         painter->setPen(cell.palette.color(group, cell.state & QStyle::State_Selected
                                                       ? QPalette::HighlightedText
@@ -89,11 +91,13 @@ TStringGrid::TStringGrid(int columns, QWidget* parent) : QTableWidget(1, columns
 
 void TStringGrid::SetRowCount(int rows) {
     rows = std::max(rows, 2);
-    const int current = Row();
+    ++programMoves_;
+    const int current = currentRow() < 0 ? 1 : currentRow() + 1;
     setRowCount(rows - 1);
     // Qt leaves a removed current row without a successor of its choosing; the grid's rule is
     // the last remaining row.
     SetRow(std::min(current, rows - 1));
+    --programMoves_;
 }
 
 std::string TStringGrid::Cells(int column, int row) const {
@@ -108,6 +112,7 @@ void TStringGrid::SetCells(int column, int row, const std::string& cp936) {
         cell = new QTableWidgetItem;
         // Column 0 is the fixed column: it looks like the header.
         if (column == 0) cell->setBackground(palette().color(QPalette::Button));
+        if (column < static_cast<int>(columnFonts_.size())) cell->setFont(columnFonts_[column]);
         setItem(row - 1, column, cell);
     }
     cell->setData(kBytesRole, QByteArray::fromStdString(cp936));
@@ -116,13 +121,20 @@ void TStringGrid::SetCells(int column, int row, const std::string& cp936) {
 
 int TStringGrid::Row() const {
     const int row = currentRow();
-    return row < 0 ? 1 : row + 1;
+    return row >= 0 && selectionModel()->isRowSelected(row, {}) ? row + 1 : 0;
+}
+
+std::string TStringGrid::SelectedCells(int column) const {
+    const int row = Row();
+    return row > 0 ? Cells(column, row) : std::string();
 }
 
 void TStringGrid::SetRow(int row) {
     if (row < 1 || row >= RowCount()) return;
+    ++programMoves_;
     setCurrentCell(row - 1, columnCount() > 1 ? 1 : 0);
     SelectCurrentRow();
+    --programMoves_;
 }
 
 void TStringGrid::SelectCurrentRow() {
@@ -135,18 +147,52 @@ void TStringGrid::SetColumnWidth(int column, int width) {
     setColumnWidth(column, width);
 }
 
-void TStringGrid::mousePressEvent(QMouseEvent* event) {
-    QTableWidget::mousePressEvent(event);
-    if (indexAt(event->position().toPoint()).isValid()) {
-        SelectCurrentRow();
-        emit Click();
-    }
+void TStringGrid::SetColumnFont(int column, const QFont& font) {
+    if (column >= static_cast<int>(columnFonts_.size()))
+        columnFonts_.resize(column + 1, this->font());
+    columnFonts_[column] = font;
+    for (int row = 0; row < rowCount(); ++row)
+        if (QTableWidgetItem* cell = item(row, column)) cell->setFont(font);
 }
 
-void TStringGrid::keyPressEvent(QKeyEvent* event) {
+int TStringGrid::TextRoom(int column) const {
+    return columnWidth(column) - (showGrid() ? 1 : 0) - kTextLeft - kTextRight;
+}
+
+// Every move of the current row passes here, whatever caused it: Qt's mouse press, drag, keys
+// and auto-scroll all move it through the selection model.
+void TStringGrid::currentChanged(const QModelIndex& current, const QModelIndex& previous) {
+    QTableWidget::currentChanged(current, previous);
+    SelectCurrentRow();
+    if (programMoves_ == 0 && current.isValid() && current.row() != previous.row()) emit Click();
+}
+
+// The current row is always drawn as selected: a press on the empty area or Ctrl with a click
+// must not take the mark off the row the commands act on.
+void TStringGrid::selectionChanged(const QItemSelection& selected,
+                                   const QItemSelection& deselected) {
+    QTableWidget::selectionChanged(selected, deselected);
+    if (programMoves_ == 0 && currentRow() >= 0 &&
+        !selectionModel()->isRowSelected(currentRow(), {}))
+        SelectCurrentRow();
+}
+
+QItemSelectionModel::SelectionFlags TStringGrid::selectionCommand(const QModelIndex& index,
+                                                                  const QEvent* event) const {
+    if (!index.isValid()) return QItemSelectionModel::NoUpdate;
+    const QItemSelectionModel::SelectionFlags command =
+        QTableWidget::selectionCommand(index, event);
+    if (command & (QItemSelectionModel::Deselect | QItemSelectionModel::Toggle))
+        return QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows;
+    return command;
+}
+
+void TStringGrid::mousePressEvent(QMouseEvent* event) {
     const int before = currentRow();
-    QTableWidget::keyPressEvent(event);
-    if (currentRow() != before) emit Click();
+    QTableWidget::mousePressEvent(event);
+    // A press on the row that was current already moves nothing, yet it selects that row.
+    const QModelIndex pressed = indexAt(event->position().toPoint());
+    if (pressed.isValid() && pressed.row() == before) emit Click();
 }
 
 void ClearGridRows(TStringGrid& grid) {

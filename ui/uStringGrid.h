@@ -3,8 +3,10 @@
 // shows row 0 as its header and the other rows as its rows (grid row r is table row r - 1).
 #pragma once
 
+#include <QFont>
 #include <QTableWidget>
 #include <string>
+#include <vector>
 
 class TStringGrid : public QTableWidget {
     Q_OBJECT
@@ -23,23 +25,40 @@ class TStringGrid : public QTableWidget {
     std::string Cells(int column, int row) const;
     void SetCells(int column, int row, const std::string& cp936);
 
-    // The current row, 1 .. RowCount() - 1.
+    // The current row, 1 .. RowCount() - 1: the one row drawn as selected. 0 when none is.
     int Row() const;
+    // Column `column` of that row; empty when no row is selected.
+    std::string SelectedCells(int column) const;
     // Makes `row` current without a Click.
     void SetRow(int row);
 
     void SetColumnWidth(int column, int width);
+    // The font the cells of `column` are drawn in (the header keeps the grid's font), and the
+    // width a cell of that column has for its text.
+    void SetColumnFont(int column, const QFont& font);
+    int TextRoom(int column) const;
 
   signals:
-    // The user selected a row with the mouse or moved the current row with the keyboard.
+    // The user selected a row: a click, a drag across rows, a key, whatever moved the current
+    // row, and also a click on the current row itself. The program's own moves give none.
     void Click();
 
   protected:
+    void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
+    void selectionChanged(const QItemSelection& selected,
+                          const QItemSelection& deselected) override;
+    QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex& index,
+                                                         const QEvent* event) const override;
     void mousePressEvent(QMouseEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
+    // Typed letters do not jump to a row.
+    void keyboardSearch(const QString&) override {}
 
   private:
     void SelectCurrentRow();
+
+    // Above 0 while the program moves the current row: no Click then.
+    int programMoves_ = 0;
+    std::vector<QFont> columnFonts_;
 };
 
 // Empties the data rows and shrinks the grid to its header row and one empty data row.

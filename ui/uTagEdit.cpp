@@ -14,13 +14,17 @@
 
 #include <QCheckBox>
 #include <QFile>
+#include <QFontMetricsF>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QRadioButton>
 #include <QScreen>
 #include <QToolTip>
+#include <QValidator>
+#include <algorithm>
 
 TFrmEditText* FrmEditText = nullptr;
 
@@ -75,6 +79,47 @@ QCheckBox* NewCheckBox(QWidget* parent, const char* name, int left, int top, int
     box->setChecked(checked);
     return box;
 }
+
+// The id column keeps its 32 pixels. The window's face is drawn narrower there until every
+// known id fits whole in the cell's text area, with a pixel to spare for rounding at other
+// scales: a Hei face's "COMM" is 35 pixels wide at 12 pixels.
+QFont IdColumnFont(int room) {
+    QFont font = WindowFont(12);
+    for (int stretch = 100; stretch >= 50; stretch -= 5) {
+        font.setStretch(stretch);
+        const QFontMetricsF metrics(font);
+        if (std::all_of(FrameIdList.begin(), FrameIdList.end(), [&](std::string_view id) {
+                return metrics.horizontalAdvance(QString::fromLatin1(id.data(), id.size())) <=
+                       room - 1;
+            }))
+            break;
+    }
+    return font;
+}
+
+// The description box takes at most `limit` typed characters. A longer description read from
+// a frame is shown whole, so that embedding again does not cut it; typing may only shorten it.
+class TTypedLengthValidator : public QValidator {
+  public:
+    TTypedLengthValidator(int limit, QLineEdit* edit) : QValidator(edit), limit_(limit) {
+        connect(edit, &QLineEdit::textChanged, this, [this](const QString& text) { held_ = text; });
+    }
+
+    State validate(QString& input, int&) const override {
+        // A text the program puts there is not typed.
+        if (input.size() <= limit_ || !static_cast<const QLineEdit*>(parent())->isModified())
+            return Acceptable;
+        // Longer only as what the box held with characters taken out.
+        qsizetype kept = 0;
+        for (const QChar c : held_)
+            if (kept < input.size() && input[kept] == c) ++kept;
+        return kept == input.size() ? Acceptable : Invalid;
+    }
+
+  private:
+    int limit_;
+    QString held_;
+};
 
 bool IsPictureId(const std::string& id) {
     return id == "TPIC" || id == "APIC";
@@ -172,6 +217,7 @@ void TFrmEditText::CreateTagPanel() {
     sg = Place(new TStringGrid(2, box), "sg", 14, 39, 432, 157);
     sg->SetColumnWidth(0, 32);
     sg->SetColumnWidth(1, 377);
+    sg->SetColumnFont(0, IdColumnFont(sg->TextRoom(0)));
     sg->setEnabled(false);
 
     btnID3Update =
@@ -249,7 +295,7 @@ void TFrmEditText::CreatePicturePanel() {
     cbPicType = Place(new QComboBox(panel), "cbPicType", 73, 92, 182, 20);
     Label4 = NewLabel(panel, "Label4", 11, 119, U("文字说明："));
     edPicInfo = Place(new QLineEdit(panel), "edPicInfo", 73, 115, 182, 20);
-    edPicInfo->setMaxLength(60);
+    edPicInfo->setValidator(new TTypedLengthValidator(60, edPicInfo));
     Panel2 =
         Place(new TBevelPanel(TBevelPanel::TBevel::Raised, TBevelPanel::TBevel::Lowered, panel),
               "Panel2", 11, 138, 244, 324);
@@ -355,7 +401,7 @@ void TFrmEditText::EnableTagControls(bool enable) {
                        static_cast<QWidget*>(btnAddTag), static_cast<QWidget*>(sg)})
         w->setEnabled(enable);
     // A picture row is never written from the memo.
-    if (enable && IsPictureId(sg->Cells(0, sg->Row()))) btnID3Update->setEnabled(false);
+    if (enable && IsPictureId(sg->SelectedCells(0))) btnID3Update->setEnabled(false);
 }
 
 std::string TFrmEditText::FilePath() const {
@@ -406,9 +452,12 @@ void TFrmEditText::ShowFrameList() {
     ShowCustomPicture();
 }
 
+// The one place that makes the label, the memo, the buttons and the picture panel describe the
+// grid's current row. The grid runs it for every move the user makes; every command that
+// rebuilds the grid runs it afterwards.
 void TFrmEditText::sgClick() {
     const int row = sg->Row();
-    const std::string id = sg->Cells(0, row);
+    const std::string id = sg->SelectedCells(0);
     SetLabel(lblComment, U("标签内容/编辑【") + FromCp936(id) + U("】"));
     btnID3Update->setEnabled(!IsPictureId(id));
     btnSelPic->setEnabled(IsPictureId(id));
@@ -421,13 +470,13 @@ void TFrmEditText::sgClick() {
     else if (id == "APIC")
         ShowAttachedPicture(row);
     else
-        edComm->SetText(StripNulls(sg->Cells(1, row)));
+        edComm->SetText(StripNulls(sg->SelectedCells(1)));
     edPicInfo->setEnabled(id == "APIC");
     cbPicType->setEnabled(id == "APIC");
 }
 
 void TFrmEditText::edCommChange() {
-    lbSize->setText(QString::number(sg->Cells(1, sg->Row()).size()));
+    lbSize->setText(QString::number(sg->SelectedCells(1).size()));
     lbSize->adjustSize();
 }
 
@@ -467,12 +516,15 @@ void TFrmEditText::btnReLoadClick() {
 
 void TFrmEditText::btnID3UpdateClick() {
     const int index = sg->Row() - 1;
-    // An empty frame list has no frame to write into.
-    if (index < 0 || index >= static_cast<int>(ID3v2Tag->FramePayloads.size())) return;
+    // Only a selected text frame is written: an empty frame list has none, and a picture row
+    // is never written from the memo.
+    if (index < 0 || index >= static_cast<int>(ID3v2Tag->FramePayloads.size()) ||
+        IsPictureId(sg->SelectedCells(0)))
+        return;
     std::string text;
     if (!edComm->Text(text)) {
         MessageBoxOk(U("！标签内容中有GBK编码不能保存的字符，不能更新标签：") +
-                     FromCp936(sg->Cells(0, sg->Row())));
+                     FromCp936(sg->SelectedCells(0)));
         return;
     }
     EnableTagControls(false);

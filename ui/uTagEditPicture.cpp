@@ -29,12 +29,10 @@ void SetSizeLabel(QLabel* label, size_t bytes) {
     SetSizeLabel(label, QString::number(bytes));
 }
 
-// The description box takes at most 60 typed characters, but a longer description read from a
-// file is shown whole, so that embedding again does not cut it.
+// A description read from a file is shown whole, however long: the box's limit holds for
+// typed characters only.
 void ShowDescription(QLineEdit* edit, const std::string& cp936) {
-    const QString text = QString::fromStdString(platform::Cp936ToUtf8(cp936));
-    edit->setMaxLength(std::max<int>(60, text.size()));
-    edit->setText(text);
+    edit->setText(QString::fromStdString(platform::Cp936ToUtf8(cp936)));
 }
 
 QString FromUtf8(const std::string& text) {
@@ -215,11 +213,12 @@ void TFrmEditText::plColorDblClick() {
 // ---- picture embedding
 
 void TFrmEditText::btnInputPicClick() {
-    const int row = sg->Row();
-    if (sg->Cells(0, row) == "TPIC")
+    // Only into the picture frame of the row the user sees selected.
+    const std::string id = sg->SelectedCells(0);
+    if (id == "TPIC")
         SaveCustomPicture();
-    else
-        SaveAttachedPicture(row - 1, cbPicType->currentIndex());
+    else if (id == "APIC")
+        SaveAttachedPicture(sg->Row() - 1, cbPicType->currentIndex());
 }
 
 // The capture is exactly what the panel shows. The preview keeps its look, but the prepared

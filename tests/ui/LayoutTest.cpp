@@ -5,11 +5,13 @@
 #include "uApplication.h"
 #include "uControls.h"
 #include "uGlyphArt.h"
+#include "uMp3Const.h"
 #include "uStringGrid.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFontDatabase>
+#include <QFontMetricsF>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLabel>
@@ -236,6 +238,14 @@ void LayoutTest::GridAtStart() {
     QVERIFY(f.Cell(0, 1).isEmpty() && f.Cell(1, 1).isEmpty());
     QCOMPARE(sg->columnWidth(0), 32);
     QCOMPARE(sg->columnWidth(1), 377);
+    // Every known id whole ("COMM", not "COMI"), two pixels in and one short of the grid line,
+    // at the run's scale: ctest runs this at 1 and at 2.
+    const int room = sg->visualRect(sg->model()->index(0, 0)).width() - 3;
+    for (std::string_view id : FrameIdList) {
+        sg->SetCells(0, 1, std::string(id));
+        const QFontMetricsF metrics(sg->item(0, 0)->font(), sg);
+        QVERIFY2(metrics.horizontalAdvance(QString::fromLatin1(id)) <= room, id.data());
+    }
     QCOMPARE(sg->rowHeight(0), 16);
     QCOMPARE(sg->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
     QCOMPARE(sg->selectionBehavior(), QAbstractItemView::SelectRows);

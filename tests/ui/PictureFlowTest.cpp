@@ -171,6 +171,11 @@ void PictureFlowTest::ShowsEmbeddedPictures() {
     // the box takes only 60 typed characters.
     f.SelectRow(6);
     QCOMPARE(w.edPicInfo->text(), QString(66, QLatin1Char('d')));
+    QTest::keyClicks(w.edPicInfo, "x");
+    QCOMPARE(w.edPicInfo->text(), QString(66, QLatin1Char('d')));
+    w.edPicInfo->selectAll();
+    QTest::keyClicks(w.edPicInfo, QString(61, QLatin1Char('x')));
+    QCOMPARE(w.edPicInfo->text(), QString(60, QLatin1Char('x')));
     QCOMPARE(Geometry(w), QRect(0, 0, 64, 48));
     QCOMPARE(w.lbSize->text(), QString::number(ApicPayload(2, desc66, small).size()));
     QVERIFY(f.Messages.isEmpty());

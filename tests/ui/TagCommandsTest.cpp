@@ -176,10 +176,11 @@ void TagCommandsTest::GridRowsOfPictureFrames() {
 void TagCommandsTest::RowSelection() {
     TWindowFixture f;
     TFrmEditText& w = f.W();
-    f.Open(
-        f.Write("pics.MP3", Id3TagOurs(TextFrame("TIT2", "Title") + TextFrame("TPE1", Gbk("歌手")) +
-                                       Id3Frame("TPIC", Bytes(2, '\0')) + EmptyApic(3)) +
-                                kAudio));
+    const Bytes file = Id3TagOurs(TextFrame("TIT2", "Title") + TextFrame("TPE1", Gbk("歌手")) +
+                                  Id3Frame("TPIC", Bytes(2, '\0')) + EmptyApic(3)) +
+                       kAudio;
+    const std::string path = f.Write("pics.MP3", file);
+    f.Open(path);
     // A text row: its text in the memo, its id in the label, its byte count in lbSize.
     f.SelectRow(2);
     QCOMPARE(f.Memo(), Q("歌手"));
@@ -212,6 +213,43 @@ void TagCommandsTest::RowSelection() {
     // Typing in the memo does not change the byte count: it counts the grid cell.
     QTest::keyClicks(w.edComm, "abc");
     QCOMPARE(w.lbSize->text(), Q("5"));
+
+    // However the row moved, label, memo and buttons describe the highlighted row, and embed and
+    // update (their handlers run even with the buttons off) change its frame and no other.
+    TID3v2Tag original, tag;
+    original.ReadFromFile(path);
+    QWidget* area = w.sg->viewport();
+    const auto at = [](int row) { return QPoint(100, 16 * row - 8); };
+    const auto drag = [&](int from, int to) {
+        QTest::mousePress(area, Qt::LeftButton, {}, at(from));
+        QTest::mouseMove(area, at(to));
+        QTest::mouseRelease(area, Qt::LeftButton, {}, at(to));
+    };
+    const std::pair<std::function<void()>, int> moves[] = {
+        {[&] { drag(1, 3); }, 3},
+        {[&] { f.SelectRow(3), drag(3, 2); }, 2},
+        {[&] { QTest::keyClick(w.sg, Qt::Key_PageDown), QTest::keyClick(w.sg, Qt::Key_Up); }, 3},
+        {[&] { f.SelectRow(2), QTest::keyClicks(w.sg, "T"); }, 2}, // no jump to "Title"
+        {[&] { f.SelectRow(2), QTest::mouseClick(area, Qt::LeftButton, {}, at(8)); }, 2},
+        {[&] { QTest::mouseClick(area, Qt::LeftButton, Qt::ControlModifier, at(1)); }, 1},
+    };
+    for (const auto& [move, row] : moves) {
+        WriteFile(path, file);
+        f.Open(path);
+        move();
+        QVERIFY(w.sg->Row() == row && w.sg->selectionModel()->isRowSelected(row - 1, {}));
+        QCOMPARE(w.lblComment->text(), Q("标签内容/编辑【") + f.Cell(0, row) + Q("】"));
+        QVERIFY(w.btnID3Update->isEnabled() == (row != 3) &&
+                w.btnInputPic->isEnabled() == (row == 3));
+        QCOMPARE(f.Memo(), row == 3 ? Q("Title") : f.Cell(1, row));
+        w.edComm->setPlainText("New");
+        w.btnInputPicClick();
+        w.btnID3UpdateClick();
+        tag.ReadFromFile(path);
+        for (int i = 0; i < 4; ++i)
+            QVERIFY(tag.FrameIds[i] == original.FrameIds[i] &&
+                    (tag.FramePayloads[i] == original.FramePayloads[i]) == (i != row - 1));
+    }
 }
 
 void TagCommandsTest::UpdateWritesMemoIntoFrame() {
