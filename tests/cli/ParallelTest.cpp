@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <functional>
 #include <set>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <sys/wait.h>
@@ -218,8 +219,11 @@ TEST(ParallelThreads, OutputKeepsTheOrderOfTheFilesAndEachWorkerUsesItsOwnIndex)
         if (workers == 1) {
             EXPECT_EQ(used, "workers 0\n");
         } else {
-            EXPECT_EQ(used.rfind("workers 0", 0), 0u) << used;
-            EXPECT_LE(std::count(used.begin(), used.end(), ' '), workers) << used;
+            // Which workers get files depends on the scheduler (a busy machine may leave one
+            // idle); each index used must be one of this run's.
+            std::istringstream indexes(used.substr(std::string("workers").size()));
+            for (int w; indexes >> w;)
+                EXPECT_TRUE(w >= 0 && w < workers) << used;
         }
     }
 }
