@@ -311,7 +311,18 @@ void TID3v2Tag::SaveToFile() {
         target.WriteBuffer(tag.data(), tag.size());
         CopyTail(backup, target, oldTagEnd);
     });
-    if (written) ReadFromFile(FileName);
+    if (written) ReadAgainAfterRewrite();
+}
+
+void TID3v2Tag::ReadAgainAfterRewrite() {
+    // The rewrite is done and on disk; a read that fails now (another program holds the file) does
+    // not undo it. The store is then not loaded, and ReadError says why.
+    try {
+        ReadFromFile(FileName);
+    } catch (const platform::EPlatformError& e) {
+        Loaded = false;
+        ReadError = e.what();
+    }
 }
 
 void TID3v2Tag::AddFrame(const TByteString& id, const char* data, int size) {
@@ -353,7 +364,7 @@ void TID3v2Tag::DeleteFrame(int index) {
 }
 
 void TID3v2Tag::RemoveTag() {
-    if (!Loaded) return;
+    if (!Loaded || !Exists) return; // no tag: nothing to strip, and no header to add
     const bool written = RewriteFile(FileName, [&](TFileStream& backup, TFileStream& target) {
         BuildHeader(Header, 10);
         target.WriteBuffer(Header, 10);
@@ -364,7 +375,14 @@ void TID3v2Tag::RemoveTag() {
             whole && std::memcmp(old, "ID3", 3) == 0 ? GetSyncSafe32(old + 6) : 0;
         CopyTail(backup, target, oldTagEnd);
     });
-    if (written) ReadFromFile(FileName);
+    if (written) ReadAgainAfterRewrite();
+}
+
+bool IsFrameIdText(const TByteString& id) {
+    if (id.size() != 3 && id.size() != 4) return false;
+    for (char c : id)
+        if (!(c >= 'A' && c <= 'Z') && !(c >= '0' && c <= '9')) return false;
+    return true;
 }
 
 std::optional<TNewFrame> PrepareNewFrame(const TByteString& typedId) {
@@ -377,7 +395,8 @@ std::optional<TNewFrame> PrepareNewFrame(const TByteString& typedId) {
         }
         if (c >= 'a' && c <= 'z') id[i] = static_cast<char>(c - 'a' + 'A');
     }
-    if (id.size() != 4) {
+    // Other programs skip or stop at an id of any other bytes.
+    if (id.size() != 4 || !IsFrameIdText(id)) {
         ShowMessage(kMsgNewTagNeedsFourChars + platform::Cp936ToUtf8(id));
         return std::nullopt;
     }

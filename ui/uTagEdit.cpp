@@ -507,7 +507,7 @@ void TFrmEditText::btnID3KillClick() {
     const bool rewrites =
         ID3v2Tag->Loaded && index >= 0 && index < static_cast<int>(ID3v2Tag->FrameIds.size());
     ID3v2Tag->DeleteFrame(index);
-    if (!chkBackFile->isChecked() && rewrites) ForceDeleteFile(BackupFileName(FilePath()));
+    if (!chkBackFile->isChecked() && rewrites) DeleteOwnBackup(FilePath());
     ShowFrameList();
     sgClick();
     EnableTagControls(true);
@@ -515,10 +515,11 @@ void TFrmEditText::btnID3KillClick() {
 
 void TFrmEditText::btnDelAllTagClick() {
     EnableTagControls(false);
-    // Without a successful read nothing is rewritten, so a file of the backup name is not ours.
-    const bool rewrites = ID3v2Tag->Loaded;
+    // Without a successful read, or without a tag, nothing is rewritten, so a file of the
+    // backup name is not ours.
+    const bool rewrites = ID3v2Tag->Loaded && ID3v2Tag->Exists;
     ID3v2Tag->RemoveTag();
-    if (!chkBackFile->isChecked() && rewrites) ForceDeleteFile(BackupFileName(FilePath()));
+    if (!chkBackFile->isChecked() && rewrites) DeleteOwnBackup(FilePath());
     ShowFrameList();
     sgClick();
     EnableTagControls(true);
