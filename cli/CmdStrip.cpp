@@ -53,7 +53,8 @@ int StripFile(const std::string& path, const TStripOptions& o, bool noBackup) {
     // The backup of the whole command is the original: later rewrites keep the first backup, and
     // an ID3v1 cut in place that comes first gets a copy made before it.
     TKeepFirstBackup keep(path);
-    if (!id3v2 && id3v1 && apev2 && !MakeOwnBackupCopy(path)) return 1;
+    const bool copyFirst = !id3v2 && id3v1 && apev2;
+    if (copyFirst && !MakeOwnBackupCopy(path)) return 1;
 
     std::string done;
     auto step = [&](bool wanted, const char* tag, const std::function<void()>& run) {
@@ -68,6 +69,7 @@ int StripFile(const std::string& path, const TStripOptions& o, bool noBackup) {
             done += std::string(done.empty() ? "" : ", ") + tag;
             return true;
         }
+        if (done.empty() && copyFirst) DeleteOwnBackup(path); // a refusal leaves nothing
         if (!done.empty()) // what the earlier steps did stays done: say so
             std::fprintf(stderr, "%s: %s stripped; %s not stripped%s%s\n", path.c_str(),
                          done.c_str(), tag, why.empty() ? "" : ": ", why.c_str());

@@ -94,11 +94,11 @@ TEST(CliSafety, RefusalsLeaveNothingBehind) {
     // A null device of our own where the system lets us make one (never the system's own).
     const std::string device = dir.File("n.MP3");
     const bool haveDevice = mknod(device.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
-    const Bytes withApe = kSong + ApeTag({{"Title", "t"}});
+    const Bytes withApe = kSong + ApeTag({{"Title", "t"}}) + Id3v1Block({});
     // clang-format off
     std::vector<std::pair<std::string, int>> rows = {  // held by another program: "!" in front
         {"!set " + f + " TIT2 x", 1}, {"!delete " + f + " 0", 1}, {"!strip --apev2 " + f, 1},
-        {"!strip --id3v2 --apev2 " + f, 1}, {"set " + f + " APIC x", 1}, {"set " + f + " tpic x", 1},
+        {"!strip --id3v2 --apev2 " + f, 1}, {"!strip --id3v1 --apev2 " + f, 1}, {"set " + f + " APIC x", 1}, {"set " + f + " tpic x", 1},
         {"set " + f + " TIT x", 1}, {"set " + f + " 'T\"\\X' x", 2}, {"show -x " + f, 2},
         {"set -j 2 " + f + " TIT2 x", 2}, {"strip --id3v2 --bogus " + f, 2},
         {"embed " + f + " " + fifo + " --tpic", 1}, {"embed " + f + " " + folder + " --tpic", 1}};
