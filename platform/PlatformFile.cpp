@@ -66,13 +66,6 @@ TFileStream::TFileStream(const std::string& fileName, TOpenMode openMode, TShare
         RaiseNotRegular(fileName, before);
     fd_ = ::open(fileName.c_str(), OpenFlags(openMode) | O_CLOEXEC | O_NONBLOCK, mode);
     if (fd_ < 0) RaiseError("Cannot open file", fileName, errno);
-    struct stat opened {};
-    if (::fstat(fd_, &opened) == 0 && !S_ISREG(opened.st_mode)) {
-        ::close(fd_);
-        fd_ = -1;
-        RaiseNotRegular(fileName, opened);
-    }
-    ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
     int lock = (share == TShareMode::Exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB;
     if (::flock(fd_, lock) != 0) {
         int err = errno == EWOULDBLOCK ? EBUSY : errno;
@@ -90,11 +83,12 @@ TFileStream::TFileStream(const std::string& fileName, TOpenMode openMode, TShare
     }
     // Looked at once the lock is ours: a writer that held the file until just now has finished.
     struct stat st {};
-    if (::fstat(fd_, &st) == 0 && S_ISDIR(st.st_mode)) {
+    if (::fstat(fd_, &st) == 0 && !S_ISREG(st.st_mode)) { // put there since the look above
         ::close(fd_);
         fd_ = -1;
-        RaiseError("Cannot open file", fileName, EISDIR);
+        RaiseNotRegular(fileName, st);
     }
+    ::fcntl(fd_, F_SETFL, 0); // blocking again; the other status flags were never set
     if (openMode == TOpenMode::Read) readOnlySize_ = st.st_size;
     // Truncate only once the lock is ours, so a file held by another program is left alone.
     if (openMode == TOpenMode::Create && ::ftruncate(fd_, 0) != 0) {
