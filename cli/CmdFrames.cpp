@@ -19,10 +19,6 @@ bool TakeWords(const TArgs& args, size_t count, TCommonOptions& options, TArgs& 
     return words.size() == count;
 }
 
-} // namespace
-
-namespace {
-
 std::string UpperAscii(std::string id) {
     for (char& c : id)
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
