@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <exception>
 #include <functional>
+#include <iterator>
 #include <optional>
 
 namespace {
@@ -56,35 +57,44 @@ int StripFile(const std::string& path, const TStripOptions& o, bool noBackup) {
     const bool copyFirst = !id3v2 && id3v1 && apev2;
     if (copyFirst && !MakeOwnBackupCopy(path)) return 1;
 
+    const struct {
+        bool wanted;
+        const char* tag;
+        std::function<void()> run;
+    } steps[] = {
+        {id3v2, "ID3v2", [&] { ID3v2Tag->RemoveTag(); }},
+        {id3v1, "ID3v1", [&] { ID3v1Tag->RemoveFromFile(path); }},
+        // Read again just before the cut: an ID3v2 strip above has moved every byte behind it.
+        {apev2, "APEv2", [&] {
+             APEv2Tag->ReadFromFile(path);
+             APEv2Tag->RemoveFromFile(path);
+         }}};
     std::string done;
-    auto step = [&](bool wanted, const char* tag, const std::function<void()>& run) {
-        if (!wanted) return true;
+    for (size_t k = 0; k < std::size(steps); ++k) {
+        if (!steps[k].wanted) continue;
         std::string why;
         try {
-            run();
+            steps[k].run();
         } catch (const std::exception& e) {
             why = e.what();
         }
         if (why.empty() && !TakeRefusal()) {
-            done += std::string(done.empty() ? "" : ", ") + tag;
-            return true;
+            done += std::string(done.empty() ? "" : ", ") + steps[k].tag;
+            continue;
         }
         if (done.empty() && copyFirst) DeleteOwnBackup(path); // a refusal leaves nothing
-        if (!done.empty()) // what the earlier steps did stays done: say so
-            std::fprintf(stderr, "%s: %s stripped; %s not stripped%s%s\n", path.c_str(),
-                         done.c_str(), tag, why.empty() ? "" : ": ", why.c_str());
-        else if (!why.empty())
-            std::fprintf(stderr, "%s\n", why.c_str());
-        return false;
-    };
-    if (!step(id3v2, "ID3v2", [&] { ID3v2Tag->RemoveTag(); })) return 1;
-    if (!step(id3v1, "ID3v1", [&] { ID3v1Tag->RemoveFromFile(path); })) return 1;
-    // Read again just before the cut: an ID3v2 strip above has moved every byte behind its tag.
-    if (!step(apev2, "APEv2", [&] {
-            APEv2Tag->ReadFromFile(path);
-            APEv2Tag->RemoveFromFile(path);
-        }))
+        if (done.empty()) {
+            if (!why.empty()) std::fprintf(stderr, "%s\n", why.c_str());
+            return 1;
+        }
+        // What the earlier steps did stays done: say exactly what the file now is.
+        std::string notDone = steps[k].tag;
+        for (size_t later = k + 1; later < std::size(steps); ++later)
+            if (steps[later].wanted) notDone += std::string(", ") + steps[later].tag;
+        std::fprintf(stderr, "%s: %s stripped; %s not stripped%s%s\n", path.c_str(), done.c_str(),
+                     notDone.c_str(), why.empty() ? "" : ": ", why.c_str());
         return 1;
+    }
     if (noBackup) DeleteOwnBackup(path);
     return 0;
 }
