@@ -546,5 +546,6 @@ void TFrmEditText::btnShowAPEv2TagClick() {
 }
 
 void TFrmEditText::edFnDblClick() {
-    setWindowTitle(QString::fromStdString(BackupFileName(edFn->text().toStdString())));
+    setWindowTitle(
+        QString::fromStdString(BackupFileName(ResolveLinks(edFn->text().toStdString()))));
 }
