@@ -54,13 +54,7 @@ TEST(CliShow, Id3v1AndApev2Sections) {
               std::string::npos)
         << second;
 
-    // A file another program holds without sharing cannot be read, the next file is still
-    // shown; one that another program only reads is shown as usual.
-    r = [&] {
-        ForeignLock reader(dir.File("a.MP3"), false);
-        return Tags("show " + dir.File("a.MP3"), dir);
-    }();
-    EXPECT_EQ(r.status, 0);
+    // A file another program holds without sharing: it is not shown, the next file still is.
     {
         ForeignLock owner(dir.File("a.MP3"), true);
         r = Tags("show " + dir.File("a.MP3") + " " + dir.File("b.MP3"), dir);

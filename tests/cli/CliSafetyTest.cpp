@@ -1,5 +1,4 @@
-// quillon-tags among other programs: two writers at one file, refusals (files that are no regular
-// files among them), and strips of several steps.
+// quillon-tags among other programs: two writers at one file, refusals, strips of several steps.
 #include "Builders.h"
 #include "CliRun.h"
 #include "ID3v2Tags.h"
@@ -62,12 +61,11 @@ TEST(CliConcurrency, TwoWritersAtOneFileLoseNothing) {
         {"embed " + f + " " + jpg + " --tpic", {"TIT2=AAAA TPE1=Band TPIC"}}};
     // clang-format on
     std::mt19937 random(18);
-    int run = 0;
     for (int k = 0; k < 6; ++k) {
         const bool slowed = k >= 4; // the slowed-down set/set and set/delete
         const auto& [second, outcomes] = kinds[k % 4];
         if ((k == 3 && !canEmbed) || (slowed && !strace)) continue;
-        for (int i = 0; i < (slowed ? 1 : pairs); ++i, ++run) {
+        for (int i = 0; i < (slowed ? 1 : pairs); ++i) {
             WriteFile(f, kSong);
             const int ms = std::uniform_int_distribution<int>(0, 12)(random); // apart
             const ShellResult r = Shell("cd " + dir.Path() + "; " + (slowed ? slowFirst : "") +
@@ -81,7 +79,7 @@ TEST(CliConcurrency, TwoWritersAtOneFileLoseNothing) {
             ASSERT_TRUE(ReadFile(dir.File("cbak.MP3")).ends_with(kAudio)) << second;
         }
     }
-    std::printf("%d pairs, nothing lost\n", run);
+    std::printf("%d pairs of each kind, nothing lost\n", pairs);
 }
 
 // Every refusal leaves the folder as it found it, without a backup or a partial file; files
@@ -91,8 +89,7 @@ TEST(CliSafety, RefusalsLeaveNothingBehind) {
     const std::string f = dir.File("c.MP3"), fifo = dir.File("f.MP3"), folder = dir.File("d");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
     ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
-    // A null device of our own where the system lets us make one (never the system's own).
-    const std::string device = dir.File("n.MP3");
+    const std::string device = dir.File("n.MP3"); // a null device of our own, if we may
     const bool haveDevice = mknod(device.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
     const Bytes withApe = kSong + ApeTag({{"Title", "t"}}) + Id3v1Block({});
     // clang-format off
@@ -133,16 +130,15 @@ TEST(CliSafety, RefusalsLeaveNothingBehind) {
 TEST(CliSafety, StripStepsKeepTheOriginalAsTheBackup) {
     TempDir dir;
     const std::string f = dir.File("c.MP3"), b = dir.File("cbak.MP3");
-    Id3v1Fields v1;
-    v1.title = "v1";
-    const Bytes ape = ApeTag({{"Title", "t"}}), tag = Id3TagOurs(Id3FrameWritten("TIT2", "S"));
+    const Bytes v1 = Id3v1Block({}), ape = ApeTag({{"Title", "t"}}),
+                tag = Id3TagOurs(Id3FrameWritten("TIT2", "S"));
     // clang-format off
     const std::vector<std::tuple<Bytes, std::string, Bytes>> rows = {  // file, flags, stripped
         {kAudio, "--id3v2", kAudio},
         {kAudio + ape, "--id3v2 --apev2", kAudio},
-        {tag + kAudio + ape + Id3v1Block(v1), "--id3v2 --id3v1 --apev2", Bytes("ID3\3\0\0\0\0\0\x0a", 10) + kAudio},
-        {kAudio + ape + Id3v1Block(v1), "--id3v1 --apev2", kAudio},
-        {kAudio + Id3v1Block(v1), "--id3v1 --apev2", kAudio}};  // a cut in place only: no backup
+        {tag + kAudio + ape + v1, "--id3v2 --id3v1 --apev2", Bytes("ID3\3\0\0\0\0\0\x0a", 10) + kAudio},
+        {kAudio + ape + v1, "--id3v1 --apev2", kAudio},
+        {kAudio + v1, "--id3v1 --apev2", kAudio}};  // a cut in place only: no backup
     // clang-format on
     for (const auto& [file, flags, after] : rows) {
         std::filesystem::remove(b);
