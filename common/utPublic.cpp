@@ -116,18 +116,21 @@ std::string WriterLockName(const std::string& resolved) {
 }
 
 // Binds the abstract socket `name`: only one socket in the system can hold a name, and the
-// kernel releases it when its holder ends, however it ends. -1 while somebody else holds it.
+// kernel releases it when its holder ends, however it ends. -1 while somebody else holds it; -2
+// where no socket can be had at all (a sandbox without them), so that writing goes on as it did
+// before there was a lock rather than never again.
 int BindLockName(const std::string& name) {
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return -1;
+    if (fd < 0) return -2;
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
     std::memcpy(addr.sun_path + 1, name.data(), name.size()); // sun_path[0] = 0: abstract
     const socklen_t length =
         static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
     if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), length) == 0) return fd;
+    const int err = errno;
     ::close(fd);
-    return -1;
+    return err == EADDRINUSE ? -1 : -2;
 }
 
 } // namespace
@@ -147,7 +150,7 @@ TWriterLock::TWriterLock(const std::string& fileName, std::chrono::milliseconds 
             }
             if (it == HeldLocks().end()) {
                 const int fd = BindLockName(name_);
-                if (fd >= 0) {
+                if (fd != -1) {
                     HeldLocks()[name_] = {std::this_thread::get_id(), 1, fd};
                     held_ = true;
                     return;
@@ -165,7 +168,7 @@ TWriterLock::~TWriterLock() {
     std::lock_guard<std::mutex> guard(LocksMutex());
     auto it = HeldLocks().find(name_);
     if (it == HeldLocks().end() || --it->second.depth > 0) return;
-    ::close(it->second.socket);
+    if (it->second.socket >= 0) ::close(it->second.socket);
     HeldLocks().erase(it);
 }
 
