@@ -283,6 +283,15 @@ TEST(ID3v2Rewrite, RefusalsLeaveTheFileAsItWas) {
     EXPECT_EQ(s.File(), original);
     EXPECT_EQ(ModeOf(s.path), 0444u) << "a refused delete leaves the attributes too";
     EXPECT_EQ(ReadFile(s.backup), "older backup") << "refused before the backup was touched";
+
+    // Another program gave the tag a new size after the read: copying the audio from the old
+    // end would cut it.
+    s.Load(original);
+    const Bytes changed = Id3TagOurs(Id3FrameWritten("TIT2", "Longer title")) + kAudio;
+    WriteFile(s.path, changed);
+    EXPECT_THROW(t.SetFrame("TIT2", "Mine", 4), platform::EPlatformError);
+    EXPECT_EQ(s.File(), changed);
+    EXPECT_EQ(ReadFile(s.backup), "older backup");
 }
 
 TEST(ID3v2Rewrite, AWriteThatFailsPartWayPutsTheOriginalBack) {
