@@ -35,7 +35,7 @@ struct TCommonOptions {
 // and -j N where `jobs` allows it) and the command's own options (`flags` alone, `valued` with
 // the next word as value) anywhere before a "--"; every other word is positional, as is every
 // word after "--". A word before "--" that begins with "-" and is no option is a usage error.
-struct TOptionSpec {
+struct TOptionTable {
     std::set<std::string> flags, valued;
     bool jobs = true;
 };
@@ -45,7 +45,8 @@ struct TParsedArgs {
     TArgs words;
 };
 // False, with the usage error in `error`, on an unknown or malformed option.
-bool ParseArgs(const TArgs& args, const TOptionSpec& spec, TParsedArgs& parsed, std::string& error);
+bool ParseArgs(const TArgs& args, const TOptionTable& known, TParsedArgs& parsed,
+               std::string& error);
 
 // Holds the file's writer lock for a command's read and rewrite; prints the refusal and returns
 // false when another writer keeps it too long.

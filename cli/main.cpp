@@ -35,7 +35,7 @@ void PrintUsage(FILE* to) {
 
 } // namespace
 
-bool ParseArgs(const TArgs& args, const TOptionSpec& spec, TParsedArgs& parsed,
+bool ParseArgs(const TArgs& args, const TOptionTable& known, TParsedArgs& parsed,
                std::string& error) {
     bool ended = false;
     for (size_t i = 0; i < args.size(); ++i) {
@@ -47,7 +47,7 @@ bool ParseArgs(const TArgs& args, const TOptionSpec& spec, TParsedArgs& parsed,
         } else if (a == "--no-backup") {
             parsed.common.noBackup = true;
         } else if (a == "-j" || a.rfind("-j", 0) == 0) {
-            if (!spec.jobs) {
+            if (!known.jobs) {
                 error = "-j is for commands on several files";
                 return false;
             }
@@ -59,9 +59,9 @@ bool ParseArgs(const TArgs& args, const TOptionSpec& spec, TParsedArgs& parsed,
                 return false;
             }
             parsed.common.jobs = static_cast<int>(n);
-        } else if (spec.flags.count(a)) {
+        } else if (known.flags.count(a)) {
             parsed.options.emplace_back(a, std::string());
-        } else if (spec.valued.count(a)) {
+        } else if (known.valued.count(a)) {
             if (i + 1 >= args.size()) {
                 error = a + " needs a value";
                 return false;
