@@ -15,6 +15,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
+#include <optional>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -46,41 +48,36 @@ bool ParseColour(const std::string& text, unsigned& colour) {
 }
 
 // Empty on success, else the usage error.
-std::string Parse(const TArgs& args, TEmbedOptions& o) {
-    TArgs positional;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        auto value = [&](std::string& out) {
-            if (i + 1 >= args.size()) return false;
-            out = args[++i];
-            return true;
-        };
-        std::string v;
+std::string Parse(const TArgs& args, TEmbedOptions& o, TCommonOptions& common) {
+    TParsedArgs parsed;
+    std::string error;
+    if (!ParseArgs(args,
+                   {{"--tpic", "--fit"}, {"--apic", "--type", "--desc", "--background"}, false},
+                   parsed, error))
+        return "embed: " + error;
+    common = parsed.common;
+    for (const auto& [a, v] : parsed.options) {
         long n;
         if (a == "--tpic") {
             o.tpic = true;
         } else if (a == "--apic") {
-            if (!value(v) || !ParseInt(v, 0, INT_MAX, n)) return "--apic needs a frame INDEX";
+            if (!ParseInt(v, 0, INT_MAX, n)) return "--apic needs a frame INDEX";
             o.apic = true;
             o.index = static_cast<int>(n);
         } else if (a == "--type") {
-            if (!value(v) || !ParseInt(v, 0, 20, n)) return "--type needs a picture type 0 to 20";
+            if (!ParseInt(v, 0, 20, n)) return "--type needs a picture type 0 to 20";
             o.type = static_cast<int>(n);
             o.typeGiven = true;
         } else if (a == "--desc") {
-            if (!value(o.desc)) return "--desc needs a TEXT";
+            o.desc = v;
             o.descGiven = true;
         } else if (a == "--fit") {
             o.fit = true;
         } else if (a == "--background") {
-            if (!value(v) || !ParseColour(v, o.background))
-                return "--background needs a colour RRGGBB in hex";
-        } else if (a.size() > 1 && a[0] == '-') {
-            return "embed: unknown option " + a;
-        } else {
-            positional.push_back(a);
+            if (!ParseColour(v, o.background)) return "--background needs a colour RRGGBB in hex";
         }
     }
+    const TArgs& positional = parsed.words;
     if (positional.size() != 2) return "embed needs FILE and PICTURE";
     if (o.tpic == o.apic) return "embed needs exactly one of --tpic and --apic INDEX";
     if (o.tpic && (o.typeGiven || o.descGiven)) return "--type and --desc belong to --apic";
@@ -131,12 +128,9 @@ int Fail(const std::string& text) {
 } // namespace
 
 int CmdEmbed(const TArgs& argsIn) {
-    TArgs args = argsIn;
     TCommonOptions common;
-    std::string error;
-    if (!TakeCommonOptions(args, common, error)) return UsageError(error);
     TEmbedOptions o;
-    error = Parse(args, o);
+    std::string error = Parse(argsIn, o, common);
     if (!error.empty()) return UsageError(error);
 
     std::string descCp936;
@@ -150,6 +144,24 @@ int CmdEmbed(const TArgs& argsIn) {
         }
     }
 
+    // The picture is ready before the file is looked at: a picture that cannot be used leaves
+    // the file alone, and the tag is read and rewritten in one hold of the writer lock.
+    struct stat picture {};
+    if (::stat(o.picture.c_str(), &picture) != 0) return Fail("picture not found: " + o.picture);
+    if (!S_ISREG(picture.st_mode)) return Fail("picture is not a regular file: " + o.picture);
+
+    TEmbedCaptureFunction capture = LoadCapture(error);
+    if (!capture) return Fail(error);
+    const TEmbedRequest request{kEmbedInterfaceVersion, o.picture.c_str(), o.fit ? 1 : 0,
+                                o.background,
+                                o.tpic ? kCustomPictureQuality : kAttachedPictureQuality};
+    TEmbedResult result;
+    if (capture(&request, &result) != 0) return Fail(result.Error);
+    const std::string jpeg(reinterpret_cast<const char*>(result.Jpeg), result.JpegSize);
+    std::free(result.Jpeg);
+
+    std::optional<TWriterLock> lock;
+    if (!LockForWriting(o.file, lock)) return 1;
     ID3v2Tag->ReadFromFile(o.file);
     if (!ID3v2Tag->Loaded)
         return Fail(o.file + ": ID3v2 tag damaged, nothing written: " + ID3v2Tag->ReadError);
@@ -162,17 +174,6 @@ int CmdEmbed(const TArgs& argsIn) {
             return Fail(o.file + ": frame " + std::to_string(o.index) + " is " +
                         platform::Cp936ToUtf8(ID3v2Tag->FrameIds[o.index]) + ", not APIC");
     }
-    if (!platform::FileExists(o.picture)) return Fail("picture not found: " + o.picture);
-
-    TEmbedCaptureFunction capture = LoadCapture(error);
-    if (!capture) return Fail(error);
-    const TEmbedRequest request{kEmbedInterfaceVersion, o.picture.c_str(), o.fit ? 1 : 0,
-                                o.background,
-                                o.tpic ? kCustomPictureQuality : kAttachedPictureQuality};
-    TEmbedResult result;
-    if (capture(&request, &result) != 0) return Fail(result.Error);
-    const std::string jpeg(reinterpret_cast<const char*>(result.Jpeg), result.JpegSize);
-    std::free(result.Jpeg);
 
     if (o.tpic) {
         const std::string payload = BuildCustomPicturePayload(jpeg);
@@ -181,7 +182,5 @@ int CmdEmbed(const TArgs& argsIn) {
         const std::string payload = BuildAttachedPicturePayload(o.type, descCp936, jpeg);
         ID3v2Tag->ReplaceFrame("APIC", payload.data(), o.index, static_cast<int>(payload.size()));
     }
-    if (TakeRefusal()) return 1;
-    if (common.noBackup) ForceDeleteFile(BackupFileName(o.file));
-    return 0;
+    return FinishRewrite(o.file, common);
 }

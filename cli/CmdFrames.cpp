@@ -9,28 +9,20 @@
 
 namespace {
 
-// The words left after the common options; a "--" only ends the options, so a TEXT may begin
-// with a dash.
-TArgs Words(const TArgs& args) {
-    TArgs words;
-    bool ended = false;
-    for (const std::string& a : args) {
-        if (a == "--" && !ended) {
-            ended = true;
-            continue;
-        }
-        words.push_back(a);
-    }
-    return words;
+// The common options and exactly `count` words; a FILE or TEXT beginning with a dash follows "--".
+bool TakeWords(const TArgs& args, size_t count, TCommonOptions& options, TArgs& words,
+               std::string& error) {
+    TParsedArgs parsed;
+    if (!ParseArgs(args, {{}, {}, false}, parsed, error)) return false;
+    options = parsed.common;
+    words = std::move(parsed.words);
+    return words.size() == count;
 }
 
-// Common options and the words of a command that takes exactly `count` of them.
-bool TakeWords(const TArgs& argsIn, size_t count, TCommonOptions& options, TArgs& words,
-               std::string& error) {
-    TArgs args = argsIn;
-    if (!TakeCommonOptions(args, options, error)) return false;
-    words = Words(args);
-    return words.size() == count;
+std::string UpperAscii(std::string id) {
+    for (char& c : id)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return id;
 }
 
 } // namespace
@@ -43,11 +35,17 @@ int CmdSet(const TArgs& args) {
         return UsageError(error.empty() ? "set needs FILE ID TEXT" : error);
     const std::string& file = w[0];
     std::string id, text;
-    if (!TextToCp936(w[1], id, error) || id.empty() || id.size() > 4)
-        return UsageError("set needs a frame ID of 1 to 4 bytes");
+    if (!TextToCp936(w[1], id, error) || !IsFrameIdText(UpperAscii(id)))
+        return UsageError("set needs a frame ID of 3 or 4 characters A-Z and 0-9");
+    id = UpperAscii(id);
+    if (id == "APIC" || id == "TPIC")
+        return Failure(file + ": " + id + " holds a picture: use embed; nothing written");
     if (!TextToCp936(w[2], text, error)) return Failure(file + ": " + error + "; nothing written");
 
-    if (!ReadTagForWriting(file)) return 1;
+    std::optional<TWriterLock> lock;
+    if (!LockForWriting(file, lock) || !ReadTagForWriting(file)) return 1;
+    // A frame that is not there yet is added by the add command's rule.
+    if (ID3v2Tag->IndexOfId(id) == -1 && !PrepareNewFrame(id)) return 1;
     ID3v2Tag->SetFrame(id, text.data(), static_cast<int>(text.size()));
     return FinishRewrite(file, options);
 }
@@ -64,7 +62,8 @@ int CmdAdd(const TArgs& args) {
     const std::optional<TNewFrame> frame = PrepareNewFrame(typed);
     if (!frame) return 1; // the rule's own message is on stderr
 
-    if (!ReadTagForWriting(file)) return 1;
+    std::optional<TWriterLock> lock;
+    if (!LockForWriting(file, lock) || !ReadTagForWriting(file)) return 1;
     ID3v2Tag->AddFrame(frame->Id, frame->Payload.data(), static_cast<int>(frame->Payload.size()));
     return FinishRewrite(file, options);
 }
@@ -82,7 +81,8 @@ int CmdDelete(const TArgs& args) {
     if (w[1].empty() || *end || errno || index < 0 || index > INT_MAX)
         return UsageError("delete needs a frame INDEX from 0");
 
-    if (!ReadTagForWriting(file)) return 1;
+    std::optional<TWriterLock> lock;
+    if (!LockForWriting(file, lock) || !ReadTagForWriting(file)) return 1;
     // The engine ignores an index past the store; a script must hear that nothing was deleted.
     const size_t count = ID3v2Tag->FrameIds.size();
     if (static_cast<size_t>(index) >= count)

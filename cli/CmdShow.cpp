@@ -67,7 +67,7 @@ void AppendApev2(std::string& out, const TAPEv2Tag& tag) {
     out += "{\"exists\": ";
     out += tag.Exists ? "true" : "false";
     out += ", \"offset\": ";
-    out += std::to_string(tag.TagOffset);
+    out += tag.Exists ? std::to_string(tag.TagOffset) : "null"; // no tag, no place
     out += ", \"size\": ";
     out += std::to_string(tag.TagSize);
     out += ", \"items\": ";
@@ -93,30 +93,15 @@ struct TOwnTagObjects {
 // be read.
 void ShowFile(const TTagObjects& tags, const std::string& path, std::string& out,
               std::string& err) {
-    // The three reads in the editor's order: ID3v2, ID3v1, APEv2. The file is opened once,
-    // without sharing as the APEv2 read needs it, and all three read from that open file. While
-    // another program holds the file, that open fails and each read opens the file itself, with
-    // its own sharing, so that the ID3v2 and ID3v1 reads still succeed and the APEv2 read fails
-    // as it does in the editor.
-    std::optional<platform::TFileStream> file;
-    try {
-        file.emplace(path, platform::TOpenMode::Read, platform::TShareMode::Exclusive);
-    } catch (const platform::EPlatformError&) {
-    }
-    if (file)
-        tags.id3v2->ReadFromOpenFile(*file);
-    else
-        tags.id3v2->ReadFromFile(path);
+    // The three reads in the editor's order: ID3v2, ID3v1, APEv2, all from one open of the file
+    // that shares it with other readers.
+    platform::TFileStream file(path, platform::TOpenMode::Read, platform::TShareMode::DenyNone);
+    tags.id3v2->ReadFromOpenFile(file);
     if (!tags.id3v2->ReadError.empty())
         err += path + ": warning: ID3v2 tag damaged: " + tags.id3v2->ReadError + "\n";
-    if (file) {
-        tags.id3v1->ReadFromOpenFile(*file);
-        tags.apev2->ReadFromOpenFile(*file);
-        file->Close();
-    } else {
-        tags.id3v1->ReadFromFile(path);
-        tags.apev2->ReadFromFile(path);
-    }
+    tags.id3v1->ReadFromOpenFile(file);
+    tags.apev2->ReadFromOpenFile(file);
+    file.Close();
     out += "{\"file\": ";
     AppendJsonString(out, path);
     out += ", \"id3v2\": ";
@@ -131,10 +116,11 @@ void ShowFile(const TTagObjects& tags, const std::string& path, std::string& out
 } // namespace
 
 int CmdShow(const TArgs& argsIn) {
-    TArgs args = argsIn;
-    TCommonOptions options;
+    TParsedArgs parsed;
     std::string error;
-    if (!TakeCommonOptions(args, options, error)) return UsageError(error);
+    if (!ParseArgs(argsIn, {}, parsed, error)) return UsageError("show: " + error);
+    const TArgs& args = parsed.words;
+    const TCommonOptions& options = parsed.common;
     if (args.empty()) return UsageError("show needs at least one FILE");
     const int workers = WorkerCount(args, options.jobs, false);
     std::vector<std::unique_ptr<TOwnTagObjects>> own;

@@ -10,6 +10,9 @@
 
 #include <cstdio>
 #include <exception>
+#include <functional>
+#include <iterator>
+#include <optional>
 
 namespace {
 
@@ -17,61 +20,100 @@ struct TStripOptions {
     bool id3v2 = false, id3v1 = false, apev2 = false;
 };
 
-int Fail(const std::string& path, const std::string& text) {
-    std::fprintf(stderr, "%s: %s\n", path.c_str(), text.c_str());
-    return 1;
-}
-
-// Strips one file; a refusal or failure stops this file's remaining steps.
+// Strips one file. Every tag asked for is read first, under the writer lock, so a tag that cannot
+// be read refuses the whole command with the file as it was; a step that fails after others
+// changed the file says what was done and what was not.
 int StripFile(const std::string& path, const TStripOptions& o, bool noBackup) {
-    const std::string backup = BackupFileName(path);
     TakeRefusal();
-    if (o.id3v2) {
-        ID3v2Tag->ReadFromFile(path);
-        // A damaged tag is never rewritten (nothing would happen): say so rather than succeed.
-        if (!ID3v2Tag->Loaded)
-            return Fail(path, "ID3v2 tag damaged, not stripped: " + ID3v2Tag->ReadError);
-        ID3v2Tag->RemoveTag();
-        if (TakeRefusal()) return 1;
-        if (noBackup) ForceDeleteFile(backup);
-    }
-    if (o.id3v1) {
-        ID3v1Tag->ReadFromFile(path);
-        if (ID3v1Tag->Exists) ID3v1Tag->RemoveFromFile(path);
-    }
-    if (o.apev2) {
-        // Read just before the cut: an ID3v2 strip above has moved every byte behind its tag.
-        APEv2Tag->ReadFromFile(path);
-        if (APEv2Tag->Exists) {
-            APEv2Tag->RemoveFromFile(path);
-            if (TakeRefusal()) return 1;
-            if (noBackup) ForceDeleteFile(backup);
+    std::optional<TWriterLock> lock;
+    if (!LockForWriting(path, lock)) return 1;
+    bool id3v2 = false, id3v1 = false, apev2 = false; // the steps that change the file
+    try {
+        if (o.id3v2) {
+            ID3v2Tag->ReadFromFile(path);
+            // A damaged tag is never rewritten (nothing would happen): say so rather than succeed.
+            if (!ID3v2Tag->Loaded) {
+                std::fprintf(stderr, "%s: ID3v2 tag damaged, nothing stripped: %s\n", path.c_str(),
+                             ID3v2Tag->ReadError.c_str());
+                return 1;
+            }
+            id3v2 = ID3v2Tag->Exists;
         }
+        if (o.id3v1) {
+            ID3v1Tag->ReadFromFile(path);
+            id3v1 = ID3v1Tag->Exists;
+        }
+        if (o.apev2) {
+            APEv2Tag->ReadFromFile(path);
+            apev2 = APEv2Tag->Exists;
+        }
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s; nothing stripped\n", e.what());
+        return 1;
     }
+    // The backup of the whole command is the original: later rewrites keep the first backup, and
+    // an ID3v1 cut in place that comes first gets a copy made before it.
+    TKeepFirstBackup keep(path);
+    const bool copyFirst = !id3v2 && id3v1 && apev2;
+    if (copyFirst && !MakeOwnBackupCopy(path)) return 1;
+
+    const struct {
+        bool wanted;
+        const char* tag;
+        std::function<void()> run;
+    } steps[] = {
+        {id3v2, "ID3v2", [&] { ID3v2Tag->RemoveTag(); }},
+        {id3v1, "ID3v1", [&] { ID3v1Tag->RemoveFromFile(path); }},
+        // Read again just before the cut: an ID3v2 strip above has moved every byte behind it.
+        {apev2, "APEv2", [&] {
+             APEv2Tag->ReadFromFile(path);
+             APEv2Tag->RemoveFromFile(path);
+         }}};
+    std::string done;
+    for (size_t k = 0; k < std::size(steps); ++k) {
+        if (!steps[k].wanted) continue;
+        std::string why;
+        try {
+            steps[k].run();
+        } catch (const std::exception& e) {
+            why = e.what();
+        }
+        if (why.empty() && !TakeRefusal()) {
+            done += std::string(done.empty() ? "" : ", ") + steps[k].tag;
+            continue;
+        }
+        if (done.empty() && copyFirst) DeleteOwnBackup(path); // a refusal leaves nothing
+        if (done.empty()) {
+            if (!why.empty()) std::fprintf(stderr, "%s\n", why.c_str());
+            return 1;
+        }
+        // What the earlier steps did stays done: say exactly what the file now is.
+        std::string notDone = steps[k].tag;
+        for (size_t later = k + 1; later < std::size(steps); ++later)
+            if (steps[later].wanted) notDone += std::string(", ") + steps[later].tag;
+        std::fprintf(stderr, "%s: %s stripped; %s not stripped%s%s\n", path.c_str(), done.c_str(),
+                     notDone.c_str(), why.empty() ? "" : ": ", why.c_str());
+        return 1;
+    }
+    if (noBackup) DeleteOwnBackup(path);
     return 0;
 }
 
 } // namespace
 
 int CmdStrip(const TArgs& argsIn) {
-    TArgs args = argsIn;
-    TCommonOptions common;
+    TParsedArgs parsed;
     std::string error;
-    if (!TakeCommonOptions(args, common, error)) return UsageError(error);
+    if (!ParseArgs(argsIn, {{"--id3v2", "--id3v1", "--apev2"}, {}, true}, parsed, error))
+        return UsageError("strip: " + error);
+    const TCommonOptions& common = parsed.common;
     TStripOptions o;
-    TArgs files;
-    for (const std::string& a : args) {
-        if (a == "--id3v2")
-            o.id3v2 = true;
-        else if (a == "--id3v1")
-            o.id3v1 = true;
-        else if (a == "--apev2")
-            o.apev2 = true;
-        else if (a.size() > 1 && a[0] == '-')
-            return UsageError("strip: unknown option " + a);
-        else
-            files.push_back(a);
+    for (const auto& [option, value] : parsed.options) {
+        o.id3v2 |= option == "--id3v2";
+        o.id3v1 |= option == "--id3v1";
+        o.apev2 |= option == "--apev2";
     }
+    const TArgs& files = parsed.words;
     if (files.empty()) return UsageError("strip needs at least one FILE");
     if (!o.id3v2 && !o.id3v1 && !o.apev2)
         return UsageError("strip needs at least one of --id3v2, --id3v1, --apev2");

@@ -2,7 +2,11 @@
 // status: 0 success, 1 refused or failed (message on stderr), 2 usage error.
 #pragma once
 
+#include "utPublic.h"
+
 #include <functional>
+#include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -27,9 +31,26 @@ struct TCommonOptions {
     int jobs = 0; // 0: the number of cores
 };
 
-// Removes the common options (--no-backup, -j N) from `args`. False on a malformed option. A "--"
-// ends the options: it and every word after it stay in `args` as they are.
-bool TakeCommonOptions(TArgs& args, TCommonOptions& options, std::string& error);
+// How a command's words are split, the same for every command: the common options (--no-backup,
+// and -j N where `jobs` allows it) and the command's own options (`flags` alone, `valued` with
+// the next word as value) anywhere before a "--"; every other word is positional, as is every
+// word after "--". A word before "--" that begins with "-" and is no option is a usage error.
+struct TOptionTable {
+    std::set<std::string> flags, valued;
+    bool jobs = true;
+};
+struct TParsedArgs {
+    TCommonOptions common;
+    std::vector<std::pair<std::string, std::string>> options; // in the order given
+    TArgs words;
+};
+// False, with the usage error in `error`, on an unknown or malformed option.
+bool ParseArgs(const TArgs& args, const TOptionTable& known, TParsedArgs& parsed,
+               std::string& error);
+
+// Holds the file's writer lock for a command's read and rewrite; prints the refusal and returns
+// false when another writer keeps it too long.
+bool LockForWriting(const std::string& file, std::optional<TWriterLock>& lock);
 
 // Converts command-line text (UTF-8) to the engines' code page 936, refusing rather than
 // replacing: false, with `error` naming the first character that cannot be held.

@@ -123,7 +123,12 @@ THelpPage MakeOverview() {
                    "songbak.mp3), and then written anew from that copy, so that the original "
                    "survives at every moment. The backup stays beside the file unless "
                    "--no-backup is given. set, add, delete and embed write the ID3v2 tag only; "
-                   "the ID3v2 tag is written as version 2.3.",
+                   "the ID3v2 tag is written as version 2.3.\n\n"
+                   "A FILE that is a symbolic link stands for the file it leads to: that file "
+                   "is rewritten, its backup beside it, and the link stays. Two commands never "
+                   "write one file at once: the second waits for the first (up to ten seconds, "
+                   "then it is refused). FIFOs, devices and folders are refused. Options come "
+                   "before a \"--\"; a FILE or TEXT that begins with \"-\" goes after it.",
                    {}};
     THelpSection commands{"Commands", Kind::Definitions, "", {}};
     for (const THelpPage& c : TagsCommandHelp())

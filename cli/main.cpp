@@ -29,22 +29,28 @@ bool refused = false;
 
 void PrintUsage(FILE* to) {
     std::fprintf(to, "usage: quillon-tags COMMAND ARGS...\ncommands:\n");
-    for (const TCommand& c : kCommands) std::fprintf(to, "  quillon-tags %s\n", c.usage);
+    for (const TCommand& c : kCommands)
+        std::fprintf(to, "  quillon-tags %s\n", c.usage);
 }
 
 } // namespace
 
-bool TakeCommonOptions(TArgs& args, TCommonOptions& options, std::string& error) {
-    TArgs rest;
+bool ParseArgs(const TArgs& args, const TOptionTable& known, TParsedArgs& parsed,
+               std::string& error) {
+    bool ended = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
-        if (a == "--") {
-            rest.insert(rest.end(), args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
-            break;
-        }
-        if (a == "--no-backup") {
-            options.noBackup = true;
+        if (ended || a.size() < 2 || a[0] != '-') {
+            parsed.words.push_back(a);
+        } else if (a == "--") {
+            ended = true;
+        } else if (a == "--no-backup") {
+            parsed.common.noBackup = true;
         } else if (a == "-j" || a.rfind("-j", 0) == 0) {
+            if (!known.jobs) {
+                error = "-j is for commands on several files";
+                return false;
+            }
             std::string value = a.size() > 2 ? a.substr(2) : (i + 1 < args.size() ? args[++i] : "");
             char* end = nullptr;
             long n = std::strtol(value.c_str(), &end, 10);
@@ -52,13 +58,28 @@ bool TakeCommonOptions(TArgs& args, TCommonOptions& options, std::string& error)
                 error = "-j needs a number of files to run at once";
                 return false;
             }
-            options.jobs = static_cast<int>(n);
+            parsed.common.jobs = static_cast<int>(n);
+        } else if (known.flags.count(a)) {
+            parsed.options.emplace_back(a, std::string());
+        } else if (known.valued.count(a)) {
+            if (i + 1 >= args.size()) {
+                error = a + " needs a value";
+                return false;
+            }
+            parsed.options.emplace_back(a, args[++i]);
         } else {
-            rest.push_back(a);
+            error = "unknown option " + a + " (a FILE or TEXT beginning with - goes after --)";
+            return false;
         }
     }
-    args = std::move(rest);
     return true;
+}
+
+bool LockForWriting(const std::string& file, std::optional<TWriterLock>& lock) {
+    lock.emplace(file);
+    if (lock->Held()) return true;
+    ShowMessage(kMsgFileInUse + file); // another writer kept it past the wait
+    return false;
 }
 
 bool TextToCp936(const std::string& utf8, std::string& cp936, std::string& error) {
@@ -93,7 +114,11 @@ bool ReadTagForWriting(const std::string& file) {
 
 int FinishRewrite(const std::string& file, const TCommonOptions& options) {
     if (TakeRefusal()) return 1;
-    if (options.noBackup) ForceDeleteFile(BackupFileName(file));
+    if (options.noBackup) DeleteOwnBackup(file);
+    // The rewrite is on disk; only the read of the new file failed.
+    if (!ID3v2Tag->Loaded)
+        std::fprintf(stderr, "quillon-tags: %s: written, but reading it again failed: %s\n",
+                     file.c_str(), ID3v2Tag->ReadError.c_str());
     return 0;
 }
 

@@ -3,11 +3,21 @@
 #include "PerfCounter.h"
 
 #include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstddef>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
+#include <map>
+#include <mutex>
+#include <set>
 #include <stdio.h>
 #include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -50,6 +60,192 @@ bool ForceDeleteFile(const std::string& fileName) {
 bool CopyFileOver(const std::string& source, const std::string& target) {
     ForceDeleteFile(target);
     return platform::CopyFile(source, target);
+}
+
+std::string ResolveLinks(const std::string& fileName) {
+    std::string path = fileName;
+    for (int hops = 0; hops < 40; ++hops) { // the kernel's own limit on links in a row
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+        char target[PATH_MAX];
+        const ssize_t n = ::readlink(path.c_str(), target, sizeof target);
+        if (n <= 0 || n >= static_cast<ssize_t>(sizeof target)) return path;
+        const std::string to(target, static_cast<size_t>(n));
+        const size_t slash = path.find_last_of('/');
+        path = to[0] == '/' || slash == std::string::npos ? to : path.substr(0, slash + 1) + to;
+    }
+    return path;
+}
+
+namespace {
+
+struct THeldLock {
+    std::thread::id owner;
+    int depth = 0;
+    int socket = -1;
+};
+
+std::mutex& LocksMutex() {
+    static std::mutex m;
+    return m;
+}
+
+std::map<std::string, THeldLock>& HeldLocks() {
+    static std::map<std::string, THeldLock> held;
+    return held;
+}
+
+// The lock's name: the folder (by device and inode, whatever path names it) and the file's name
+// in it, so every spelling of one path meets the same lock.
+std::string WriterLockName(const std::string& resolved) {
+    const size_t slash = resolved.find_last_of('/');
+    const std::string dir = slash == std::string::npos ? "."
+                            : slash == 0               ? "/"
+                                                       : resolved.substr(0, slash);
+    const std::string base = slash == std::string::npos ? resolved : resolved.substr(slash + 1);
+    struct stat st {};
+    uint64_t hash = 14695981039346656037ull; // FNV-1a of the name, or of the path if no folder
+    for (unsigned char c : ::stat(dir.c_str(), &st) == 0 ? base : resolved)
+        hash = (hash ^ c) * 1099511628211ull;
+    char name[96];
+    std::snprintf(name, sizeof name, "quillon-writer/%llx/%llx/%llx",
+                  static_cast<unsigned long long>(st.st_dev),
+                  static_cast<unsigned long long>(st.st_ino),
+                  static_cast<unsigned long long>(hash));
+    return name;
+}
+
+// Binds the abstract socket `name`: only one socket in the system can hold a name, and the
+// kernel releases it when its holder ends, however it ends. -1 while somebody else holds it; -2
+// where no socket can be had at all (a sandbox without them), so that writing goes on as it did
+// before there was a lock rather than never again.
+int BindLockName(const std::string& name) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -2;
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::memcpy(addr.sun_path + 1, name.data(), name.size()); // sun_path[0] = 0: abstract
+    const socklen_t length =
+        static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), length) == 0) return fd;
+    const int err = errno;
+    ::close(fd);
+    return err == EADDRINUSE ? -1 : -2;
+}
+
+} // namespace
+
+TWriterLock::TWriterLock(const std::string& fileName, std::chrono::milliseconds wait)
+    : name_(WriterLockName(ResolveLinks(fileName))) {
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    auto pause = std::chrono::milliseconds(1);
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> guard(LocksMutex());
+            auto it = HeldLocks().find(name_);
+            if (it != HeldLocks().end() && it->second.owner == std::this_thread::get_id()) {
+                ++it->second.depth; // a command's lock covers the rewrites inside it
+                held_ = true;
+                return;
+            }
+            if (it == HeldLocks().end()) {
+                const int fd = BindLockName(name_);
+                if (fd != -1) {
+                    HeldLocks()[name_] = {std::this_thread::get_id(), 1, fd};
+                    held_ = true;
+                    return;
+                }
+            }
+        }
+        if (std::chrono::steady_clock::now() >= deadline) return;
+        std::this_thread::sleep_for(pause);
+        pause = std::min(pause * 2, std::chrono::milliseconds(20));
+    }
+}
+
+TWriterLock::~TWriterLock() {
+    if (!held_) return;
+    std::lock_guard<std::mutex> guard(LocksMutex());
+    auto it = HeldLocks().find(name_);
+    if (it == HeldLocks().end() || --it->second.depth > 0) return;
+    if (it->second.socket >= 0) ::close(it->second.socket);
+    HeldLocks().erase(it);
+}
+
+namespace {
+
+struct TIdentity {
+    dev_t dev = 0;
+    ino_t ino = 0;
+};
+
+// What this run did to each file (by its resolved name): the backup it made, and whether its
+// rewrites keep that backup.
+struct TRunBackups {
+    std::mutex mutex;
+    std::map<std::string, TIdentity> made;
+    std::set<std::string> keeping;
+};
+
+TRunBackups& RunBackups() {
+    static TRunBackups backups;
+    return backups;
+}
+
+bool SameFile(const std::string& name, const TIdentity& id) {
+    struct stat st {};
+    return ::lstat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_dev == id.dev &&
+           st.st_ino == id.ino;
+}
+
+void RecordBackup(const std::string& file, const std::string& backup) {
+    struct stat st {};
+    if (::lstat(backup.c_str(), &st) != 0) return;
+    std::lock_guard<std::mutex> guard(RunBackups().mutex);
+    RunBackups().made[file] = {st.st_dev, st.st_ino};
+}
+
+// True when this run made the file's backup and it is still there, untouched by anybody else.
+bool OwnBackupPresent(const std::string& file) {
+    std::lock_guard<std::mutex> guard(RunBackups().mutex);
+    auto it = RunBackups().made.find(file);
+    return it != RunBackups().made.end() && SameFile(BackupFileName(file), it->second);
+}
+
+} // namespace
+
+TKeepFirstBackup::TKeepFirstBackup(const std::string& fileName) : file_(ResolveLinks(fileName)) {
+    std::lock_guard<std::mutex> guard(RunBackups().mutex);
+    RunBackups().keeping.insert(file_);
+}
+
+TKeepFirstBackup::~TKeepFirstBackup() {
+    std::lock_guard<std::mutex> guard(RunBackups().mutex);
+    RunBackups().keeping.erase(file_);
+}
+
+bool MakeOwnBackupCopy(const std::string& fileName) {
+    const std::string file = ResolveLinks(fileName);
+    const std::string backup = BackupFileName(file);
+    ForceDeleteFile(backup);
+    std::string reason;
+    if (!platform::CopyFile(file, backup, &reason)) {
+        ShowMessage(kMsgCannotCreateTemp + backup + "\n" + reason);
+        return false;
+    }
+    RecordBackup(file, backup);
+    return true;
+}
+
+bool DeleteOwnBackup(const std::string& fileName) {
+    const std::string file = ResolveLinks(fileName);
+    const std::string backup = BackupFileName(file);
+    std::lock_guard<std::mutex> guard(RunBackups().mutex);
+    auto it = RunBackups().made.find(file);
+    if (it == RunBackups().made.end()) return false;
+    const bool ours = SameFile(backup, it->second);
+    RunBackups().made.erase(it);
+    return ours && ForceDeleteFile(backup);
 }
 
 bool StartupCheck() {
@@ -137,14 +333,16 @@ bool HeldByAnother(const std::string& fileName) {
 // copy. A file that another program holds gets a copy, since that program may still change it in
 // place and the backup must keep the bytes of now. False when the backup's name cannot be
 // replaced or the copy fails.
-bool MakeBackup(const std::string& fileName, const std::string& backup) {
+// Empty on success, else the reason.
+std::string MakeBackup(const std::string& fileName, const std::string& backup) {
     ForceDeleteFile(backup);
     if (!HeldByAnother(fileName)) {
-        if (::linkat(AT_FDCWD, fileName.c_str(), AT_FDCWD, backup.c_str(), AT_SYMLINK_FOLLOW) == 0)
-            return true;
-        if (errno == EEXIST) return false;
+        if (::linkat(AT_FDCWD, fileName.c_str(), AT_FDCWD, backup.c_str(), 0) == 0) return {};
+        if (errno == EEXIST) return std::strerror(EEXIST);
     }
-    return platform::CopyFile(fileName, backup);
+    std::string reason;
+    if (!platform::CopyFile(fileName, backup, &reason)) return reason;
+    return {};
 }
 
 } // namespace
@@ -153,21 +351,53 @@ void SetRewriteHook(TRewriteHook hook) {
     Hook() = std::move(hook);
 }
 
-bool RewriteFile(const std::string& fileName, const TRewriteWriter& writeNew) {
-    const std::string backup = BackupFileName(fileName);
-    struct stat original {};
-    const bool haveOriginal = ::stat(fileName.c_str(), &original) == 0;
-    if (!haveOriginal || !MakeBackup(fileName, backup)) {
-        ShowMessage(kMsgCannotCreateTemp + backup);
+bool RewriteFile(const std::string& givenName, const TRewriteWriter& writeNew) {
+    const std::string fileName = ResolveLinks(givenName); // a link stays a link: its file changes
+    TWriterLock lock(fileName);
+    if (!lock.Held()) {
+        ShowMessage(kMsgFileInUse + fileName);
         return false;
     }
+    struct stat original {};
+    if (::stat(fileName.c_str(), &original) != 0) {
+        ShowMessage(kMsgCannotCreateTemp + BackupFileName(fileName) + "\n" + std::strerror(errno));
+        return false;
+    }
+    if (!S_ISREG(original.st_mode)) platform::RaiseNotRegular(fileName, original);
+    // Asked before the backup is touched, so that this refusal leaves everything as it was.
+    if (HeldByAnother(fileName)) {
+        ShowMessage(kMsgFileInUse + fileName);
+        return false;
+    }
+    // A later step of a command that keeps its first backup goes through a private name, so
+    // the backup stays the original of the whole command.
+    bool keeping;
+    {
+        std::lock_guard<std::mutex> guard(RunBackups().mutex);
+        keeping = RunBackups().keeping.count(fileName) != 0;
+    }
+    keeping = keeping && OwnBackupPresent(fileName);
+    const std::string backup = keeping ? fileName + ".quillon-step-" + std::to_string(::getpid())
+                                       : BackupFileName(fileName);
+    const std::string reason = MakeBackup(fileName, backup);
+    if (!reason.empty()) {
+        ShowMessage(kMsgCannotCreateTemp + backup + "\n" + reason);
+        return false;
+    }
+    struct stat made {};
+    ::lstat(backup.c_str(), &made);
+    auto dropBackup = [&] { // only the file this rewrite made, never one put there meanwhile
+        if (SameFile(backup, {made.st_dev, made.st_ino})) ::unlink(backup.c_str());
+    };
     try {
         FlushBackup(backup); // the original must be safe on disk before the file goes
-    } catch (const platform::EPlatformError&) {
-        ShowMessage(kMsgCannotCreateTemp + backup);
+    } catch (const platform::EPlatformError& e) {
+        dropBackup();
+        ShowMessage(kMsgCannotCreateTemp + backup + "\n" + e.what());
         return false;
     }
     if (!ForceDeleteFile(fileName)) {
+        dropBackup();
         ShowMessage(kMsgFileInUse + fileName);
         return false;
     }
@@ -189,5 +419,9 @@ bool RewriteFile(const std::string& fileName, const TRewriteWriter& writeNew) {
                           CurrentReason());
         throw;
     }
+    if (keeping)
+        ::unlink(backup.c_str()); // the step's own copy; the command's backup stays
+    else
+        RecordBackup(fileName, backup);
     return true;
 }

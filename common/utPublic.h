@@ -5,6 +5,7 @@
 
 #include "PlatformFile.h"
 
+#include <chrono>
 #include <functional>
 #include <string>
 
@@ -31,6 +32,51 @@ bool ForceDeleteFile(const std::string& fileName);
 // performance counter.
 bool StartupCheck();
 
+// The file a name stands for: symbolic links followed to the file they lead to, so that a
+// rewrite changes that file (its backup beside it) and the link stays a link.
+std::string ResolveLinks(const std::string& fileName);
+
+// One writer per file at a time, across processes: held from the read of the tags to the end of
+// their rewrite, so no writer copies from a file another is rewriting. Taken again by the same
+// thread it only nests. A second writer waits up to `wait` for the holder to finish; Held() is
+// false when it did not. Released however its holder ends. Programs that do not take it are not
+// kept out, nor are ones in another network namespace.
+class TWriterLock {
+  public:
+    explicit TWriterLock(const std::string& fileName,
+                         std::chrono::milliseconds wait = std::chrono::seconds(10));
+    ~TWriterLock();
+    TWriterLock(const TWriterLock&) = delete;
+    TWriterLock& operator=(const TWriterLock&) = delete;
+    bool Held() const { return held_; }
+
+  private:
+    std::string name_;
+    bool held_ = false;
+};
+
+// While it lives, the rewrites of the file keep the backup this run made first: a command of
+// several steps leaves the original as the backup of the whole command.
+class TKeepFirstBackup {
+  public:
+    explicit TKeepFirstBackup(const std::string& fileName);
+    ~TKeepFirstBackup();
+    TKeepFirstBackup(const TKeepFirstBackup&) = delete;
+    TKeepFirstBackup& operator=(const TKeepFirstBackup&) = delete;
+
+  private:
+    std::string file_;
+};
+
+// Copies the file to its backup name as this run's backup, for a command whose first change is
+// made in place (the ID3v1 cut) and whose later rewrite must keep the original. False (after
+// showing the message) when it cannot.
+bool MakeOwnBackupCopy(const std::string& fileName);
+
+// Deletes the file's backup if this run made it and it is still the file this run made; a backup
+// another program put there is left alone. True if it was deleted.
+bool DeleteOwnBackup(const std::string& fileName);
+
 // Writes the new content of the file: `backup` is open for reading at offset 0, `target` is the
 // new, empty file.
 using TRewriteWriter =
@@ -43,7 +89,10 @@ using TRewriteWriter =
 //   3. create it anew (never through a symbolic link), let `writeNew` fill it from the backup,
 //      give it the original's permission bits (and owner and group where allowed), and flush
 //      its data and folder entry to disk.
-// A refused step 1 or 2 shows its message and returns false with the file unchanged. A failure in
+// FILE may be a symbolic link: its file is rewritten. The whole rewrite holds the writer lock (a
+// second writer that cannot get it is refused). A refused step 1 or 2 shows its message (a
+// backup failure with the system's reason) and returns false with the file unchanged and no
+// backup made by it left behind. A failure in
 // step 3 removes the partial file, brings the original back under its own name from the backup
 // (the backup is renamed, so it is gone afterwards) and rethrows, so the file is never left
 // damaged. The backup stays on disk after a success, flushed like the new file; callers decide

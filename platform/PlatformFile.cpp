@@ -46,17 +46,33 @@ void RaiseError(const std::string& what, const std::string& fileName, int err) {
     throw EPlatformError(what + " '" + fileName + "': " + std::strerror(err));
 }
 
+void RaiseNotRegular(const std::string& fileName, const struct stat& st) {
+    if (S_ISDIR(st.st_mode)) RaiseError("Cannot open file", fileName, EISDIR);
+    const char* kind = S_ISFIFO(st.st_mode)                         ? "a FIFO"
+                       : S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) ? "a device"
+                       : S_ISSOCK(st.st_mode)                       ? "a socket"
+                                                                    : "not a regular file";
+    throw EPlatformError("Cannot open file '" + fileName + "': " + kind + ", not a regular file");
+}
+
 TFileStream::TFileStream(const std::string& fileName, TOpenMode openMode, TShareMode share,
                          unsigned mode)
     : fileName_(fileName) {
-    fd_ = ::open(fileName.c_str(), OpenFlags(openMode) | O_CLOEXEC, mode);
+    // Only regular files are tag files. A FIFO, device or folder is refused before it is opened
+    // where possible (opening some devices does something), and the open itself never waits: a
+    // FIFO without a writer would block it for ever.
+    struct stat before {};
+    if (::stat(fileName.c_str(), &before) == 0 && !S_ISREG(before.st_mode))
+        RaiseNotRegular(fileName, before);
+    fd_ = ::open(fileName.c_str(), OpenFlags(openMode) | O_CLOEXEC | O_NONBLOCK, mode);
     if (fd_ < 0) RaiseError("Cannot open file", fileName, errno);
     int lock = (share == TShareMode::Exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB;
     if (::flock(fd_, lock) != 0) {
         int err = errno == EWOULDBLOCK ? EBUSY : errno;
         // A file this open has just created must not stay behind empty: a rewrite that fails
         // here puts the original back under the name, which an empty file would block.
-        struct stat mine {}, here {};
+        struct stat mine {
+        }, here{};
         if (openMode == TOpenMode::CreateNew && ::fstat(fd_, &mine) == 0 &&
             ::lstat(fileName.c_str(), &here) == 0 && here.st_dev == mine.st_dev &&
             here.st_ino == mine.st_ino)
@@ -67,11 +83,12 @@ TFileStream::TFileStream(const std::string& fileName, TOpenMode openMode, TShare
     }
     // Looked at once the lock is ours: a writer that held the file until just now has finished.
     struct stat st {};
-    if (::fstat(fd_, &st) == 0 && S_ISDIR(st.st_mode)) {
+    if (::fstat(fd_, &st) == 0 && !S_ISREG(st.st_mode)) { // put there since the look above
         ::close(fd_);
         fd_ = -1;
-        RaiseError("Cannot open file", fileName, EISDIR);
+        RaiseNotRegular(fileName, st);
     }
+    ::fcntl(fd_, F_SETFL, 0); // blocking again; the other status flags were never set
     if (openMode == TOpenMode::Read) readOnlySize_ = st.st_size;
     // Truncate only once the lock is ours, so a file held by another program is left alone.
     if (openMode == TOpenMode::Create && ::ftruncate(fd_, 0) != 0) {
@@ -326,7 +343,7 @@ int64_t CopyRange(TFileStream& in, TFileStream& out, int64_t count) {
     return copied;
 }
 
-bool CopyFile(const std::string& source, const std::string& target) {
+bool CopyFile(const std::string& source, const std::string& target, std::string* reason) {
     try {
         TFileStream in(source, TOpenMode::Read, TShareMode::DenyNone);
         struct stat st {};
@@ -342,7 +359,8 @@ bool CopyFile(const std::string& source, const std::string& target) {
             throw;
         }
         return true;
-    } catch (const EPlatformError&) {
+    } catch (const EPlatformError& e) {
+        if (reason) *reason = e.what();
         return false;
     }
 }

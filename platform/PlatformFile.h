@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <sys/stat.h>
 
 namespace platform {
 
@@ -97,6 +98,8 @@ class TFileStream {
 
 // The text of a platform failure: "<what> '<file>': <reason>".
 [[noreturn]] void RaiseError(const std::string& what, const std::string& fileName, int err);
+// The open error of a name that is a folder, FIFO, device or socket rather than a regular file.
+[[noreturn]] void RaiseNotRegular(const std::string& fileName, const struct stat& st);
 
 bool FileExists(const std::string& fileName);
 int64_t FileSize(const std::string& fileName);
@@ -107,7 +110,8 @@ bool DeleteFile(const std::string& fileName);
 // Copies `source` to a new file `target` (which must not exist), keeping the permission bits.
 // Uses a reflink clone where the file system offers one, else the kernel's copy. False on failure,
 // with nothing left at `target`.
-bool CopyFile(const std::string& source, const std::string& target);
+// `reason`, when given, receives the text of a failure.
+bool CopyFile(const std::string& source, const std::string& target, std::string* reason = nullptr);
 // Flushes the directory entry of `fileName` (fsync of its folder).
 void SyncDirectoryOf(const std::string& fileName);
 

@@ -2,6 +2,7 @@
 
 #include "PlatformFile.h"
 #include "uMp3Const.h"
+#include "utPublic.h"
 
 #include <climits>
 #include <cstring>
@@ -83,6 +84,11 @@ void TID3v1Tag::ReadFromOpenFile(TFileStream& file) {
 }
 
 void TID3v1Tag::RemoveFromFile(const std::string& fileName) {
+    TWriterLock lock(fileName); // not while another writer copies from the file
+    if (!lock.Held()) {
+        ShowMessage(kMsgFileInUse + fileName);
+        return;
+    }
     TFileStream file(fileName, TOpenMode::ReadWrite, TShareMode::Exclusive);
     const int64_t size = file.Size();
     if (size >= kBlockSize) {

@@ -266,6 +266,18 @@ void BuildHeader(unsigned char* header, uint32_t tagSize) {
     PutSyncSafe32(header + 6, tagSize);
 }
 
+// False when the file's first 10 bytes are no longer `header`. A file that cannot be opened now
+// is left to the rewrite, which refuses it with its own message.
+bool HeaderStillReads(const std::string& fileName, const unsigned char* header) {
+    unsigned char now[10] = {};
+    try {
+        TFileStream file(fileName, platform::TOpenMode::Read, platform::TShareMode::DenyNone);
+        return file.ReadSome(now, 10) == 10 && std::memcmp(now, header, 10) == 0;
+    } catch (const platform::EPlatformError&) {
+        return true;
+    }
+}
+
 } // namespace
 
 TByteString RenderFrames(const TByteString& id, const TByteString& data) {
@@ -303,15 +315,34 @@ void TID3v2Tag::SaveToFile() {
             return;
         }
     }
-    BuildHeader(Header, static_cast<uint32_t>(tag.size()));
-    std::memcpy(tag.data(), Header, 10);
+    // The audio is copied from where the tag ended when it was read. If another program has
+    // rewritten the tag since (the window reads long before it writes), that place is wrong and
+    // the copy would cut audio: the header is compared under the writer lock of the rewrite.
+    TWriterLock lock(FileName);
+    if (lock.Held() && Exists && !HeaderStillReads(FileName, Header))
+        throw platform::EPlatformError("The ID3v2 tag of '" + FileName +
+                                       "' was changed by another program since it was read; "
+                                       "nothing written, read the file again");
+    // Built apart from Header, which keeps the header as read until the file is read again.
+    BuildHeader(reinterpret_cast<unsigned char*>(tag.data()), static_cast<uint32_t>(tag.size()));
 
     const int64_t oldTagEnd = TagSize;
     const bool written = RewriteFile(FileName, [&](TFileStream& backup, TFileStream& target) {
         target.WriteBuffer(tag.data(), tag.size());
         CopyTail(backup, target, oldTagEnd);
     });
-    if (written) ReadFromFile(FileName);
+    if (written) ReadAgainAfterRewrite();
+}
+
+void TID3v2Tag::ReadAgainAfterRewrite() {
+    // The rewrite is done and on disk; a read that fails now (another program holds the file) does
+    // not undo it. The store is then not loaded, and ReadError says why.
+    try {
+        ReadFromFile(FileName);
+    } catch (const platform::EPlatformError& e) {
+        Loaded = false;
+        ReadError = e.what();
+    }
 }
 
 void TID3v2Tag::AddFrame(const TByteString& id, const char* data, int size) {
@@ -353,10 +384,11 @@ void TID3v2Tag::DeleteFrame(int index) {
 }
 
 void TID3v2Tag::RemoveTag() {
-    if (!Loaded) return;
+    if (!Loaded || !Exists) return; // no tag: nothing to strip, and no header to add
     const bool written = RewriteFile(FileName, [&](TFileStream& backup, TFileStream& target) {
-        BuildHeader(Header, 10);
-        target.WriteBuffer(Header, 10);
+        unsigned char empty[10];
+        BuildHeader(empty, 10);
+        target.WriteBuffer(empty, 10);
         // The old tag's end as its own header gives it; a file too short for one has no tag.
         unsigned char old[10] = {};
         const bool whole = backup.ReadSome(old, 10) == 10;
@@ -364,7 +396,14 @@ void TID3v2Tag::RemoveTag() {
             whole && std::memcmp(old, "ID3", 3) == 0 ? GetSyncSafe32(old + 6) : 0;
         CopyTail(backup, target, oldTagEnd);
     });
-    if (written) ReadFromFile(FileName);
+    if (written) ReadAgainAfterRewrite();
+}
+
+bool IsFrameIdText(const TByteString& id) {
+    if (id.size() != 3 && id.size() != 4) return false;
+    for (char c : id)
+        if (!(c >= 'A' && c <= 'Z') && !(c >= '0' && c <= '9')) return false;
+    return true;
 }
 
 std::optional<TNewFrame> PrepareNewFrame(const TByteString& typedId) {
@@ -377,7 +416,8 @@ std::optional<TNewFrame> PrepareNewFrame(const TByteString& typedId) {
         }
         if (c >= 'a' && c <= 'z') id[i] = static_cast<char>(c - 'a' + 'A');
     }
-    if (id.size() != 4) {
+    // Other programs skip or stop at an id of any other bytes.
+    if (id.size() != 4 || !IsFrameIdText(id)) {
         ShowMessage(kMsgNewTagNeedsFourChars + platform::Cp936ToUtf8(id));
         return std::nullopt;
     }

@@ -56,7 +56,8 @@ class TID3v2Tag {
     void ReplaceFrame(const TByteString& id, const char* data, int index, int size);
     // Deletes entry `index` and saves; an index outside the store does nothing.
     void DeleteFrame(int index);
-    // Leaves an empty tag (size 10) in front of the bytes that followed the old one.
+    // Leaves an empty tag (size 10) in front of the bytes that followed the old one; a file
+    // without a tag is left as it is.
     void RemoveTag();
 
     bool Loaded = false;
@@ -76,6 +77,7 @@ class TID3v2Tag {
     // The state of a read that has not begun, of the named file.
     void Reset(const std::string& fileName);
     void ReadTag(platform::TFileStream& file);
+    void ReadAgainAfterRewrite();
 };
 
 // The text with every NUL byte removed, other bytes in order.
@@ -100,14 +102,17 @@ inline constexpr const char* kMsgTagTooLarge = "！ID3v2标签超过256MB，不�
 // frame; an empty picture gives one frame holding only the 0x00.
 TByteString RenderFrames(const TByteString& id, const TByteString& data);
 
+// True for an id of three or four characters A-Z and 0-9, the only ids other programs read.
+bool IsFrameIdText(const TByteString& id);
+
 // A new frame as the editor's add command makes it, for the window and quillon-tags alike.
 struct TNewFrame {
     TByteString Id;      // upper-cased, exactly 4 bytes
     TByteString Payload; // "image/jpeg" 00 03 00 for "APIC", 00 00 for any other id
 };
 // Upper-cases the typed id (code page 936; letters inside double-byte characters are left alone)
-// and checks that it is exactly 4 bytes long. Refused: shows "！新标签必须是四个字符的名字：" + the
-// upper-cased id and returns nothing. Then the caller hands the frame to TID3v2Tag::AddFrame.
+// and checks that it is exactly 4 of A-Z and 0-9. Refused: shows "！新标签必须是四个字符的名字：" +
+// the upper-cased id and returns nothing. Then the caller hands the frame to TID3v2Tag::AddFrame.
 std::optional<TNewFrame> PrepareNewFrame(const TByteString& typedId);
 
 class TAPEv2Tag;

@@ -132,7 +132,7 @@ TByteString TrimControls(const TByteString& text) {
 } // namespace
 
 int32_t LocateAPEv2Tag(const std::string& fileName) {
-    TFileStream file(fileName, TOpenMode::Read, TShareMode::Exclusive);
+    TFileStream file(fileName, TOpenMode::Read, TShareMode::DenyNone); // readers share
     const int32_t result = LocateAPEv2Tag(file);
     file.Close();
     return result;
@@ -194,7 +194,7 @@ void TAPEv2Tag::ReadFromFile(const std::string& fileName) {
     Exists = TagOffset >= 0;
     if (!Exists) return;
 
-    TFileStream file(fileName, TOpenMode::Read, TShareMode::Exclusive);
+    TFileStream file(fileName, TOpenMode::Read, TShareMode::DenyNone); // readers share
     ReadItems(file);
     file.Close();
 }

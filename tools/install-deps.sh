@@ -12,6 +12,7 @@ packages=(
   man-db groff-base bsdextrautils
   clang-14 libclang-rt-14-dev
   python3-mutagen eyed3 id3v2 kid3-cli libtag1-dev ffmpeg
+  strace
   "$@"
 )
 missing=()

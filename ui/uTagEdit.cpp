@@ -571,7 +571,7 @@ void TFrmEditText::btnID3KillClick() {
     const bool rewrites =
         ID3v2Tag->Loaded && index >= 0 && index < static_cast<int>(ID3v2Tag->FrameIds.size());
     ID3v2Tag->DeleteFrame(index);
-    if (!chkBackFile->isChecked() && rewrites) ForceDeleteFile(BackupFileName(FilePath()));
+    if (!chkBackFile->isChecked() && rewrites) DeleteOwnBackup(FilePath());
     ShowFrameList();
     sgClick();
     EnableTagControls(true);
@@ -579,10 +579,11 @@ void TFrmEditText::btnID3KillClick() {
 
 void TFrmEditText::btnDelAllTagClick() {
     EnableTagControls(false);
-    // Without a successful read nothing is rewritten, so a file of the backup name is not ours.
-    const bool rewrites = ID3v2Tag->Loaded;
+    // Without a successful read, or without a tag, nothing is rewritten, so a file of the
+    // backup name is not ours.
+    const bool rewrites = ID3v2Tag->Loaded && ID3v2Tag->Exists;
     ID3v2Tag->RemoveTag();
-    if (!chkBackFile->isChecked() && rewrites) ForceDeleteFile(BackupFileName(FilePath()));
+    if (!chkBackFile->isChecked() && rewrites) DeleteOwnBackup(FilePath());
     ShowFrameList();
     sgClick();
     EnableTagControls(true);
@@ -609,5 +610,6 @@ void TFrmEditText::btnShowAPEv2TagClick() {
 }
 
 void TFrmEditText::edFnDblClick() {
-    setWindowTitle(QString::fromStdString(BackupFileName(edFn->text().toStdString())));
+    setWindowTitle(
+        QString::fromStdString(BackupFileName(ResolveLinks(edFn->text().toStdString()))));
 }

@@ -325,7 +325,7 @@ TEST(APEv2Remove, StripsByteForByteThroughABackup) {
     EXPECT_EQ(ReadFile(read.path), shrunk);
 }
 
-TEST(APEv2Sharing, SearchAndReadWantTheFileAlone) {
+TEST(APEv2Sharing, ReadersShareWritersExclude) {
     Read read;
     Id3v1Fields f;
     f.title = "v1";
@@ -334,14 +334,18 @@ TEST(APEv2Sharing, SearchAndReadWantTheFileAlone) {
     ASSERT_EQ(read.tag.Keys.size(), 2u);
     {
         ForeignLock reader(read.path, false); // another program reading with sharing
+        read.tag.ReadFromFile(read.path);
+        EXPECT_EQ(read.tag.Keys.size(), 2u);
+    }
+    {
+        ForeignLock owner(read.path, true); // one holding it without sharing keeps readers out
         EXPECT_THROW(read.tag.ReadFromFile(read.path), platform::EPlatformError);
         EXPECT_FALSE(read.tag.Exists);
         EXPECT_TRUE(read.tag.Keys.empty());
         EXPECT_TRUE(read.tag.Values.empty());
         EXPECT_THROW(LocateAPEv2Tag(read.path), platform::EPlatformError);
-        TID3v1Tag v1; // the ID3v1 read shares the file and gets through
-        v1.ReadFromFile(read.path);
-        EXPECT_EQ(v1.Title, "v1");
+        TID3v1Tag v1; // like every reader
+        EXPECT_THROW(v1.ReadFromFile(read.path), platform::EPlatformError);
     }
     read.tag.ReadFromFile(read.path);
     ASSERT_TRUE(read.tag.Exists);
@@ -355,12 +359,13 @@ TEST(APEv2Sharing, SearchAndReadWantTheFileAlone) {
         EXPECT_EQ(ReadFile(read.path), bytes);
     }
     {
-        // Nor copy one held without sharing.
+        // Nor one held without sharing.
         ForeignLock owner(read.path, true);
         MessageCapture messages;
         read.tag.RemoveFromFile(read.path);
         ASSERT_EQ(messages.Messages().size(), 1u);
-        EXPECT_EQ(messages.Messages()[0], kMsgCannotCreateTemp + BackupFileName(read.path));
+        EXPECT_EQ(messages.Messages()[0], kMsgFileInUse + read.path);
+        EXPECT_FALSE(Exists(BackupFileName(read.path)));
         EXPECT_EQ(ReadFile(read.path), bytes);
     }
 }

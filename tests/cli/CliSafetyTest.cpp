@@ -1,0 +1,152 @@
+// quillon-tags among other programs: two writers at one file, refusals, strips of several steps.
+#include "Builders.h"
+#include "CliRun.h"
+#include "ID3v2Tags.h"
+#include "JpegBuilders.h"
+#include "TestFiles.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <optional>
+#include <random>
+#include <set>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+namespace {
+
+const Bytes kAudio = MpegFrames(40);
+const Bytes kSong =
+    Id3TagOurs(Id3FrameWritten("TIT2", "Song") + Id3FrameWritten("TPE1", "Band")) + kAudio;
+const std::string kTags = QUILLON_TAGS;
+
+// The frames of a file as "ID=text ...", pictures by id alone; "!" when the audio is not whole
+// right behind the tag.
+std::string Frames(const std::string& path) {
+    TID3v2Tag t;
+    t.ReadFromFile(path);
+    const Bytes bytes = ReadFile(path);
+    if (bytes.size() != size_t(t.TagSize) + kAudio.size() || !bytes.ends_with(kAudio)) return "!";
+    std::string s;
+    for (size_t i = 0; i < t.FrameIds.size(); ++i)
+        s += (i ? " " : "") + t.FrameIds[i] +
+             (t.FrameIds[i] == "TPIC" ? "" : "=" + t.FramePayloads[i]);
+    return s;
+}
+
+} // namespace
+
+// `set` and a second writer started a random moment later (or slowed down by strace where the
+// two used to meet): both succeed, the file holds one after the other with its music whole, and
+// so does the backup. QUILLON_STRESS_PAIRS sets the pairs of each kind.
+TEST(CliConcurrency, TwoWritersAtOneFileLoseNothing) {
+    TempDir dir;
+    const std::string f = dir.File("c.MP3"), jpg = dir.File("p.jpg");
+    WriteFile(jpg, JpegOf({64, 48}));
+    WriteFile(f, kSong);
+    const bool canEmbed = Tags("embed " + f + " " + jpg + " --tpic", dir).status == 0;
+    const std::string slowFirst = "strace -o /dev/null -e trace=fsync -e "
+                                  "inject=fsync:delay_enter=300000:when=2 ",
+                      slowSecond = "strace -o /dev/null -e trace=linkat -e "
+                                   "inject=linkat:delay_enter=400000 ";
+    const bool strace = Shell("command -v strace >/dev/null").status == 0;
+    const char* env = std::getenv("QUILLON_STRESS_PAIRS");
+    const int pairs = env ? std::atoi(env) : 50;
+    // clang-format off
+    const std::vector<std::pair<std::string, std::set<std::string>>> kinds = {
+        {"set " + f + " TIT2 BBBB", {"TIT2=AAAA TPE1=Band", "TIT2=BBBB TPE1=Band"}},
+        {"delete " + f + " 0", {"TPE1=Band", "TPE1=Band TIT2=AAAA"}},
+        {"strip --id3v2 " + f, {"", "TIT2=AAAA"}},
+        {"embed " + f + " " + jpg + " --tpic", {"TIT2=AAAA TPE1=Band TPIC"}}};
+    // clang-format on
+    std::mt19937 random(18);
+    for (int k = 0; k < 6; ++k) {
+        const bool slowed = k >= 4; // the slowed-down set/set and set/delete
+        const auto& [second, outcomes] = kinds[k % 4];
+        if ((k == 3 && !canEmbed) || (slowed && !strace)) continue;
+        for (int i = 0; i < (slowed ? 1 : pairs); ++i) {
+            WriteFile(f, kSong);
+            const int ms = std::uniform_int_distribution<int>(0, 12)(random); // apart
+            const ShellResult r = Shell("cd " + dir.Path() + "; " + (slowed ? slowFirst : "") +
+                                        kTags + " set " + f + " TIT2 AAAA 2>e1 & p=$!; sleep " +
+                                        (slowed ? "0.1" : std::to_string(ms / 1000.0)) + "; " +
+                                        (slowed ? slowSecond : "") + kTags + " " + second +
+                                        " >/dev/null 2>e2; s=$?; wait $p; echo $? $s");
+            ASSERT_EQ(r.out, "0 0\n")
+                << second << ReadFile(dir.File("e1")) << ReadFile(dir.File("e2"));
+            ASSERT_TRUE(outcomes.count(Frames(f))) << second << ": " << Frames(f);
+            ASSERT_TRUE(ReadFile(dir.File("cbak.MP3")).ends_with(kAudio)) << second;
+        }
+    }
+    std::printf("%d pairs of each kind, nothing lost\n", pairs);
+}
+
+// Every refusal leaves the folder as it found it, without a backup or a partial file; files
+// that are no regular files are refused at once, and opening them never waits.
+TEST(CliSafety, RefusalsLeaveNothingBehind) {
+    TempDir dir;
+    const std::string f = dir.File("c.MP3"), fifo = dir.File("f.MP3"), folder = dir.File("d");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+    ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+    const std::string device = dir.File("n.MP3"); // a null device of our own, if we may
+    const bool haveDevice = mknod(device.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
+    const Bytes withApe = kSong + ApeTag({{"Title", "t"}}) + Id3v1Block({});
+    // clang-format off
+    std::vector<std::pair<std::string, int>> rows = {  // held by another program: "!" in front
+        {"!set " + f + " TIT2 x", 1}, {"!delete " + f + " 0", 1}, {"!strip --apev2 " + f, 1},
+        {"!strip --id3v2 --apev2 " + f, 1}, {"!strip --id3v1 --apev2 " + f, 1}, {"set " + f + " APIC x", 1}, {"set " + f + " tpic x", 1},
+        {"set " + f + " TIT x", 1}, {"set " + f + " 'T\"\\X' x", 2}, {"show -x " + f, 2},
+        {"set -j 2 " + f + " TIT2 x", 2}, {"strip --id3v2 --bogus " + f, 2},
+        {"embed " + f + " " + fifo + " --tpic", 1}, {"embed " + f + " " + folder + " --tpic", 1}};
+    for (const std::string& special : {fifo, folder, haveDevice ? device : fifo})
+        for (const std::string& command : {"show -- @", "set @ TIT2 x", "delete @ 0", "strip --apev2 --id3v2 -- @"})
+            rows.push_back({command.substr(0, command.find('@')) + special + command.substr(command.find('@') + 1), 1});
+    // clang-format on
+    for (const auto& [row, status] : rows) {
+        WriteFile(f, withApe);
+        WriteFile(dir.File("stderr"), "");
+        const std::string before = Shell("ls -A " + dir.Path()).out;
+        std::optional<ForeignLock> lock;
+        if (row[0] == '!') lock.emplace(f, false);
+        const std::string words = row.substr(row[0] == '!');
+        EXPECT_EQ(Shell("timeout 10 " + kTags + " " + words + " >/dev/null 2>&1").status, status)
+            << words;
+        lock.reset();
+        EXPECT_EQ(ReadFile(f), withApe) << words;
+        EXPECT_EQ(Shell("ls -A " + dir.Path()).out, before) << words;
+    }
+
+    // A symbolic link is followed: the file it leads to changes, the backup goes beside it.
+    std::filesystem::create_symlink("c.MP3", dir.File("l.MP3"));
+    ASSERT_EQ(Tags("set " + dir.File("l.MP3") + " TIT2 Linked", dir).status, 0);
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.File("l.MP3")));
+    EXPECT_EQ(ReadFile(dir.File("cbak.MP3")), withApe);
+    EXPECT_FALSE(Exists(dir.File("lbak.MP3")));
+}
+
+// strip's steps: only what is there changes the file, and the backup of the whole command is
+// the original, also when the first change is the ID3v1 cut in place.
+TEST(CliSafety, StripStepsKeepTheOriginalAsTheBackup) {
+    TempDir dir;
+    const std::string f = dir.File("c.MP3"), b = dir.File("cbak.MP3");
+    const Bytes v1 = Id3v1Block({}), ape = ApeTag({{"Title", "t"}}),
+                tag = Id3TagOurs(Id3FrameWritten("TIT2", "S"));
+    // clang-format off
+    const std::vector<std::tuple<Bytes, std::string, Bytes>> rows = {  // file, flags, stripped
+        {kAudio, "--id3v2", kAudio},
+        {kAudio + ape, "--id3v2 --apev2", kAudio},
+        {tag + kAudio + ape + v1, "--id3v2 --id3v1 --apev2", Bytes("ID3\3\0\0\0\0\0\x0a", 10) + kAudio},
+        {kAudio + ape + v1, "--id3v1 --apev2", kAudio},
+        {kAudio + v1, "--id3v1 --apev2", kAudio}};  // a cut in place only: no backup
+    // clang-format on
+    for (const auto& [file, flags, after] : rows) {
+        std::filesystem::remove(b);
+        WriteFile(f, file);
+        ASSERT_EQ(Tags("strip " + flags + " " + f, dir).status, 0) << flags;
+        EXPECT_EQ(ReadFile(f), after) << flags;
+        const bool rewritten = file != after && flags.find("--apev2") != std::string::npos &&
+                               file.find("APETAGEX") != Bytes::npos;
+        EXPECT_EQ(Exists(b) ? ReadFile(b) : "none", rewritten ? file : "none") << flags;
+    }
+}
