@@ -413,6 +413,16 @@ bool RewriteFile(const std::string& givenName, const TRewriteWriter& writeNew) {
     // the one it names, that name becomes the backup and nothing here needs a flush.
     const bool deferred = !keeping && TakePreparedBackup(fileName, original, backup);
     if (!deferred) {
+        // Rewritten earlier in this batch (named twice): the backup about to be replaced holds
+        // the only copy on disk until the file written then is on disk too.
+        if (Unflushed(fileName)) {
+            try {
+                FlushBackup(fileName);
+            } catch (const platform::EPlatformError& e) {
+                ShowMessage(kMsgCannotCreateTemp + backup + "\n" + e.what());
+                return false;
+            }
+        }
         const std::string reason = MakeBackup(fileName, backup);
         if (!reason.empty()) {
             ShowMessage(kMsgCannotCreateTemp + backup + "\n" + reason);
