@@ -257,6 +257,70 @@ TEST(FaultEveryStep, SetDeleteAndStripSurviveEveryBrokenCall) {
                     t.toleratedSteps.c_str());
 }
 
+// A batch of three files, with the phases of its flushes: every call broken or killed in turn
+// leaves each file's original in the file, its backup or its second name, and a failure leaves
+// nothing else behind.
+TEST(FaultEveryStep, ABatchSurvivesEveryBrokenCall) {
+    Scene scene;
+    const std::vector<std::string> names = {"song.MP3", "two.MP3", "three.MP3"};
+    std::vector<std::string> words = {"set", "-j", "1"};
+    for (const std::string& n : names)
+        words.push_back(scene.dir.File(n));
+    words.insert(words.end(), {"TIT2", "New", "--no-backup"});
+    const Bytes original = OurTag() + Audio(20);
+    auto reset = [&] {
+        scene.Reset(original);
+        for (const std::string& n : names)
+            WriteFile(scene.dir.File(n), original);
+    };
+    reset();
+    ASSERT_EQ(scene.Run(words, 0, "fail", true).status, 0);
+    const Bytes expected = scene.Now();
+    ASSERT_NE(expected, original);
+    const std::vector<Step> steps = scene.Trace();
+    // The phases: second names made, one flush, the files rewritten without a flush each, one
+    // flush, the backups deleted.
+    std::string phases;
+    for (const Step& s : steps)
+        if (s.op == "syncfs" || s.op == "fsync" || s.op == "linkat" || s.op == "rename")
+            phases += s.op == "syncfs" ? "S" : s.op == "fsync" ? "F" : s.op == "linkat" ? "L" : "R";
+    EXPECT_EQ(phases, "LLLSRRRS");
+
+    int broken = 0;
+    for (size_t k = 1; k <= steps.size(); ++k) {
+        const std::string what = "call " + std::to_string(k) + " " + steps[k - 1].op + " " +
+                                 std::filesystem::path(steps[k - 1].path).filename().string();
+        for (const std::string mode : {"fail", "kill"}) {
+            reset();
+            const Outcome o = scene.Run(words, static_cast<long>(k), mode);
+            ASSERT_EQ(o.status, mode == "kill" ? 128 + SIGKILL : o.status) << what;
+            ASSERT_TRUE(o.status != 0 || mode == "fail") << what;
+            for (const std::string& n : names) {
+                const std::string file = scene.dir.File(n);
+                const Bytes now = Exists(file) ? ReadFile(file) : "";
+                bool kept = now == original || now == expected;
+                for (const std::string& f : scene.Files())
+                    if (f.rfind(n.substr(0, n.size() - 4), 0) == 0 && f != n)
+                        kept = kept || ReadFile(scene.dir.File(f)) == original;
+                EXPECT_TRUE(kept) << what << " (" << mode << "): " << n << " lost";
+                if (o.status == 0) EXPECT_TRUE(now == expected) << what << ": success, " << n;
+            }
+            if (mode == "fail") {
+                EXPECT_TRUE(o.status == 0 || !o.err.empty()) << what << ": unexplained failure";
+                broken += o.status;
+                // Nothing but the files and their intact backups.
+                for (const std::string& f : scene.Files())
+                    EXPECT_TRUE(std::find(names.begin(), names.end(), f) != names.end() ||
+                                (f.find("bak.MP3") != std::string::npos &&
+                                 ReadFile(scene.dir.File(f)) == original))
+                        << what << ": left " << f;
+            }
+        }
+    }
+    std::printf("a batch of %zu files: %zu calls, %d broken ones failed\n", names.size(),
+                steps.size(), broken);
+}
+
 namespace {
 
 int Rounds() {
