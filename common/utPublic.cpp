@@ -410,12 +410,15 @@ bool RewriteFile(const std::string& givenName, const TRewriteWriter& writeNew) {
     const std::string backup = keeping ? fileName + ".quillon-step-" + std::to_string(::getpid())
                                        : BackupFileName(fileName);
     // In a batch the file may have a second name made and flushed before: if the file is still
-    // the one it names, that name becomes the backup and nothing here needs a flush.
-    const bool deferred = !keeping && TakePreparedBackup(fileName, original, backup);
-    if (!deferred) {
+    // the one it names, that name becomes the backup and nothing here needs a flush. A later
+    // step of a command whose backup came so needs none either: the original is on disk.
+    const bool laterStep = keeping && Unflushed(fileName);
+    const bool prepared = !keeping && TakePreparedBackup(fileName, original, backup);
+    const bool deferred = laterStep || prepared;
+    if (!prepared) {
         // Rewritten earlier in this batch (named twice): the backup about to be replaced holds
         // the only copy on disk until the file written then is on disk too.
-        if (Unflushed(fileName)) {
+        if (!deferred && Unflushed(fileName)) {
             try {
                 FlushBackup(fileName);
             } catch (const platform::EPlatformError& e) {
