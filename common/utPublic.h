@@ -97,7 +97,7 @@ using TRewriteWriter =
 // step 3 removes the partial file, brings the original back under its own name from the backup
 // (the backup is renamed, so it is gone afterwards) and rethrows, so the file is never left
 // damaged. The backup stays on disk after a success, flushed like the new file; callers decide
-// when it may go.
+// when it may go. Inside a TBatchFlush the flushes of steps 1 and 3 are left to the batch.
 bool RewriteFile(const std::string& fileName, const TRewriteWriter& writeNew);
 
 // Rewrites of many files flushed to disk in phases, not twice per file. While it lives, the
