@@ -505,10 +505,6 @@ std::string SyncFileSystems(const std::vector<std::string>& files) {
     return {};
 }
 
-} // namespace
-
-namespace {
-
 bool TakePreparedBackup(const std::string& fileName, const struct stat& file,
                         const std::string& backup) {
     std::optional<TPrepared> p;
