@@ -471,9 +471,13 @@ bool RewriteFile(const std::string& givenName, const TRewriteWriter& writeNew) {
         ::unlink(backup.c_str()); // the step's own copy; the command's backup stays
     else
         RecordBackup(fileName, backup);
-    if (deferred) {
+    {
+        // A file rewritten with its own flushes is on disk, whatever an earlier step left.
         std::lock_guard<std::mutex> guard(Batch().mutex);
-        Batch().unflushed.insert(fileName);
+        if (deferred)
+            Batch().unflushed.insert(fileName);
+        else
+            Batch().unflushed.erase(fileName);
     }
     return true;
 }
