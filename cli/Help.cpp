@@ -92,7 +92,8 @@ std::vector<THelpPage> MakeCommandHelp() {
         "Removes the tags named by the options from each FILE, in the order ID3v2, ID3v1, APEv2. "
         "Stripping the ID3v2 tag leaves an empty one in place of all its frames; the ID3v1 block "
         "is cut off the end of the file; the APEv2 tag is looked up again just before it is cut "
-        "out, so it is found wherever the earlier steps moved it. The audio is left as it is.",
+        "out, so it is found wherever the earlier steps moved it. The audio is left as it is." +
+            kBatchText,
         {{"--id3v2", "strip the ID3v2 tag at the head of the file"},
          {"--id3v1", "strip the ID3v1 block in the last 128 bytes"},
          {"--apev2", "strip the APEv2 tag"},
@@ -109,8 +110,8 @@ std::vector<THelpPage> MakeCommandHelp() {
         "frame (JPEG quality 90; added when the tag has none) or into the existing APIC frame "
         "INDEX (quality 75), with a picture type and a description. By default the picture is "
         "stretched over the whole panel; --fit keeps its proportions and centres it over the "
-        "background colour. The last argument before the options is PICTURE; the picture is "
-        "captured once and every FILE gets the same bytes.\n\n"
+        "background colour. PICTURE is the last word that is no option; it is captured once and "
+        "every FILE gets the same bytes.\n\n"
         "A PICTURE that does not exist or cannot be decoded is an error: nothing is written." +
             kBatchText,
         {{"--tpic", "embed as the TPIC frame"},
