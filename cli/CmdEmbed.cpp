@@ -21,11 +21,14 @@
 
 namespace {
 
+constexpr int kFirstApic = -2;
+
 struct TEmbedOptions {
-    std::string file, picture;
+    TArgs files;
+    std::string picture;
     bool tpic = false, apic = false, fit = false;
-    int index = -1;
-    int type = 3; // front cover
+    int index = -1; // kFirstApic: each file's first APIC frame
+    int type = 3;   // front cover
     bool typeGiven = false, descGiven = false;
     std::string desc; // UTF-8 as given
     unsigned background = 0x0000FF;
@@ -52,7 +55,7 @@ std::string Parse(const TArgs& args, TEmbedOptions& o, TCommonOptions& common) {
     TParsedArgs parsed;
     std::string error;
     if (!ParseArgs(args,
-                   {{"--tpic", "--fit"}, {"--apic", "--type", "--desc", "--background"}, false},
+                   {{"--tpic", "--fit"}, {"--apic", "--type", "--desc", "--background"}, true},
                    parsed, error))
         return "embed: " + error;
     common = parsed.common;
@@ -61,7 +64,10 @@ std::string Parse(const TArgs& args, TEmbedOptions& o, TCommonOptions& common) {
         if (a == "--tpic") {
             o.tpic = true;
         } else if (a == "--apic") {
-            if (!ParseInt(v, 0, INT_MAX, n)) return "--apic needs a frame INDEX";
+            if (v == "first")
+                n = kFirstApic;
+            else if (!ParseInt(v, 0, INT_MAX, n))
+                return "--apic needs a frame INDEX or first";
             o.apic = true;
             o.index = static_cast<int>(n);
         } else if (a == "--type") {
@@ -78,11 +84,11 @@ std::string Parse(const TArgs& args, TEmbedOptions& o, TCommonOptions& common) {
         }
     }
     const TArgs& positional = parsed.words;
-    if (positional.size() != 2) return "embed needs FILE and PICTURE";
+    if (positional.size() < 2) return "embed needs FILE... and PICTURE";
     if (o.tpic == o.apic) return "embed needs exactly one of --tpic and --apic INDEX";
     if (o.tpic && (o.typeGiven || o.descGiven)) return "--type and --desc belong to --apic";
-    o.file = positional[0];
-    o.picture = positional[1];
+    o.files.assign(positional.begin(), positional.end() - 1);
+    o.picture = positional.back();
     return {};
 }
 
@@ -160,27 +166,36 @@ int CmdEmbed(const TArgs& argsIn) {
     const std::string jpeg(reinterpret_cast<const char*>(result.Jpeg), result.JpegSize);
     std::free(result.Jpeg);
 
-    std::optional<TWriterLock> lock;
-    if (!LockForWriting(o.file, lock)) return 1;
-    ID3v2Tag->ReadFromFile(o.file);
-    if (!ID3v2Tag->Loaded)
-        return Fail(o.file + ": ID3v2 tag damaged, nothing written: " + ID3v2Tag->ReadError);
-    if (o.apic) {
+    // The same bytes for every file.
+    const std::string payload = o.tpic ? BuildCustomPicturePayload(jpeg)
+                                       : BuildAttachedPicturePayload(o.type, descCp936, jpeg);
+    return RunRewrites(o.files, common, [&](const std::string& file) {
+        std::optional<TWriterLock> lock;
+        if (!LockForWriting(file, lock)) return 1;
+        ID3v2Tag->ReadFromFile(file);
+        if (!ID3v2Tag->Loaded)
+            return Fail(file + ": ID3v2 tag damaged, nothing written: " + ID3v2Tag->ReadError);
+        if (o.tpic) {
+            ID3v2Tag->SetFrame("TPIC", payload.data(), static_cast<int>(payload.size()));
+            return FinishRewrite(file, common);
+        }
+        int index = o.index;
+        if (index == kFirstApic) {
+            index = ID3v2Tag->IndexOfId("APIC");
+            if (index == -1) { // none yet: added as the add command adds one
+                if (!PrepareNewFrame("APIC")) return 1;
+                ID3v2Tag->AddFrame("APIC", payload.data(), static_cast<int>(payload.size()));
+                return FinishRewrite(file, common);
+            }
+        }
         const int count = static_cast<int>(ID3v2Tag->FrameIds.size());
-        if (o.index >= count)
-            return Fail(o.file + ": there is no frame " + std::to_string(o.index) + " (" +
+        if (index >= count)
+            return Fail(file + ": there is no frame " + std::to_string(index) + " (" +
                         std::to_string(count) + " frames)");
-        if (ID3v2Tag->FrameIds[o.index] != "APIC")
-            return Fail(o.file + ": frame " + std::to_string(o.index) + " is " +
-                        platform::Cp936ToUtf8(ID3v2Tag->FrameIds[o.index]) + ", not APIC");
-    }
-
-    if (o.tpic) {
-        const std::string payload = BuildCustomPicturePayload(jpeg);
-        ID3v2Tag->SetFrame("TPIC", payload.data(), static_cast<int>(payload.size()));
-    } else {
-        const std::string payload = BuildAttachedPicturePayload(o.type, descCp936, jpeg);
-        ID3v2Tag->ReplaceFrame("APIC", payload.data(), o.index, static_cast<int>(payload.size()));
-    }
-    return FinishRewrite(o.file, common);
+        if (ID3v2Tag->FrameIds[index] != "APIC")
+            return Fail(file + ": frame " + std::to_string(index) + " is " +
+                        platform::Cp936ToUtf8(ID3v2Tag->FrameIds[index]) + ", not APIC");
+        ID3v2Tag->ReplaceFrame("APIC", payload.data(), index, static_cast<int>(payload.size()));
+        return FinishRewrite(file, common);
+    });
 }

@@ -1,4 +1,4 @@
-// quillon-tags set, add and delete: the editor's frame commands on one file's ID3v2 tag.
+// quillon-tags set, add and delete: the editor's frame commands on the ID3v2 tag of each file.
 #include "CodePage.h"
 #include "Commands.h"
 #include "ID3v2Tags.h"
@@ -9,14 +9,12 @@
 
 namespace {
 
-// The common options and exactly `count` words; a FILE or TEXT beginning with a dash follows "--".
-bool TakeWords(const TArgs& args, size_t count, TCommonOptions& options, TArgs& words,
-               std::string& error) {
-    TParsedArgs parsed;
-    if (!ParseArgs(args, {{}, {}, false}, parsed, error)) return false;
-    options = parsed.common;
-    words = std::move(parsed.words);
-    return words.size() == count;
+// The common options and at least `count` words; a FILE or TEXT beginning with a dash follows
+// "--". `table` adds the command's own options.
+bool TakeWords(const TArgs& args, size_t count, TParsedArgs& parsed, std::string& error,
+               const TOptionTable& table = {}) {
+    if (!ParseArgs(args, table, parsed, error)) return false;
+    return parsed.words.size() >= count;
 }
 
 std::string UpperAscii(std::string id) {
@@ -25,69 +23,109 @@ std::string UpperAscii(std::string id) {
     return id;
 }
 
+// Holds the file's writer lock and reads its tag for the edit that follows.
+bool OpenForEdit(const std::string& file, std::optional<TWriterLock>& lock) {
+    return LockForWriting(file, lock) && ReadTagForWriting(file);
+}
+
 } // namespace
 
 int CmdSet(const TArgs& args) {
-    TCommonOptions options;
-    TArgs w;
+    TParsedArgs parsed;
     std::string error;
-    if (!TakeWords(args, 3, options, w, error))
-        return UsageError(error.empty() ? "set needs FILE ID TEXT" : error);
-    const std::string& file = w[0];
+    if (!TakeWords(args, 3, parsed, error))
+        return UsageError(error.empty() ? "set needs FILE... ID TEXT" : error);
+    TArgs files = parsed.words;
+    const std::string typedText = files.back();
+    files.pop_back();
+    const std::string typedId = files.back();
+    files.pop_back();
     std::string id, text;
-    if (!TextToCp936(w[1], id, error) || !IsFrameIdText(UpperAscii(id)))
+    if (!TextToCp936(typedId, id, error) || !IsFrameIdText(UpperAscii(id)))
         return UsageError("set needs a frame ID of 3 or 4 characters A-Z and 0-9");
     id = UpperAscii(id);
+    const std::string names = files.size() == 1 ? files[0] : "set";
     if (id == "APIC" || id == "TPIC")
-        return Failure(file + ": " + id + " holds a picture: use embed; nothing written");
-    if (!TextToCp936(w[2], text, error)) return Failure(file + ": " + error + "; nothing written");
+        return Failure(names + ": " + id + " holds a picture: use embed; nothing written");
+    if (!TextToCp936(typedText, text, error))
+        return Failure(names + ": " + error + "; nothing written");
 
-    std::optional<TWriterLock> lock;
-    if (!LockForWriting(file, lock) || !ReadTagForWriting(file)) return 1;
-    // A frame that is not there yet is added by the add command's rule.
-    if (ID3v2Tag->IndexOfId(id) == -1 && !PrepareNewFrame(id)) return 1;
-    ID3v2Tag->SetFrame(id, text.data(), static_cast<int>(text.size()));
-    return FinishRewrite(file, options);
+    return RunRewrites(files, parsed.common, [&](const std::string& file) {
+        std::optional<TWriterLock> lock;
+        if (!OpenForEdit(file, lock)) return 1;
+        // A frame that is not there yet is added by the add command's rule.
+        if (ID3v2Tag->IndexOfId(id) == -1 && !PrepareNewFrame(id)) return 1;
+        ID3v2Tag->SetFrame(id, text.data(), static_cast<int>(text.size()));
+        return FinishRewrite(file, parsed.common);
+    });
 }
 
 int CmdAdd(const TArgs& args) {
-    TCommonOptions options;
-    TArgs w;
+    TParsedArgs parsed;
     std::string error;
-    if (!TakeWords(args, 2, options, w, error))
-        return UsageError(error.empty() ? "add needs FILE ID" : error);
-    const std::string& file = w[0];
+    if (!TakeWords(args, 2, parsed, error))
+        return UsageError(error.empty() ? "add needs FILE... ID" : error);
+    TArgs files = parsed.words;
+    const std::string typedId = files.back();
+    files.pop_back();
     std::string typed;
-    if (!TextToCp936(w[1], typed, error)) return Failure(file + ": ID: " + error);
+    if (!TextToCp936(typedId, typed, error))
+        return Failure((files.size() == 1 ? files[0] : "add") + ": ID: " + error);
     const std::optional<TNewFrame> frame = PrepareNewFrame(typed);
     if (!frame) return 1; // the rule's own message is on stderr
 
-    std::optional<TWriterLock> lock;
-    if (!LockForWriting(file, lock) || !ReadTagForWriting(file)) return 1;
-    ID3v2Tag->AddFrame(frame->Id, frame->Payload.data(), static_cast<int>(frame->Payload.size()));
-    return FinishRewrite(file, options);
+    return RunRewrites(files, parsed.common, [&](const std::string& file) {
+        std::optional<TWriterLock> lock;
+        if (!OpenForEdit(file, lock)) return 1;
+        ID3v2Tag->AddFrame(frame->Id, frame->Payload.data(),
+                           static_cast<int>(frame->Payload.size()));
+        return FinishRewrite(file, parsed.common);
+    });
 }
 
 int CmdDelete(const TArgs& args) {
-    TCommonOptions options;
-    TArgs w;
+    TParsedArgs parsed;
     std::string error;
-    if (!TakeWords(args, 2, options, w, error))
-        return UsageError(error.empty() ? "delete needs FILE INDEX" : error);
-    const std::string& file = w[0];
-    char* end = nullptr;
-    errno = 0;
-    const long index = std::strtol(w[1].c_str(), &end, 10);
-    if (w[1].empty() || *end || errno || index < 0 || index > INT_MAX)
-        return UsageError("delete needs a frame INDEX from 0");
+    if (!TakeWords(args, 1, parsed, error, {{}, {"--id"}, true}))
+        return UsageError(error.empty() ? "delete needs FILE... INDEX or FILE... --id ID" : error);
+    TArgs files = parsed.words;
+    std::optional<std::string> byId;
+    for (const auto& [option, value] : parsed.options) {
+        std::string id;
+        if (!TextToCp936(value, id, error) || id.empty())
+            return UsageError("--id needs a frame ID");
+        byId = UpperAscii(id);
+    }
+    long index = -1;
+    if (!byId) {
+        char* end = nullptr;
+        errno = 0;
+        const std::string last = files.back();
+        index = std::strtol(last.c_str(), &end, 10);
+        if (files.size() < 2 || last.empty() || *end || errno || index < 0 || index > INT_MAX)
+            return UsageError("delete needs a frame INDEX from 0, or --id ID");
+        files.pop_back();
+    }
 
-    std::optional<TWriterLock> lock;
-    if (!LockForWriting(file, lock) || !ReadTagForWriting(file)) return 1;
-    // The engine ignores an index past the store; a script must hear that nothing was deleted.
-    const size_t count = ID3v2Tag->FrameIds.size();
-    if (static_cast<size_t>(index) >= count)
-        return Failure(file + ": there is no frame " + std::to_string(index) + " (" +
-                       std::to_string(count) + " frames); nothing written");
-    ID3v2Tag->DeleteFrame(static_cast<int>(index));
-    return FinishRewrite(file, options);
+    return RunRewrites(files, parsed.common, [&](const std::string& file) {
+        std::optional<TWriterLock> lock;
+        if (!OpenForEdit(file, lock)) return 1;
+        const size_t count = ID3v2Tag->FrameIds.size();
+        int at = static_cast<int>(index);
+        if (byId) {
+            at = ID3v2Tag->IndexOfId(*byId);
+            // A file of the album without the frame is no failure, but a script must hear it.
+            if (at == -1) {
+                std::fprintf(stderr, "quillon-tags: %s: no %s frame; nothing deleted\n",
+                             file.c_str(), platform::Cp936ToUtf8(*byId).c_str());
+                return 0;
+            }
+        }
+        // The engine ignores an index past the store; a script must hear that nothing was deleted.
+        if (static_cast<size_t>(at) >= count)
+            return Failure(file + ": there is no frame " + std::to_string(at) + " (" +
+                           std::to_string(count) + " frames); nothing written");
+        ID3v2Tag->DeleteFrame(at);
+        return FinishRewrite(file, parsed.common);
+    });
 }

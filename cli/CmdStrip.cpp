@@ -3,7 +3,6 @@
 #include "Commands.h"
 #include "ID3v1Tags.h"
 #include "ID3v2Tags.h"
-#include "Parallel.h"
 #include "PlatformFile.h"
 #include "uAPEv2Tag.h"
 #include "utPublic.h"
@@ -119,7 +118,7 @@ int CmdStrip(const TArgs& argsIn) {
         return UsageError("strip needs at least one of --id3v2, --id3v1, --apev2");
 
     // Each file in a worker process of its own, where the engines' objects and refusals are the
-    // worker's alone.
+    // worker's alone; several files flush to disk in phases, as the other rewrites do.
     auto strip = [&](const std::string& path) {
         try {
             return StripFile(path, o, common.noBackup) != 0 ? 1 : 0;
@@ -129,5 +128,5 @@ int CmdStrip(const TArgs& argsIn) {
             return 1;
         }
     };
-    return RunInOrder(files, WorkerCount(files, common.jobs, true), strip);
+    return RunRewrites(files, common, strip);
 }

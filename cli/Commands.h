@@ -61,6 +61,12 @@ bool TextToCp936(const std::string& utf8, std::string& cp936, std::string& error
 // be written from it. Throws the platform's error for a file that cannot be read.
 bool ReadTagForWriting(const std::string& file);
 
+// Runs `job` (exit status of one file) for every file, -j workers at once, output in the order of
+// the files; one failure does not stop the others. Several files are rewritten as one batch
+// flushed to disk in phases (TBatchFlush). Returns the largest status.
+int RunRewrites(const TArgs& files, const TCommonOptions& options,
+                const std::function<int(const std::string& file)>& job);
+
 // Ends a command that rewrote `file`: 1 if an engine refused (its message is on stderr), else 0,
 // after deleting the backup when --no-backup was given.
 int FinishRewrite(const std::string& file, const TCommonOptions& options);

@@ -13,6 +13,12 @@ const THelpItem kHelpOption{"-h, --help", "show this help and exit"};
 const THelpItem kNoBackupOption{
     "--no-backup", "delete the backup after a rewrite that succeeded (by default it stays beside "
                    "FILE)"};
+// Said of every command that rewrites several files.
+const std::string kBatchText =
+    "\n\nSeveral files are rewritten as one batch that flushes to disk in phases: every backup "
+    "first, then every new file, then the backups deleted where --no-backup asks; when the "
+    "command reports success every file is on disk.";
+
 const THelpItem kJobsOption{"-j N", "handle N files at once (default: one per processor core); "
                                     "the output keeps the order of the arguments"};
 
@@ -54,30 +60,40 @@ std::vector<THelpPage> MakeCommandHelp() {
         "from 0 in this order. Nothing is written.",
         {kJobsOption}, true));
     pages.push_back(Command(
-        "set", {"FILE ID TEXT"}, "give a frame a new text",
+        "set", {"FILE... ID TEXT"}, "give a frame a new text",
         "Gives the first frame with the id ID (letter case ignored) the text TEXT and rewrites "
-        "FILE. When the tag holds no such frame, it is added, as the add command does. TEXT is "
-        "converted from UTF-8 to code page 936, the encoding the tag is written in.",
-        {kNoBackupOption}, false));
+        "each FILE. When a tag holds no such frame, it is added, as the add command does. TEXT "
+        "is converted from UTF-8 to code page 936, the encoding the tag is written in. The last "
+        "two arguments are ID and TEXT; all before them are files." +
+            kBatchText,
+        {kNoBackupOption, kJobsOption}, true));
     pages.push_back(Command(
-        "add", {"FILE ID"}, "add a new empty frame",
+        "add", {"FILE... ID"}, "add a new empty frame",
         "Adds a frame with the id ID (turned to upper case) at the end of the ID3v2 tag and "
-        "rewrites FILE, as the editor's add button does. ID must be exactly four characters. An id "
+        "rewrites each FILE, as the editor's add button does. ID must be exactly four characters. "
+        "An id "
         "the tag already holds is refused, except APIC: a file may carry several pictures. A new "
         "APIC frame announces a front cover in JPEG with no picture yet (fill it with embed); "
-        "every other new frame is empty.",
-        {kNoBackupOption}, false));
+        "every other new frame is empty." +
+            kBatchText,
+        {kNoBackupOption, kJobsOption}, true));
     pages.push_back(Command(
-        "delete", {"FILE INDEX"}, "delete one frame",
-        "Deletes frame INDEX of the ID3v2 tag, counted from 0 in the order show lists them, and "
-        "rewrites FILE.",
-        {kNoBackupOption}, false));
+        "delete", {"FILE... (INDEX | --id ID)"}, "delete one frame",
+        "Deletes frame INDEX of the ID3v2 tag, counted from 0 in the order show lists them, or "
+        "with --id the first frame with the id ID (letter case ignored), and rewrites each FILE. "
+        "A file without such a frame is named on stderr and left as it is; that is no failure." +
+            kBatchText,
+        {{"--id ID", "delete the first frame with the id ID instead of frame INDEX"},
+         kNoBackupOption,
+         kJobsOption},
+        true));
     pages.push_back(Command(
         "strip", {"FILE... [--id3v2] [--id3v1] [--apev2]"}, "remove whole tags",
         "Removes the tags named by the options from each FILE, in the order ID3v2, ID3v1, APEv2. "
         "Stripping the ID3v2 tag leaves an empty one in place of all its frames; the ID3v1 block "
         "is cut off the end of the file; the APEv2 tag is looked up again just before it is cut "
-        "out, so it is found wherever the earlier steps moved it. The audio is left as it is.",
+        "out, so it is found wherever the earlier steps moved it. The audio is left as it is." +
+            kBatchText,
         {{"--id3v2", "strip the ID3v2 tag at the head of the file"},
          {"--id3v1", "strip the ID3v1 block in the last 128 bytes"},
          {"--apev2", "strip the APEv2 tag"},
@@ -86,25 +102,30 @@ std::vector<THelpPage> MakeCommandHelp() {
         true));
     pages.push_back(Command(
         "embed",
-        {"FILE PICTURE (--tpic | --apic INDEX [--type N] [--desc TEXT]) [--fit] "
+        {"FILE... PICTURE (--tpic | --apic (INDEX | first) [--type N] [--desc TEXT]) [--fit] "
          "[--background RRGGBB]"},
         "embed a picture",
         "Loads PICTURE (JPEG or BMP) as the editor's picture panel does, lays it into the "
-        "240x320 panel, captures what the panel shows and embeds it into FILE: as the TPIC frame "
-        "(JPEG quality 90; added when the tag has none) or into the existing APIC frame INDEX "
-        "(quality 75), with a picture type and a description. By default the picture is "
+        "240x320 panel, captures what the panel shows and embeds it into each FILE: as the TPIC "
+        "frame (JPEG quality 90; added when the tag has none) or into the existing APIC frame "
+        "INDEX (quality 75), with a picture type and a description. By default the picture is "
         "stretched over the whole panel; --fit keeps its proportions and centres it over the "
-        "background colour.\n\n"
-        "A PICTURE that does not exist or cannot be decoded is an error: nothing is written.",
+        "background colour. PICTURE is the last word that is no option; it is captured once and "
+        "every FILE gets the same bytes.\n\n"
+        "A PICTURE that does not exist or cannot be decoded is an error: nothing is written." +
+            kBatchText,
         {{"--tpic", "embed as the TPIC frame"},
          {"--apic INDEX", "embed into APIC frame INDEX (counted as show lists the frames; add "
                           "an APIC frame first with add)"},
+         {"--apic first", "embed into each file's first APIC frame, adding one as add does "
+                          "where the file has none"},
          {"--type N", "picture type 0 to 20 of the APIC frame (default 3, front cover)"},
          {"--desc TEXT", "description of the APIC frame (default empty)"},
          {"--fit", "fit the picture into the panel in proportion instead of stretching it"},
          {"--background RRGGBB", "colour around a fitted picture, in hex (default 0000FF, blue)"},
-         kNoBackupOption},
-        false));
+         kNoBackupOption,
+         kJobsOption},
+        true));
     return pages;
 }
 
@@ -138,7 +159,7 @@ THelpPage MakeOverview() {
         {"Options",
          Kind::Definitions,
          "",
-         {kNoBackupOption, {"-j N", "handle N files at once (show, strip)"}, kHelpOption}});
+         {kNoBackupOption, {"-j N", "handle N files at once (every command)"}, kHelpOption}});
     page.sections.push_back(ExitStatus(true));
     page.sections.push_back(
         {"Examples",
@@ -149,6 +170,9 @@ THelpPage MakeOverview() {
           {"quillon-tags add song.mp3 APIC\nquillon-tags embed song.mp3 cover.jpg --apic 2",
            "Add an attached picture frame (here it becomes frame 2) and put a front cover "
            "into it:"},
+          {"quillon-tags set *.mp3 TALB 'Album title'\n"
+           "quillon-tags embed *.mp3 cover.jpg --apic first",
+           "Give every MP3 file here the album's title and its front cover:"},
           {"quillon-tags strip --id3v1 --apev2 --no-backup *.mp3",
            "Remove the ID3v1 and APEv2 tags of every MP3 file here, keeping no backups:"}}});
     page.sections.push_back(

@@ -132,7 +132,7 @@ void TakeRecords(TWorker& w, std::map<size_t, TResult>& results) {
     w.pending.erase(0, at);
 }
 
-int RunHere(const std::vector<std::string>& files, const TFileJob& job) {
+int RunHere(const std::vector<std::string>& files, const TFileJob& job, int* statuses) {
     int worst = 0;
     for (const std::string& file : files) {
         int status;
@@ -143,6 +143,7 @@ int RunHere(const std::vector<std::string>& files, const TFileJob& job) {
             std::fprintf(stderr, "%s: %s\n", file.c_str(), e.what());
             status = 1;
         }
+        if (statuses) *statuses++ = status;
         if (status > worst) worst = status;
     }
     return worst;
@@ -181,13 +182,16 @@ int WorkerCount(const std::vector<std::string>& files, int jobs, bool rewrites) 
     return static_cast<int>(workers);
 }
 
-int RunInOrder(const std::vector<std::string>& files, int workers, const TFileJob& job) {
-    if (workers < 2 || files.size() < 2) return RunHere(files, job);
+int RunInOrder(const std::vector<std::string>& files, int workers, const TFileJob& job,
+               std::vector<int>* statuses) {
+    if (statuses) statuses->assign(files.size(), 1);
+    int* each = statuses ? statuses->data() : nullptr;
+    if (workers < 2 || files.size() < 2) return RunHere(files, job, each);
 
     // The next file to take, shared by the workers.
     void* shared = ::mmap(nullptr, sizeof(std::atomic<size_t>), PROT_READ | PROT_WRITE,
                           MAP_SHARED | MAP_ANONYMOUS, -1, 0);
-    if (shared == MAP_FAILED) return RunHere(files, job);
+    if (shared == MAP_FAILED) return RunHere(files, job, each);
     auto* next = new (shared) std::atomic<size_t>(0);
 
     std::fflush(stdout); // or the workers would print the parent's pending bytes again
@@ -225,6 +229,7 @@ int RunInOrder(const std::vector<std::string>& files, int workers, const TFileJo
                 std::fwrite(r.err.data(), 1, r.err.size(), stderr);
             }
             if (r.status > worst) worst = r.status;
+            if (each) each[emit] = r.status;
             results.erase(it);
             ++emit;
         }
@@ -284,7 +289,7 @@ int RunInOrder(const std::vector<std::string>& files, int workers, const TFileJo
     // Whatever no worker took (none could be started) is done here.
     if (emit < files.size()) {
         std::vector<std::string> rest(files.begin() + static_cast<long>(emit), files.end());
-        int status = RunHere(rest, job);
+        int status = RunHere(rest, job, each ? each + emit : nullptr);
         if (status > worst) worst = status;
     }
     return worst;

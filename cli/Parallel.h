@@ -37,9 +37,10 @@ int WorkerCount(const std::vector<std::string>& files, int jobs, bool rewrites);
 using TFileJob = std::function<int(const std::string& file)>;
 
 // Runs `job` for every file, on `workers` forked processes when it is 2 or more, otherwise here.
-// Returns the largest status of the jobs. A job whose worker dies counts as failed with status 1
-// and a message naming the file; the other files go on.
-int RunInOrder(const std::vector<std::string>& files, int workers, const TFileJob& job);
+// Returns the largest status of the jobs, and each file's in `statuses` where given. A job whose
+// worker dies counts as failed with status 1 and a message naming the file; the other files go on.
+int RunInOrder(const std::vector<std::string>& files, int workers, const TFileJob& job,
+               std::vector<int>* statuses = nullptr);
 
 // The job for one file on a thread: `worker` (0 .. workers - 1) tells which worker's own objects
 // to use; worker 0 is the calling thread. Appends what it prints to `out` and `err` and returns

@@ -3,6 +3,7 @@
 #include "Commands.h"
 #include "Help.h"
 #include "ID3v2Tags.h"
+#include "Parallel.h"
 #include "PlatformFile.h"
 #include "utPublic.h"
 
@@ -17,11 +18,11 @@ namespace {
 // clang-format off
 const TCommand kCommands[] = {
     {"show", "show FILE...", CmdShow},
-    {"set", "set FILE ID TEXT [--no-backup]", CmdSet},
-    {"add", "add FILE ID [--no-backup]", CmdAdd},
-    {"delete", "delete FILE INDEX [--no-backup]", CmdDelete},
+    {"set", "set FILE... ID TEXT [--no-backup] [-j N]", CmdSet},
+    {"add", "add FILE... ID [--no-backup] [-j N]", CmdAdd},
+    {"delete", "delete FILE... (INDEX | --id ID) [--no-backup] [-j N]", CmdDelete},
     {"strip", "strip FILE... [--id3v2] [--id3v1] [--apev2] [--no-backup] [-j N]", CmdStrip},
-    {"embed", "embed FILE PICTURE (--tpic | --apic INDEX [--type N] [--desc TEXT]) [--fit] [--background RRGGBB] [--no-backup]", CmdEmbed},
+    {"embed", "embed FILE... PICTURE (--tpic | --apic (INDEX | first) [--type N] [--desc TEXT]) [--fit] [--background RRGGBB] [--no-backup] [-j N]", CmdEmbed},
 };
 // clang-format on
 
@@ -110,6 +111,20 @@ bool ReadTagForWriting(const std::string& file) {
     std::fprintf(stderr, "quillon-tags: %s: ID3v2 tag damaged, nothing written: %s\n", file.c_str(),
                  ID3v2Tag->ReadError.c_str());
     return false;
+}
+
+int RunRewrites(const TArgs& files, const TCommonOptions& options,
+                const std::function<int(const std::string& file)>& job) {
+    auto one = [&](const std::string& file) {
+        TakeRefusal(); // what an earlier file's engines refused is not this file's
+        return job(file);
+    };
+    if (files.size() == 1) return one(files[0]);
+    TBatchFlush batch(files);
+    std::vector<int> statuses;
+    int status = RunInOrder(files, WorkerCount(files, options.jobs, true), one, &statuses);
+    if (!batch.Finish(statuses, options.noBackup)) status = 1;
+    return status;
 }
 
 int FinishRewrite(const std::string& file, const TCommonOptions& options) {

@@ -11,11 +11,13 @@
 #include <fcntl.h>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <stdio.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/types.h>
 #include <sys/un.h>
 #include <thread>
 #include <unistd.h>
@@ -212,6 +214,33 @@ bool OwnBackupPresent(const std::string& file) {
     return it != RunBackups().made.end() && SameFile(BackupFileName(file), it->second);
 }
 
+// A file prepared by a TBatchFlush: its private second name, on disk, and the file both name.
+struct TPrepared {
+    std::string privateName;
+    TIdentity file;
+};
+
+struct TBatchState {
+    std::mutex mutex;
+    std::map<std::string, TPrepared> prepared; // by resolved name; taken by its rewrite
+    std::set<std::string> unflushed;           // rewritten, waiting for the batch's flush
+};
+
+TBatchState& Batch() {
+    static TBatchState state;
+    return state;
+}
+
+// The prepared second name of the file becomes its backup, if the file (`file` its stat) is
+// still the one it names; true then. Otherwise the name is removed and false returned.
+bool TakePreparedBackup(const std::string& fileName, const struct stat& file,
+                        const std::string& backup);
+
+bool Unflushed(const std::string& file) {
+    std::lock_guard<std::mutex> guard(Batch().mutex);
+    return Batch().unflushed.count(file) != 0;
+}
+
 } // namespace
 
 TKeepFirstBackup::TKeepFirstBackup(const std::string& fileName) : file_(ResolveLinks(fileName)) {
@@ -240,6 +269,7 @@ bool MakeOwnBackupCopy(const std::string& fileName) {
 bool DeleteOwnBackup(const std::string& fileName) {
     const std::string file = ResolveLinks(fileName);
     const std::string backup = BackupFileName(file);
+    if (Unflushed(file)) return false; // the new file is not on disk yet: the batch deletes it
     std::lock_guard<std::mutex> guard(RunBackups().mutex);
     auto it = RunBackups().made.find(file);
     if (it == RunBackups().made.end()) return false;
@@ -379,10 +409,28 @@ bool RewriteFile(const std::string& givenName, const TRewriteWriter& writeNew) {
     keeping = keeping && OwnBackupPresent(fileName);
     const std::string backup = keeping ? fileName + ".quillon-step-" + std::to_string(::getpid())
                                        : BackupFileName(fileName);
-    const std::string reason = MakeBackup(fileName, backup);
-    if (!reason.empty()) {
-        ShowMessage(kMsgCannotCreateTemp + backup + "\n" + reason);
-        return false;
+    // In a batch the file may have a second name made and flushed before: if the file is still
+    // the one it names, that name becomes the backup and nothing here needs a flush. A later
+    // step of a command whose backup came so needs none either: the original is on disk.
+    const bool laterStep = keeping && Unflushed(fileName);
+    const bool prepared = !keeping && TakePreparedBackup(fileName, original, backup);
+    const bool deferred = laterStep || prepared;
+    if (!prepared) {
+        // Rewritten earlier in this batch (named twice): the backup about to be replaced holds
+        // the only copy on disk until the file written then is on disk too.
+        if (!deferred && Unflushed(fileName)) {
+            try {
+                FlushBackup(fileName);
+            } catch (const platform::EPlatformError& e) {
+                ShowMessage(kMsgCannotCreateTemp + backup + "\n" + e.what());
+                return false;
+            }
+        }
+        const std::string reason = MakeBackup(fileName, backup);
+        if (!reason.empty()) {
+            ShowMessage(kMsgCannotCreateTemp + backup + "\n" + reason);
+            return false;
+        }
     }
     struct stat made {};
     ::lstat(backup.c_str(), &made);
@@ -390,7 +438,7 @@ bool RewriteFile(const std::string& givenName, const TRewriteWriter& writeNew) {
         if (SameFile(backup, {made.st_dev, made.st_ino})) ::unlink(backup.c_str());
     };
     try {
-        FlushBackup(backup); // the original must be safe on disk before the file goes
+        if (!deferred) FlushBackup(backup); // the original must be on disk before the file goes
     } catch (const platform::EPlatformError& e) {
         dropBackup();
         ShowMessage(kMsgCannotCreateTemp + backup + "\n" + e.what());
@@ -411,9 +459,9 @@ bool RewriteFile(const std::string& givenName, const TRewriteWriter& writeNew) {
         if (Hook()) Hook()(out);
         writeNew(in, out);
         KeepOwnerAndMode(out.Handle(), original);
-        out.Sync();
+        if (!deferred) out.Sync();
         out.Close();
-        platform::SyncDirectoryOf(fileName);
+        if (!deferred) platform::SyncDirectoryOf(fileName);
     } catch (...) {
         RestoreFromBackup(fileName, backup, haveCreated ? &created : nullptr, original,
                           CurrentReason());
@@ -423,5 +471,137 @@ bool RewriteFile(const std::string& givenName, const TRewriteWriter& writeNew) {
         ::unlink(backup.c_str()); // the step's own copy; the command's backup stays
     else
         RecordBackup(fileName, backup);
+    {
+        // A file rewritten with its own flushes is on disk, whatever an earlier step left.
+        std::lock_guard<std::mutex> guard(Batch().mutex);
+        if (deferred)
+            Batch().unflushed.insert(fileName);
+        else
+            Batch().unflushed.erase(fileName);
+    }
     return true;
+}
+
+namespace {
+
+std::string FolderOf(const std::string& resolved) {
+    const size_t slash = resolved.find_last_of('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : resolved.substr(0, slash);
+}
+
+// One flush of every file system holding one of the files (their folders). Empty on success,
+// else the reason.
+std::string SyncFileSystems(const std::vector<std::string>& files) {
+    std::set<std::string> folders;
+    std::set<dev_t> synced;
+    for (const std::string& file : files) {
+        if (file.empty() || !folders.insert(FolderOf(file)).second) continue;
+        const std::string folder = FolderOf(file);
+        const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0) return "Cannot open folder '" + folder + "': " + std::strerror(errno);
+        struct stat st {};
+        std::string reason;
+        if (::fstat(fd, &st) != 0 || (synced.insert(st.st_dev).second && ::syncfs(fd) != 0))
+            reason = "Cannot flush the file system of '" + folder + "': " + std::strerror(errno);
+        ::close(fd);
+        if (!reason.empty()) return reason;
+    }
+    return {};
+}
+
+bool TakePreparedBackup(const std::string& fileName, const struct stat& file,
+                        const std::string& backup) {
+    std::optional<TPrepared> p;
+    {
+        std::lock_guard<std::mutex> guard(Batch().mutex);
+        auto it = Batch().prepared.find(fileName);
+        if (it == Batch().prepared.end()) return false;
+        p = it->second;
+        Batch().prepared.erase(it);
+    }
+    const char* name = p->privateName.c_str();
+    // Another writer may have rewritten the file since: then the private name holds an older
+    // version and the whole protocol runs instead.
+    const bool current = file.st_dev == p->file.dev && file.st_ino == p->file.ino &&
+                         SameFile(p->privateName, p->file);
+    if (current && ::rename(name, backup.c_str()) == 0) {
+        // Renaming one of two names of a file over the other does nothing.
+        if (SameFile(p->privateName, p->file)) ::unlink(name);
+        return true;
+    }
+    if (SameFile(p->privateName, p->file)) ::unlink(name);
+    return false;
+}
+
+} // namespace
+
+TBatchFlush::TBatchFlush(const std::vector<std::string>& files)
+    : files_(files.size()), ids_(files.size()) {
+    std::set<std::string> seen;
+    std::map<std::string, TPrepared> prepared;
+    const std::string suffix = ".quillon-batch-" + std::to_string(::getpid());
+    for (size_t i = 0; i < files.size(); ++i) {
+        const std::string file = ResolveLinks(files[i]);
+        if (!seen.insert(file).second) continue; // named twice: the later rewrite flushes itself
+        // The lock is held only while the name is made: a batch of thousands of files never
+        // holds thousands of locks. The rewrite checks again that the file is still this one.
+        TWriterLock lock(file, std::chrono::milliseconds(0));
+        struct stat st {};
+        // A file another program holds is refused by its rewrite, which then drops the name.
+        if (!lock.Held() || ::stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+            continue; // the rewrite takes its own steps and reports what stops it
+        const std::string name = file + suffix;
+        if (::linkat(AT_FDCWD, file.c_str(), AT_FDCWD, name.c_str(), 0) != 0) continue;
+        prepared[file] = {name, {st.st_dev, st.st_ino}};
+        files_[i] = file;
+        ids_[i] = {st.st_dev, st.st_ino};
+    }
+    if (!SyncFileSystems(files_).empty()) {
+        Drop({}); // not on disk: every file flushes its own backup
+        files_.assign(files.size(), std::string());
+        return;
+    }
+    std::lock_guard<std::mutex> guard(Batch().mutex);
+    Batch().prepared.insert(prepared.begin(), prepared.end());
+}
+
+TBatchFlush::~TBatchFlush() {
+    if (!finished_) Drop({});
+}
+
+bool TBatchFlush::Finish(const std::vector<int>& statuses, bool deleteBackups) {
+    finished_ = true;
+    const std::string reason = SyncFileSystems(files_);
+    if (!reason.empty())
+        ShowMessage(reason + "; the new files may not be on disk, their backups are kept");
+    Drop(reason.empty() && deleteBackups ? statuses : std::vector<int>());
+    return reason.empty();
+}
+
+void TBatchFlush::Drop(const std::vector<int>& deleteFor) {
+    const std::string suffix = ".quillon-batch-" + std::to_string(::getpid());
+    {
+        std::lock_guard<std::mutex> guard(Batch().mutex);
+        Batch().prepared.clear();
+        Batch().unflushed.clear();
+    }
+    for (size_t i = 0; i < files_.size(); ++i) {
+        const std::string& file = files_[i];
+        if (file.empty()) continue;
+        const TIdentity id{static_cast<dev_t>(ids_[i].first), static_cast<ino_t>(ids_[i].second)};
+        // A private name still there: the file was not rewritten, the name is no longer needed.
+        const std::string name = file + suffix;
+        if (SameFile(name, id)) {
+            ::unlink(name.c_str());
+            continue;
+        }
+        if (i >= deleteFor.size() || deleteFor[i] != 0) continue;
+        // The backup of a file rewritten and now on disk, if it is still the data of before.
+        TWriterLock lock(file);
+        struct stat now {};
+        const std::string backup = BackupFileName(file);
+        if (lock.Held() && SameFile(backup, id) && ::stat(file.c_str(), &now) == 0 &&
+            S_ISREG(now.st_mode) && now.st_ino != id.ino)
+            ForceDeleteFile(backup);
+    }
 }

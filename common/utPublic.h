@@ -8,6 +8,7 @@
 #include <chrono>
 #include <functional>
 #include <string>
+#include <vector>
 
 // Messages the user must see (UTF-8 text). The window shows them in a message box, the
 // command-line tool prints them on stderr and the tests capture them; each installs its sink.
@@ -96,8 +97,42 @@ using TRewriteWriter =
 // step 3 removes the partial file, brings the original back under its own name from the backup
 // (the backup is renamed, so it is gone afterwards) and rethrows, so the file is never left
 // damaged. The backup stays on disk after a success, flushed like the new file; callers decide
-// when it may go.
+// when it may go. Inside a TBatchFlush the flushes of steps 1 and 3 are left to the batch.
 bool RewriteFile(const std::string& fileName, const TRewriteWriter& writeNew);
+
+// Rewrites of many files flushed to disk in phases, not twice per file. While it lives, the
+// rewrites of the files it prepared (in this process or in workers forked after it was made)
+// neither flush their backup nor their new file; Finish flushes them all at once.
+//   1. The constructor gives each file a backup under a private name (a second name for its
+//      data, made under its writer lock), then flushes each file system holding them once.
+//   2. RewriteFile of a prepared file, under its writer lock, checks that the file and the
+//      private name are still what step 1 saw, renames the private name to the backup name and
+//      rewrites without flushing. A file that changed meanwhile, or that step 1 could not
+//      prepare, gets the whole one-file protocol with its own flushes.
+//   3. Finish flushes each file system once; only then are backups deleted (--no-backup).
+// At every moment each file's data is under its own name, its private name or its backup name,
+// and the private name is on disk before the file goes.
+class TBatchFlush {
+  public:
+    explicit TBatchFlush(const std::vector<std::string>& files);
+    // Removes the private names of files that were not rewritten.
+    ~TBatchFlush();
+    TBatchFlush(const TBatchFlush&) = delete;
+    TBatchFlush& operator=(const TBatchFlush&) = delete;
+    // Step 3, given each file's exit status in the order of the files. False (after showing
+    // why) when a flush failed: the backups are then kept.
+    bool Finish(const std::vector<int>& statuses, bool deleteBackups);
+
+  private:
+    // Per file as given: its resolved name and the data's device and inode; empty when it was
+    // not prepared.
+    std::vector<std::string> files_;
+    std::vector<std::pair<unsigned long long, unsigned long long>> ids_;
+    bool finished_ = false;
+    // Removes the private names left; deletes the backup made here of each file whose status in
+    // `deleteFor` is 0.
+    void Drop(const std::vector<int>& deleteFor);
+};
 
 // Test seam: RewriteFile calls the hook with the new file right after creating it, before
 // `writeNew` runs; a test sets a write limit there to make the write fail part-way. An empty hook

@@ -55,6 +55,18 @@ TEST(CliSet, StoresTheTextInCodePage936) {
     EXPECT_EQ(ReadFile(f), before);
     EXPECT_FALSE(Exists(b));
 
+    // Several files: the last two words are ID and TEXT; a missing file fails alone.
+    const std::string g = dir.File("g.MP3");
+    WriteFile(g, Song());
+    EXPECT_EQ(
+        Tags("set -j 2 " + f + " " + dir.File("none.MP3") + " " + g + " TCON Pop", dir).status, 1);
+    EXPECT_NE(Stderr(dir).find("none.MP3"), std::string::npos);
+    for (const std::string& file : {f, g})
+        EXPECT_EQ(Stored(file).FramePayloads.back(), "Pop") << file;
+    EXPECT_EQ(ReadFile(dir.File("gbak.MP3")), Song());
+    EXPECT_EQ(ReadFile(b), before) << "a backup of this batch";
+    WriteFile(f, before);
+
     for (const std::string& words : {"set " + f + " TIT2", "set " + f + " TIT2X x",
                                      "set " + f + " '' x", "set " + f + " TIT2 x -j"}) {
         EXPECT_EQ(Tags(words, dir).status, 2) << words;
@@ -81,6 +93,15 @@ TEST(CliAdd, TheEditorsRuleForANewFrame) {
     const TID3v2Tag& t = Stored(f);
     EXPECT_EQ(t.FrameIds, (TStringList{"TIT2", "TPE1", "APIC", "APIC"}));
     EXPECT_EQ(t.FramePayloads[3], Bytes("\0image/jpeg\0\3\0", 14));
+
+    // Several files: the one that has the frame already is refused, the others get it.
+    const std::string g = dir.File("g.MP3");
+    WriteFile(g, Song());
+    ASSERT_EQ(Tags("add " + f + " TALB", dir).status, 0);
+    EXPECT_EQ(Tags("add " + f + " " + g + " talb --no-backup", dir).status, 1);
+    EXPECT_EQ(Stderr(dir), "！该标签已经存在，增加标签无效：TALB\n");
+    EXPECT_EQ(Stored(g).FrameIds, (TStringList{"TIT2", "TPE1", "TALB"}));
+    EXPECT_FALSE(Exists(dir.File("gbak.MP3")));
 }
 
 TEST(CliDelete, RemovesTheFrameAtTheIndex) {
@@ -93,9 +114,20 @@ TEST(CliDelete, RemovesTheFrameAtTheIndex) {
     const Bytes before = ReadFile(f);
     EXPECT_EQ(Tags("delete " + f + " 1", dir).status, 1) << "no silent success";
     EXPECT_NE(Stderr(dir).find("there is no frame 1 (1 frames)"), std::string::npos);
-    for (const char* index : {"x", "-1", "1x", "99999999999"})
+    for (const char* index : {"x", "-1", "1x", "99999999999", "--id ''"})
         EXPECT_EQ(Tags("delete " + f + " " + index, dir).status, 2) << index;
     EXPECT_EQ(ReadFile(f), before);
+
+    // --id: the first frame with the id, letter case ignored; a file without one is no failure.
+    const std::string g = dir.File("g.MP3");
+    WriteFile(g, Song());
+    ASSERT_EQ(Tags("delete " + f + " " + g + " --id tit2 -j 2", dir).status, 0) << Stderr(dir);
+    EXPECT_EQ(Stderr(dir), "quillon-tags: " + f + ": no TIT2 frame; nothing deleted\n");
+    EXPECT_EQ(ReadFile(f), before);
+    EXPECT_EQ(Stored(g).FrameIds, (TStringList{"TPE1"}));
+    EXPECT_EQ(Tags("delete " + f + " " + g + " 0", dir).status, 0) << Stderr(dir);
+    for (const std::string& file : {f, g})
+        EXPECT_EQ(ReadFile(file), kEmptyTag + kAudio) << file;
 }
 
 TEST(CliJobs, FilesRunAtOnceButReportInTheirOrder) {

@@ -223,6 +223,9 @@ int ftruncate64(int fd, off_t length) __attribute__((alias("ftruncate")));
 int fsync(int fd) {
     FD_CALL(fsync, fd, EIO, REAL(fsync)(fd));
 }
+int syncfs(int fd) {
+    FD_CALL(syncfs, fd, EIO, REAL(syncfs)(fd));
+}
 int fdatasync(int fd) {
     FD_CALL(fdatasync, fd, EIO, REAL(fdatasync)(fd));
 }

@@ -166,3 +166,24 @@ TEST(CliEmbed, WritesTheAttachedPictureFitted) {
     ASSERT_NE(dqt, std::string::npos);
     EXPECT_EQ(stored.apic[dqt + 5], '\x08');
 }
+
+TEST(CliEmbed, OneCaptureIntoTheFirstPictureOfEveryFile) {
+    TempDir dir;
+    const std::string withApic = dir.File("a.MP3"), without = dir.File("b.MP3");
+    WriteFile(withApic, Song());
+    WriteFile(without, Id3TagOurs(Id3Frame("TIT2", Bytes("\0title", 6))) + kAudio);
+    WriteFile(dir.File("p.bmp"), Bmp24(Quadrants(64, 64)));
+    CliRun r = Tags("embed -j 2 " + withApic + " " + dir.File("none.MP3") + " " + without + " " +
+                        dir.File("p.bmp") + " --apic first --no-backup",
+                    dir);
+    EXPECT_EQ(r.status, 1) << "the missing file fails, the others are written";
+    EXPECT_NE(Stderr(dir).find("none.MP3"), std::string::npos) << Stderr(dir);
+    const TStored a = ReadBack(withApic), b = ReadBack(without);
+    EXPECT_GT(a.apic.size(), 1000u);
+    EXPECT_EQ(a.apic, b.apic) << "the same bytes in every file";
+    TID3v2Tag tag;
+    tag.ReadFromFile(without);
+    EXPECT_EQ(tag.FrameIds, (TStringList{"TIT2", "APIC"})) << "added where there was none";
+    EXPECT_FALSE(Exists(dir.File("abak.MP3")));
+    EXPECT_FALSE(Exists(dir.File("bbak.MP3")));
+}
