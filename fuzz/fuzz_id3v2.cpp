@@ -61,12 +61,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const Id3v2Store want = ReadByRules(bytes);
 
     FUZZ_CHECK(tag.FileName == file.Path());
-    FUZZ_CHECK(tag.Loaded == want.Loaded);
     FUZZ_CHECK(tag.Loaded == tag.ReadError.empty());
     FUZZ_CHECK(tag.Exists == want.Exists);
     FUZZ_CHECK(tag.TagSize == want.TagSize);
-    FUZZ_CHECK(tag.FrameIds == want.Ids);
-    FUZZ_CHECK(tag.FramePayloads == want.Payloads);
+    if (want.Modelled) {
+        FUZZ_CHECK(tag.Loaded == want.Loaded);
+        FUZZ_CHECK(tag.FrameIds == want.Ids);
+        FUZZ_CHECK(tag.FramePayloads == want.Payloads);
+    }
 
     // What the store holds can never be more than the file gave.
     size_t stored = 0;

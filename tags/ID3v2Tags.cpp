@@ -424,6 +424,7 @@ void TID3v2Tag::ReadTag(TFileStream& file) {
         } else {
             tag.Reserve(TagSize);
             int64_t pos = 10;
+            int64_t framesEnd = 10; // padding passed over 10 bytes at a time does not count
             while (TagSize > pos) {
                 const unsigned char* header = tag.Take(pos, 10);
                 if (!header) {
@@ -440,6 +441,7 @@ void TID3v2Tag::ReadTag(TFileStream& file) {
                     break;
                 }
                 pos += 10 + static_cast<int64_t>(size);
+                if (FrameHeader[0] != 0) framesEnd = pos;
                 TFrameIn in;
                 in.Id = UpToNul(FrameHeader, 4);
                 in.Status = FrameHeader[8];
@@ -448,7 +450,7 @@ void TID3v2Tag::ReadTag(TFileStream& file) {
                 in.Whole = std::string_view(reinterpret_cast<const char*>(data) - 10, size + 10);
                 TakeFrame(in);
             }
-            TagEnd = std::max<int64_t>(TagSize, pos);
+            TagEnd = std::max<int64_t>(TagSize, framesEnd);
         }
     }
     Loaded = ReadError.empty();
@@ -566,7 +568,7 @@ void TID3v2Tag::TakeFrame(const TFrameIn& in) {
     }
     // The further pieces of a long text the writer split join their entry again; every other
     // repeated frame (TXXX, COMM with its own description, PRIV, ...) is an entry of its own.
-    if (k != -1 && !OriginOf(k) && in.Version == 3 && IsOwnPiece(data)) {
+    if (k != -1 && !OriginOf(k) && IsOwnPiece(data)) {
         AppendWithoutNulls(FramePayloads[k], data.data(), data.size());
         return;
     }
@@ -575,7 +577,7 @@ void TID3v2Tag::TakeFrame(const TFrameIn& in) {
     TByteString payload;
     if (picture) {
         payload.assign(data);
-    } else if (IsCommentOrLyrics(id) && id != "SYLT" && encoding == 0) {
+    } else if (id == "COMM" || id == "USLT") {
         // By its layout: encoding byte, three language bytes whatever they hold, description, text.
         AppendWithoutNulls(payload, data.data() + std::min<size_t>(4, data.size()),
                            data.size() - std::min<size_t>(4, data.size()));
@@ -587,7 +589,7 @@ void TID3v2Tag::TakeFrame(const TFrameIn& in) {
 
     const std::string converted = encoding == 3 ? Utf8ToUtf16Frame(id, data) : std::string();
     const std::string_view data23 = encoding == 3 ? std::string_view(converted) : data;
-    const bool sameHeader = in.Version == 3 && in.Status == 0;
+    const bool sameHeader = in.Version == 3 && in.Status == 0 && in.Format == 0;
     if (IsOwnForm(id, data23, payload) && (sameHeader || in.Version != 3)) {
         Push(id, std::move(payload), nullptr);
         return;
