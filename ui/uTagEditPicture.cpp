@@ -31,8 +31,7 @@ void SetSizeLabel(QLabel* label, size_t bytes) {
 
 // The description box takes at most 60 typed characters, but a longer description read from a
 // file is shown whole, so that embedding again does not cut it.
-void ShowDescription(QLineEdit* edit, const std::string& cp936) {
-    const QString text = QString::fromStdString(platform::Cp936ToUtf8(cp936));
+void ShowDescription(QLineEdit* edit, const QString& text) {
     edit->setMaxLength(std::max<int>(60, text.size()));
     edit->setText(text);
 }
@@ -112,7 +111,12 @@ void TFrmEditText::ShowAttachedPicture(int row) {
     const std::string& payload = ID3v2Tag->FramePayloads[index];
     if (payload == std::string(1, '\0')) return;
     cbPicType->setCurrentIndex(PictureTypeOf(payload));
-    ShowDescription(edPicInfo, PictureDescriptionOf(payload));
+    // A description in UTF-16 or UTF-8 is shown decoded.
+    const TFrameOrigin* origin = ID3v2Tag->OriginOf(index);
+    ShowDescription(edPicInfo, origin && origin->HasText
+                                   ? QString::fromStdString(origin->Text)
+                                   : QString::fromStdString(
+                                         platform::Cp936ToUtf8(PictureDescriptionOf(payload))));
     const size_t start = static_cast<size_t>(PictureDataStart(payload)) - 1;
     const std::string jpeg = start < payload.size() ? payload.substr(start) : std::string();
     SetSizeLabel(lbSize, payload.size());
