@@ -220,7 +220,10 @@ std::string TextOf(std::string_view id, int encoding, std::string_view data) {
     std::string label;
     if (id == "COMM" || id == "USLT") {
         const size_t at = Description(encoding, data, 4, label);
-        return Labelled(label, id3text::Decode(encoding, data.substr(std::min(at, data.size()))));
+        size_t next;
+        const size_t from = std::min(at, data.size());
+        const size_t end = id3text::StringEnd(encoding, data, from, next);
+        return Labelled(label, id3text::Decode(encoding, data.substr(from, end - from)));
     }
     if (id == "TXXX" || id == "WXXX") {
         const size_t at = std::min(Description(encoding, data, 1, label), data.size());
@@ -325,22 +328,23 @@ int TID3v2Tag::IndexOfId(const TByteString& id) const {
             if (platform::SameText(FrameIds[i], id)) return static_cast<int>(i);
         return -1;
     }
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        if (indexed_ > FrameIds.size() || attempt == 1) {
-            index_.clear();
-            indexed_ = 0;
-        }
-        // An ASCII id matches only ASCII ids, so only those are indexed.
-        for (; indexed_ < FrameIds.size(); ++indexed_)
-            if (IsAscii(FrameIds[indexed_]))
-                index_.emplace(AsciiUpper(FrameIds[indexed_]), static_cast<int>(indexed_));
-        const auto it = index_.find(AsciiUpper(id));
-        if (it == index_.end()) {
-            if (attempt == 0) continue; // verify against a fresh index before saying no
-            return -1;
-        }
-        if (platform::SameText(FrameIds[it->second], id)) return it->second;
+    // A list that was replaced or shrunk is indexed afresh; appended entries are added.
+    if (indexed_ > FrameIds.size() || indexedList_ != FrameIds.data()) {
+        index_.clear();
+        indexed_ = 0;
+        indexedList_ = FrameIds.data();
     }
+    // An ASCII id matches only ASCII ids, so only those are indexed.
+    for (; indexed_ < FrameIds.size(); ++indexed_)
+        if (IsAscii(FrameIds[indexed_]))
+            index_.emplace(AsciiUpper(FrameIds[indexed_]), static_cast<int>(indexed_));
+    const auto it = index_.find(AsciiUpper(id));
+    if (it == index_.end()) return -1;
+    if (platform::SameText(FrameIds[it->second], id)) return it->second;
+    // An entry renamed in place: look the slow way and index afresh next time.
+    indexed_ = FrameIds.size() + 1;
+    for (size_t i = 0; i < FrameIds.size(); ++i)
+        if (platform::SameText(FrameIds[i], id)) return static_cast<int>(i);
     return -1;
 }
 

@@ -127,6 +127,7 @@ class TID3v2Tag {
     // rename entries set indexed_ back to 0.
     mutable std::unordered_map<std::string, int> index_;
     mutable size_t indexed_ = 0;
+    mutable const TByteString* indexedList_ = nullptr; // FrameIds' storage when indexed
 };
 
 // The text with every NUL byte removed, other bytes in order.

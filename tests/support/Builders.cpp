@@ -36,6 +36,52 @@ Bytes Id3TagStandard(const Bytes& frames, size_t padding) {
            Bytes(padding, '\0');
 }
 
+Bytes Id3TagOf(unsigned char version, unsigned char flags, const Bytes& body) {
+    return Bytes("ID3") + char(version) + '\0' + char(flags) +
+           SyncSafe(static_cast<uint32_t>(body.size())) + body;
+}
+
+Bytes Id3Frame24(const Bytes& id, const Bytes& payload, unsigned char format) {
+    return id + SyncSafe(static_cast<uint32_t>(payload.size())) + '\0' + char(format) + payload;
+}
+
+Bytes Id3Frame22(const Bytes& id, const Bytes& payload) {
+    const auto n = static_cast<uint32_t>(payload.size());
+    return id + char(n >> 16) + char(n >> 8) + char(n) + payload;
+}
+
+Bytes Unsynchronised(const Bytes& bytes) {
+    Bytes out;
+    for (char c : bytes) {
+        out += c;
+        if (static_cast<unsigned char>(c) == 0xFF) out += '\0';
+    }
+    return out;
+}
+
+Bytes Utf16(const std::string& utf8, bool bigEndian, bool bom) {
+    Bytes out = bom ? (bigEndian ? Bytes("\xFE\xFF") : Bytes("\xFF\xFE")) : Bytes();
+    auto unit = [&](uint32_t u) {
+        out += bigEndian ? char(u >> 8) : char(u);
+        out += bigEndian ? char(u) : char(u >> 8);
+    };
+    for (size_t i = 0; i < utf8.size();) {
+        const unsigned char c = utf8[i];
+        const int extra = c < 0x80 ? 0 : c < 0xE0 ? 1 : c < 0xF0 ? 2 : 3;
+        uint32_t cp = extra == 0 ? c : c & (0x3F >> extra);
+        for (int k = 1; k <= extra; ++k)
+            cp = (cp << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
+        i += 1 + extra;
+        if (cp >= 0x10000) {
+            unit(0xD800 + ((cp - 0x10000) >> 10));
+            unit(0xDC00 + ((cp - 0x10000) & 0x3FF));
+        } else {
+            unit(cp);
+        }
+    }
+    return out;
+}
+
 namespace {
 Bytes Field(const Bytes& s, size_t width) {
     Bytes f = s.substr(0, width);

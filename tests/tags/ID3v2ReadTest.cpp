@@ -28,7 +28,7 @@ TEST(ID3v2Read, HeaderAndSizeField) {
     EXPECT_EQ(t.TagSize, 10);
     EXPECT_TRUE(t.FrameIds.empty());
 
-    EXPECT_EQ(read(Id3Header(0) .substr(0, 6) + Bytes("\0\0\x02\x01", 4) + Bytes(300, 0)).TagSize,
+    EXPECT_EQ(read(Id3Header(0).substr(0, 6) + Bytes("\0\0\x02\x01", 4) + Bytes(300, 0)).TagSize,
               257);
     // The top bit of each size byte is masked off.
     EXPECT_EQ(read(Bytes("ID3\3\0\0\xff\xff\xff\xff", 10) + Bytes(10, 0)).TagSize, 268435455);
@@ -63,12 +63,11 @@ TEST(ID3v2Read, PayloadsAsStored) {
 TEST(ID3v2Read, RepeatedIdsJoinExceptApic) {
     Read read;
     Bytes apic1("\0image/jpeg\0\3\0\xff\xd8", 16), apic2("\0image/png\0\4x\0\x89P", 16);
-    auto& t = read(Id3TagOurs(Id3Frame("TIT2", Bytes("\0A", 2)) + Id3Frame("APIC", apic1) +
-                              Id3Frame("COMM", Bytes("\0chi\0abc", 8)) +
-                              Id3Frame("tit2", Bytes("\0B", 2)) + Id3Frame("APIC", apic2) +
-                              Id3Frame("COMM", Bytes("\0def", 4)) +
-                              Id3Frame("TPIC", Bytes("\0\xff\0", 3)) +
-                              Id3Frame("TPIC", Bytes("\0\xd8", 2))));
+    auto& t = read(
+        Id3TagOurs(Id3Frame("TIT2", Bytes("\0A", 2)) + Id3Frame("APIC", apic1) +
+                   Id3Frame("COMM", Bytes("\0chi\0abc", 8)) + Id3Frame("tit2", Bytes("\0B", 2)) +
+                   Id3Frame("APIC", apic2) + Id3Frame("COMM", Bytes("\0def", 4)) +
+                   Id3Frame("TPIC", Bytes("\0\xff\0", 3)) + Id3Frame("TPIC", Bytes("\0\xd8", 2))));
     ASSERT_EQ(t.FrameIds, (TStringList{"TIT2", "APIC", "COMM", "APIC", "TPIC"}));
     EXPECT_EQ(t.FramePayloads[0], "AB");
     EXPECT_EQ(t.FramePayloads[1], apic1);
@@ -77,7 +76,8 @@ TEST(ID3v2Read, RepeatedIdsJoinExceptApic) {
     EXPECT_EQ(t.FramePayloads[4], Bytes("\0\xff\0\0\xd8", 5)); // TPIC keeps its NULs when joined
 
     // A later COMM joined to an entry "comm" drops nothing from its front.
-    auto& c = read(Id3TagOurs(Id3Frame("comm", Bytes("\0x", 2)) + Id3Frame("COMM", Bytes("\0eng", 4))));
+    auto& c =
+        read(Id3TagOurs(Id3Frame("comm", Bytes("\0x", 2)) + Id3Frame("COMM", Bytes("\0eng", 4))));
     ASSERT_EQ(c.FrameIds, (TStringList{"comm"}));
     EXPECT_EQ(c.FramePayloads[0], "xeng");
 }
@@ -124,7 +124,8 @@ TEST(ID3v2Read, DamagedTags) {
     } cases[] = {
         {"size past the end", Id3Header(1000) + good},
         {"truncated frame header", Id3Header(100) + good + "TAL"},
-        {"payload past the end", Id3Header(100) + good + Id3Frame("TALB", "abc").substr(0, 10) + "ab"},
+        {"payload past the end",
+         Id3Header(100) + good + Id3Frame("TALB", "abc").substr(0, 10) + "ab"},
         {"frame size 2^31", Id3Header(100) + good + "TALB" + BE32(0x80000000u) + Bytes(2, 0) + "x"},
         {"frame size 2^32-1", Id3Header(100) + good + "TALB" + BE32(0xffffffffu) + Bytes(2, 0)},
     };
@@ -166,4 +167,153 @@ TEST(ID3v2Read, SyncSafeAndBigEndianHelpers) {
     PutBigEndian32(b, 0x01020304u);
     EXPECT_EQ(Bytes(reinterpret_cast<char*>(b), 4), "\x01\x02\x03\x04");
     EXPECT_EQ(StripNulls(Bytes("\0a\0\0b\0", 6)), "ab");
+}
+
+namespace {
+
+using TAccess = TFrameOrigin::TAccess;
+constexpr int kOwnForm = -2; // no origin: the entry is in the writer's own form
+
+struct WantEntry {
+    Bytes id;
+    std::string text; // DisplayText, UTF-8
+    int encoding;     // the origin's encoding, or kOwnForm
+    TAccess access = TAccess::Editable;
+};
+
+// Frames as other programs write them, one kind per row, each ending in zero padding.
+struct Kind {
+    const char* name;
+    Bytes tag;
+    std::vector<WantEntry> want;
+};
+
+const std::string kMoon = "月亮代表我的心";
+const Bytes kJpeg("\xFF\xD8\xFF\xE0jpeg\xFF\xD9", 10);
+
+Bytes Frame23Flagged(const Bytes& id, const Bytes& data, char format) {
+    return id + BE32(static_cast<uint32_t>(data.size())) + '\0' + format + data;
+}
+
+std::vector<Kind> Kinds() {
+    const Bytes big(200, 'x');
+    const Bytes popm("a@b.c\0\x80\0\0\0\x01", 11), priv("owner\0\0\x01\0", 9),
+        rva2("track\0\x01\xF2\x66\0", 10);
+    const Bytes dli = SyncSafe(15) + Unsynchronised("\x01" + Utf16(kMoon));
+    return {
+        {"v2.3 UTF-16, both byte orders",
+         Id3TagStandard(Id3Frame("TIT2", "\x01" + Utf16(kMoon)) +
+                            Id3Frame("TPE1", "\x01" + Utf16("Å한🎵", true)),
+                        20),
+         {{"TIT2", kMoon, 1}, {"TPE1", "Å한🎵", 1}}},
+        {"v2.4 UTF-16BE and UTF-8 frames of 128 bytes and more",
+         Id3TagOf(4, 0,
+                  Id3Frame24("TALB", "\x02" + Utf16("한국어", true, false)) +
+                      Id3Frame24("TXXX", Bytes("\x03"
+                                               "desc\0",
+                                               6) +
+                                             big) +
+                      Id3Frame24("TIT2", "\x03" + kMoon) + Bytes(30, '\0')),
+         {{"TALB", "한국어", 2}, {"TXXX", "[desc] " + big, 3}, {"TIT2", kMoon, 3}}},
+        {"v2.3 unsynchronised tag",
+         Id3TagOf(3, 0x80,
+                  Unsynchronised(Id3Frame("TIT2", "\x01" + Utf16(kMoon)) +
+                                 Id3Frame("TALB", Bytes("\0Al", 3))) +
+                      Bytes(10, '\0')),
+         {{"TIT2", kMoon, 1}, {"TALB", "Al", kOwnForm}}},
+        {"v2.4 frame unsynchronisation and data length indicator",
+         Id3TagOf(4, 0, Id3Frame24("TIT2", dli, 0x03) + Bytes(10, '\0')),
+         {{"TIT2", kMoon, 1}}},
+        {"v2.3 extended header",
+         Id3TagOf(3, 0x40,
+                  BE32(6) + Bytes(6, '\0') + Id3Frame("TIT2", Bytes("\0Song", 5)) +
+                      Bytes(10, '\0')),
+         {{"TIT2", "Song", kOwnForm}}},
+        {"v2.4 extended header and footer",
+         Id3TagOf(4, 0x50, SyncSafe(6) + Bytes("\x01\0", 2) + Id3Frame24("TIT2", "\x03Song")) +
+             Bytes("3DI\4\0\x50\0\0\0\x14", 10),
+         {{"TIT2", "Song", 3}}},
+        {"v2.2",
+         Id3TagOf(2, 0,
+                  Id3Frame22("TT2", Bytes("\0Song", 5)) + Id3Frame22("COM", Bytes("\0eng\0hi", 7)) +
+                      Id3Frame22("PIC", Bytes("\0JPG\x03\0", 6) + kJpeg) +
+                      Id3Frame22("XYZ", "data") + Bytes(6, '\0')),
+         {{"TIT2", "Song", kOwnForm},
+          {"COMM", "hi", 0},
+          {"APIC", "", kOwnForm},
+          {"XYZ", "data", -1, TAccess::Unwritable}}},
+        {"compressed frames",
+         Id3TagStandard(Frame23Flagged("TIT2", Bytes("\0\0\0\x05zz", 6), '\x80'), 10),
+         {{"TIT2", "zz", -1, TAccess::Compressed}}},
+        {"repeated TXXX and COMM, a NUL language",
+         Id3TagStandard(Id3Frame("TXXX", Bytes("\0REPLAYGAIN_TRACK_GAIN\0-6.8 dB", 30)) +
+                            Id3Frame("TXXX", Bytes("\0REPLAYGAIN_TRACK_PEAK\0"
+                                                   "0.9",
+                                                   26)) +
+                            Id3Frame("COMM", Bytes("\0eng\0hi", 7)) +
+                            Id3Frame("COMM", Bytes("\0\0\0\0iTunNORM\0 0000", 19)) +
+                            Id3Frame("COMM", Bytes("\0\0\0\0\0hello", 10)),
+                        10),
+         {{"TXXX", "[REPLAYGAIN_TRACK_GAIN] -6.8 dB", 0},
+          {"TXXX", "[REPLAYGAIN_TRACK_PEAK] 0.9", 0},
+          {"COMM", "hi", 0},
+          {"COMM", "[iTunNORM]  0000", 0},
+          {"COMM", "hello", 0}}},
+        {"binary frames",
+         Id3TagStandard(Id3Frame("POPM", popm) + Id3Frame("PRIV", priv) + Id3Frame("RVA2", rva2),
+                        10),
+         {{"POPM", "a@b.c\x80\x01", -1, TAccess::Binary},
+          {"PRIV", "owner\x01", -1, TAccess::Binary},
+          {"RVA2",
+           "track\x01\xF2"
+           "f",
+           -1, TAccess::Binary}}},
+    };
+}
+
+} // namespace
+
+TEST(ID3v2Read, OtherProgramsFramesByKind) {
+    Read read;
+    for (const Kind& kind : Kinds()) {
+        SCOPED_TRACE(kind.name);
+        auto& t = read(kind.tag + MpegFrames(1));
+        ASSERT_TRUE(t.Loaded) << t.ReadError;
+        ASSERT_EQ(t.FrameIds.size(), kind.want.size());
+        for (size_t i = 0; i < kind.want.size(); ++i) {
+            const WantEntry& w = kind.want[i];
+            SCOPED_TRACE(i);
+            EXPECT_EQ(t.FrameIds[i], w.id);
+            const TFrameOrigin* origin = t.OriginOf(i);
+            EXPECT_EQ(origin ? origin->Encoding : kOwnForm, w.encoding);
+            EXPECT_EQ(origin ? origin->Access : TAccess::Editable, w.access);
+            // Pictures, binary and compressed frames show no text of their own.
+            if (w.id != "APIC" &&
+                (w.access == TAccess::Editable || w.access == TAccess::Unwritable))
+                EXPECT_EQ(t.DisplayText(i), w.text);
+        }
+        // A tag that counts its size without the header is taken whole, footer included; a
+        // plain version 2.3 tag ends where its size field says, as the program's own tags do.
+        const bool plain = kind.tag[3] == 3 && kind.tag[5] == 0;
+        EXPECT_EQ(t.TagEnd, plain ? t.TagSize : static_cast<int64_t>(kind.tag.size()));
+    }
+    // Pictures of version 2.2 get a MIME type; frames that are not text keep every byte.
+    auto& v22 = read(Kinds()[6].tag);
+    EXPECT_EQ(v22.FramePayloads[2], Bytes("\0image/jpeg\0\x03\0", 14) + kJpeg);
+    auto& binary = read(Kinds().back().tag);
+    EXPECT_EQ(binary.OriginOf(0)->Frame, Id3Frame("POPM", Bytes("a@b.c\0\x80\0\0\0\x01", 11)));
+    EXPECT_EQ(binary.OriginOf(2)->Frame, Id3Frame("RVA2", Bytes("track\0\x01\xF2\x66\0", 10)));
+}
+
+TEST(ID3v2Read, LookupStaysLinearOverManyDistinctIds) {
+    Bytes frames;
+    const char* digits = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ";
+    for (int i = 0; i < 20000; ++i)
+        frames += Id3Frame(Bytes("X") + digits[i / 1296] + digits[i / 36 % 36] + digits[i % 36],
+                           Bytes("\0v", 2));
+    Read read;
+    auto& t = read(Id3TagOurs(frames));
+    ASSERT_EQ(t.FrameIds.size(), 20000u);
+    EXPECT_EQ(t.IndexOfId("xffj"), 19999); // 19999 = 15 * 1296 + 15 * 36 + 19
+    EXPECT_EQ(t.IndexOfId("XZZZ"), -1);
 }
