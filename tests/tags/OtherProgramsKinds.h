@@ -28,6 +28,9 @@ struct Kind {
 inline const std::string kMoon = "月亮代表我的心";
 inline const Bytes kJpeg("\xFF\xD8\xFF\xE0jpeg\xFF\xD9", 10);
 
+// zlib's compression of 00 "Packed": a text frame's data.
+inline const Bytes kPacked("\x78\x9c\x63\x08\x48\x4c\xce\x4e\x4d\x01\x00\x07\xc7\x02\x49", 15);
+
 inline Bytes Frame23Flagged(const Bytes& id, const Bytes& data, char format) {
     return id + BE32(static_cast<uint32_t>(data.size())) + '\0' + format + data;
 }
@@ -36,7 +39,7 @@ inline std::vector<Kind> Kinds() {
     const Bytes big(200, 'x');
     const Bytes popm("a@b.c\0\x80\0\0\0\x01", 11), priv("owner\0\0\x01\0", 9),
         rva2("track\0\x01\xF2\x66\0", 10);
-    const Bytes dli = SyncSafe(15) + Unsynchronised("\x01" + Utf16(kMoon));
+    const Bytes dli = SyncSafe(17) + Unsynchronised("\x01" + Utf16(kMoon));
     return {
         {"v2.3 UTF-16, both byte orders",
          Id3TagStandard(Id3Frame("TIT2", "\x01" + Utf16(kMoon)) +
@@ -73,17 +76,18 @@ inline std::vector<Kind> Kinds() {
         {"v2.2",
          Id3TagOf(2, 0,
                   Id3Frame22("TT2", Bytes("\0Song", 5)) + Id3Frame22("COM", Bytes("\0eng\0hi", 7)) +
-                      Id3Frame22("PIC", Bytes("\0JPG\x03\0", 6) + kJpeg) +
-                      Id3Frame22("XYZ", "data") + Bytes(6, '\0')),
-         {{"TIT2", "Song", kOwnForm},
-          {"COMM", "hi", 0},
-          {"APIC", "", kOwnForm},
-          {"XYZ", "data", -1, TAccess::Unwritable}}},
+                      Id3Frame22("PIC", Bytes("\0JPG\x03\0", 6) + kJpeg) + Bytes(6, '\0')),
+         {{"TIT2", "Song", kOwnForm}, {"COMM", "hi", 0}, {"APIC", "", kOwnForm}}},
+        {"v2.2 frame without a version 2.3 name",
+         Id3TagOf(2, 0,
+                  Id3Frame22("TT1", Bytes("\0Group", 6)) + Id3Frame22("XYZ", "data") +
+                      Bytes(6, '\0')),
+         {{"TIT1", "Group", kOwnForm}, {"XYZ", "data", -1, TAccess::Unwritable}}},
         {"compressed frames",
-         Id3TagStandard(Frame23Flagged("TIT2", Bytes("\0\0\0\x05zz", 6), '\x80'), 10),
-         {{"TIT2", "zz", -1, TAccess::Compressed}}},
+         Id3TagStandard(Frame23Flagged("TIT2", BE32(7) + kPacked, '\x80'), 10),
+         {{"TIT2", "", -1, TAccess::Compressed}}},
         {"v2.4 compressed frame",
-         Id3TagOf(4, 0, Id3Frame24("TALB", SyncSafe(5) + "zz", 0x09) + Bytes(10, '\0')),
+         Id3TagOf(4, 0, Id3Frame24("TALB", SyncSafe(7) + kPacked, 0x09) + Bytes(10, '\0')),
          {{"TALB", "", -1, TAccess::Compressed}}},
         {"repeated TXXX and COMM, a NUL language",
          Id3TagStandard(Id3Frame("TXXX", Bytes("\0REPLAYGAIN_TRACK_GAIN\0-6.8 dB", 30)) +
