@@ -12,6 +12,7 @@
 #include <stdexcept>
 #include <string_view>
 #include <unordered_map>
+#include <zlib.h>
 
 using platform::TFileStream;
 
@@ -275,6 +276,21 @@ std::string Utf8ToUtf16Frame(std::string_view id, std::string_view data) {
         descriptionAndRest(1, true);
     }
     return out;
+}
+
+// The data of a compressed frame: at most `length` bytes (the frame's data length indicator), no
+// more than a tag can hold. False when the stream is not whole or not of that length.
+bool Inflate(std::string_view packed, uint32_t length, std::string& out) {
+    // Deflate shrinks by 1032 to 1 at the most: a larger claim is false, and no buffer of it is
+    // made.
+    if (length > kMaxTagSize || length > packed.size() * 1032 + 64) return false;
+    out.resize(length);
+    uLongf size = length;
+    if (uncompress(reinterpret_cast<Bytef*>(out.data()), &size,
+                   reinterpret_cast<const Bytef*>(packed.data()), packed.size()) != Z_OK ||
+        size != length)
+        return false;
+    return true;
 }
 
 std::string Frame23(std::string_view id, std::string_view data, unsigned char flags0 = 0,
@@ -541,7 +557,15 @@ void TID3v2Tag::TakeFrame(const TFrameIn& in) {
         if ((in.Format & 0x02) || in.TagUnsync) data = undone = id3text::Deunsynchronise(data);
         const bool grouped = in.Format & 0x40, compressed = in.Format & 0x08,
                    encrypted = in.Format & 0x04, lengthGiven = in.Format & 0x01;
-        if (grouped || compressed || encrypted) {
+        // A compressed frame is inflated, so that it is read and written as any other frame
+        // (version 2.3 readers such as ffmpeg's skip compressed frames).
+        std::string inflated;
+        if (compressed && !grouped && !encrypted && lengthGiven && data.size() >= 4 &&
+            Inflate(data.substr(4),
+                    GetSyncSafe32(reinterpret_cast<const unsigned char*>(data.data())), inflated)) {
+            undone = std::move(inflated);
+            data = undone;
+        } else if (grouped || compressed || encrypted) {
             origin->Access = TAccess::Compressed;
             // Version 2.3 has compression too: its length field is plain, not sync-safe.
             if (compressed && !grouped && !encrypted && lengthGiven && data.size() >= 4) {
@@ -555,8 +579,8 @@ void TID3v2Tag::TakeFrame(const TFrameIn& in) {
             }
             Push(id, StripNulls(TByteString(data)), std::move(origin));
             return;
-        }
-        if (lengthGiven) data.remove_prefix(std::min<size_t>(4, data.size()));
+        } else if (lengthGiven)
+            data.remove_prefix(std::min<size_t>(4, data.size()));
     } else if (in.Format & 0xE0) { // version 2.3 compression, encryption or grouping
         origin->Access = TAccess::Compressed;
         origin->Frame = TByteString(in.Whole);

@@ -86,9 +86,9 @@ inline std::vector<Kind> Kinds() {
         {"compressed frames",
          Id3TagStandard(Frame23Flagged("TIT2", BE32(7) + kPacked, '\x80'), 10),
          {{"TIT2", "", -1, TAccess::Compressed}}},
-        {"v2.4 compressed frame",
+        {"v2.4 compressed frame, inflated",
          Id3TagOf(4, 0, Id3Frame24("TALB", SyncSafe(7) + kPacked, 0x09) + Bytes(10, '\0')),
-         {{"TALB", "", -1, TAccess::Compressed}}},
+         {{"TALB", "Packed", kOwnForm}}},
         {"repeated TXXX and COMM, a NUL language",
          Id3TagStandard(Id3Frame("TXXX", Bytes("\0REPLAYGAIN_TRACK_GAIN\0-6.8 dB", 30)) +
                             Id3Frame("TXXX", Bytes("\0REPLAYGAIN_TRACK_PEAK\0"
