@@ -430,6 +430,10 @@ void TID3v2Tag::ReadTag(TFileStream& file) {
         // form, whose size counts the header: it is walked as before. Every other tag counts its
         // size without the header and is read to its real end.
         if (TagSize > 10 && (version == 2 || version == 4 || (version == 3 && (flags & 0xC0)))) {
+            // A file cut inside the tag is damaged: what is missing cannot be written back.
+            if (int64_t(TagSize) + 10 > fileSize)
+                ReadError =
+                    "the tag's size runs past the end of the file at " + std::to_string(fileSize);
             const int64_t end = std::min<int64_t>(int64_t(TagSize) + 10, fileSize);
             const unsigned char* raw = tag.Take(10, end - 10);
             const std::string_view region(reinterpret_cast<const char*>(raw), end - 10);
@@ -622,8 +626,9 @@ void TID3v2Tag::TakeFrame(const TFrameIn& in) {
         Push(id, std::move(payload), nullptr);
         return;
     }
-    origin->Frame =
-        sameHeader && encoding != 3 && undone.empty() ? TByteString(in.Whole) : Frame23(id, data23);
+    // A version 2.3 frame goes back as it was, status flags included.
+    origin->Frame = in.Version == 3 && encoding != 3 && undone.empty() ? TByteString(in.Whole)
+                                                                       : Frame23(id, data23);
     origin->Encoding = encoding;
     if (encoding >= 0 || (IsTextId(id) && id[0] == 'W')) {
         origin->HasText = true;
