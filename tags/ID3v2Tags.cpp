@@ -552,7 +552,8 @@ void TID3v2Tag::TakeFrame(const TFrameIn& in) {
         const char* id23 = Version23Id(id);
         if (!id23) {
             origin->Access = TAccess::Unwritable;
-            Push(id, StripNulls(TByteString(data)), std::move(origin));
+            Push(id, IsPicture(id) ? TByteString(data) : StripNulls(TByteString(data)),
+                 std::move(origin));
             return;
         }
         id = id23;
@@ -581,14 +582,16 @@ void TID3v2Tag::TakeFrame(const TFrameIn& in) {
                                             std::string(data.substr(4)),
                                         0, 0x80);
             }
-            Push(id, StripNulls(TByteString(data)), std::move(origin));
+            Push(id, IsPicture(id) ? TByteString(data) : StripNulls(TByteString(data)),
+                 std::move(origin));
             return;
         } else if (lengthGiven)
             data.remove_prefix(std::min<size_t>(4, data.size()));
     } else if (in.Format & 0xE0) { // version 2.3 compression, encryption or grouping
         origin->Access = TAccess::Compressed;
         origin->Frame = TByteString(in.Whole);
-        Push(id, StripNulls(TByteString(data)), std::move(origin));
+        Push(id, IsPicture(id) ? TByteString(data) : StripNulls(TByteString(data)),
+             std::move(origin));
         return;
     }
 
