@@ -365,7 +365,7 @@ int TID3v2Tag::IndexOfId(const TByteString& id) const {
 }
 
 const TFrameOrigin* TID3v2Tag::OriginOf(size_t index) const {
-    return index < FrameOrigins.size() ? FrameOrigins[index].get() : nullptr;
+    return UnchangedOrigin(index);
 }
 
 std::string TID3v2Tag::DisplayText(size_t index) const {
@@ -376,7 +376,7 @@ std::string TID3v2Tag::DisplayText(size_t index) const {
 }
 
 const TFrameOrigin* TID3v2Tag::UnchangedOrigin(size_t index) const {
-    const TFrameOrigin* origin = OriginOf(index);
+    const TFrameOrigin* origin = index < FrameOrigins.size() ? FrameOrigins[index].get() : nullptr;
     if (!origin || index >= FrameIds.size() || FrameIds[index] != origin->Id ||
         FramePayloads[index] != origin->Payload)
         return nullptr;

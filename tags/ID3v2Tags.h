@@ -66,7 +66,8 @@ class TID3v2Tag {
     // for ids in ASCII: an index of the store is kept and brought up to date on use.
     int IndexOfId(const TByteString& id) const;
 
-    // The origin of entry `index`, or null for an entry in the program's own form.
+    // The origin of entry `index`, or null for an entry in the program's own form and for an
+    // entry whose id or payload changed since the read.
     const TFrameOrigin* OriginOf(size_t index) const;
     // The text entry `index` shows, as UTF-8: its decoded text, or its payload read as code page
     // 936.

@@ -77,13 +77,13 @@ Id3v2Store ReadByRules(const std::string& f) {
         int k = -1;
         for (size_t i = 0; i < s.Ids.size() && k < 0; ++i)
             if (platform::SameText(s.Ids[i], id)) k = static_cast<int>(i);
-        if (k >= 0 && id == "TPIC") {
+        const bool packed = Byte(f, pos - size - 1) & 0xE0; // compressed, encrypted, grouped
+        if (k >= 0 && id == "TPIC" && !packed) {
             s.Payloads[k] += payload;
-        } else if (k >= 0 && id != "APIC" && own[k] && !(Byte(f, pos - size - 1) & 0xE0) &&
-                   IsOwnPiece(data)) {
+        } else if (k >= 0 && id != "APIC" && own[k] && !packed && IsOwnPiece(data)) {
             s.Payloads[k] += payload; // the pieces of a long text join again
         } else {
-            if (Byte(f, pos - size - 1) & 0xE0) { // compressed or encrypted: kept as it is
+            if (packed) { // kept as it is
             } else if (id == "COMM" || id == "USLT") {
                 payload = WithoutNuls(data.substr(std::min<size_t>(4, data.size())));
             } else if (id == "SYLT") {
