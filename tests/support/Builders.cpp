@@ -1,5 +1,9 @@
 #include "Builders.h"
 
+#include "ID3v2Text.h"
+
+#include <utility>
+
 Bytes BE32(uint32_t v) {
     return Bytes{char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
 }
@@ -60,25 +64,9 @@ Bytes Unsynchronised(const Bytes& bytes) {
 }
 
 Bytes Utf16(const std::string& utf8, bool bigEndian, bool bom) {
-    Bytes out = bom ? (bigEndian ? Bytes("\xFE\xFF") : Bytes("\xFF\xFE")) : Bytes();
-    auto unit = [&](uint32_t u) {
-        out += bigEndian ? char(u >> 8) : char(u);
-        out += bigEndian ? char(u) : char(u >> 8);
-    };
-    for (size_t i = 0; i < utf8.size();) {
-        const unsigned char c = utf8[i];
-        const int extra = c < 0x80 ? 0 : c < 0xE0 ? 1 : c < 0xF0 ? 2 : 3;
-        uint32_t cp = extra == 0 ? c : c & (0x3F >> extra);
-        for (int k = 1; k <= extra; ++k)
-            cp = (cp << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
-        i += 1 + extra;
-        if (cp >= 0x10000) {
-            unit(0xD800 + ((cp - 0x10000) >> 10));
-            unit(0xDC00 + ((cp - 0x10000) & 0x3FF));
-        } else {
-            unit(cp);
-        }
-    }
+    Bytes out = id3text::Utf8ToUtf16(utf8).substr(bom ? 0 : 2);
+    for (size_t i = 0; bigEndian && i + 1 < out.size(); i += 2)
+        std::swap(out[i], out[i + 1]);
     return out;
 }
 

@@ -201,16 +201,3 @@ TEST(ID3v2Read, OtherProgramsFramesByKind) {
     EXPECT_EQ(binary.OriginOf(0)->Frame, Id3Frame("POPM", Bytes("a@b.c\0\x80\0\0\0\x01", 11)));
     EXPECT_EQ(binary.OriginOf(2)->Frame, Id3Frame("RVA2", Bytes("track\0\x01\xF2\x66\0", 10)));
 }
-
-TEST(ID3v2Read, LookupStaysLinearOverManyDistinctIds) {
-    Bytes frames;
-    const char* digits = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ";
-    for (int i = 0; i < 20000; ++i)
-        frames += Id3Frame(Bytes("X") + digits[i / 1296] + digits[i / 36 % 36] + digits[i % 36],
-                           Bytes("\0v", 2));
-    Read read;
-    auto& t = read(Id3TagOurs(frames));
-    ASSERT_EQ(t.FrameIds.size(), 20000u);
-    EXPECT_EQ(t.IndexOfId("xffj"), 19999); // 19999 = 15 * 1296 + 15 * 36 + 19
-    EXPECT_EQ(t.IndexOfId("XZZZ"), -1);
-}
