@@ -418,9 +418,11 @@ void TFrmEditText::ShowFrameList() {
                 1, row,
                 Cp936Of("图像数据:") +
                     std::string(PictureTypeNames[PictureTypeOf(ID3v2Tag->FramePayloads[i])]));
-        else if (const TFrameOrigin* origin = ID3v2Tag->OriginOf(i); origin && !origin->HasText)
+        else if (const TFrameOrigin* origin = ID3v2Tag->OriginOf(i);
+                 origin && !origin->HasText && origin->Frame.size() >= 10)
             sg->SetCells(1, row, ID3v2Tag->FramePayloads[i],
-                         U("二进制数据，") + QString::number(origin->Frame.size()) + U("字节"));
+                         U("二进制数据，") + QString::number(origin->Frame.size() - 10) +
+                             U("字节"));
         else if (origin)
             sg->SetCells(1, row, ID3v2Tag->FramePayloads[i],
                          QString::fromStdString(ID3v2Tag->DisplayText(i)));
