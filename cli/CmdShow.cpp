@@ -9,7 +9,6 @@
 
 #include <cstdio>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,11 +30,23 @@ void AppendId3v2(std::string& out, const TID3v2Tag& tag) {
         out += std::to_string(payload.size());
         out += ", \"hex\": \"";
         AppendHex(out, payload);
-        out += "\", \"text\": ";
-        if (id == "APIC" || id == "TPIC")
+        out += '"';
+        // Frames read in another form than the program's own say where their text came from.
+        const TFrameOrigin* origin = tag.OriginOf(i);
+        if (origin && origin->Encoding >= 0)
+            out += ", \"encoding\": " + std::to_string(origin->Encoding);
+        if (origin && origin->Access != TFrameOrigin::TAccess::Editable) {
+            using TAccess = TFrameOrigin::TAccess;
+            out += ", \"read_only\": ";
+            out += origin->Access == TAccess::Binary       ? "\"binary\""
+                   : origin->Access == TAccess::Compressed ? "\"compressed\""
+                                                           : "\"unwritable\"";
+        }
+        out += ", \"text\": ";
+        if (id == "APIC" || id == "TPIC" || (origin && !origin->HasText))
             out += "null";
         else
-            AppendJsonString(out, platform::Cp936ToUtf8(payload));
+            AppendJsonString(out, tag.DisplayText(i));
         out += '}';
     }
     out += "]}";
@@ -89,28 +100,50 @@ struct TOwnTagObjects {
     TAPEv2Tag apev2;
 };
 
-// One file's line into `out` (warnings into `err`), or an exception with the reason it could not
-// be read.
-void ShowFile(const TTagObjects& tags, const std::string& path, std::string& out,
+// One file's line into `out` (warnings and errors into `err`). Each section stands on its own:
+// one that cannot be read holds {"error": ...} and the others print. Returns false when a
+// section could not be read.
+bool ShowFile(const TTagObjects& tags, const std::string& path, std::string& out,
               std::string& err) {
     // The three reads in the editor's order: ID3v2, ID3v1, APEv2, all from one open of the file
-    // that shares it with other readers.
+    // that shares it with other readers. A file that cannot be opened at all gives no line.
     platform::TFileStream file(path, platform::TOpenMode::Read, platform::TShareMode::DenyNone);
-    tags.id3v2->ReadFromOpenFile(file);
-    if (!tags.id3v2->ReadError.empty())
-        err += path + ": warning: ID3v2 tag damaged: " + tags.id3v2->ReadError + "\n";
-    tags.id3v1->ReadFromOpenFile(file);
-    tags.apev2->ReadFromOpenFile(file);
+    std::string line = "{\"file\": ";
+    AppendJsonString(line, path);
+    int failed = 0;
+    auto section = [&](const char* name, auto read, auto append) {
+        line += ", \"";
+        line += name;
+        line += "\": ";
+        try {
+            read();
+        } catch (const std::exception& e) {
+            line += "{\"error\": ";
+            AppendJsonString(line, e.what());
+            line += '}';
+            ++failed;
+            err += path + ": " + name + ": " + e.what() + "\n";
+            return;
+        }
+        append();
+    };
+    section(
+        "id3v2",
+        [&] {
+            tags.id3v2->ReadFromOpenFile(file);
+            if (!tags.id3v2->ReadError.empty())
+                err += path + ": warning: ID3v2 tag damaged: " + tags.id3v2->ReadError + "\n";
+        },
+        [&] { AppendId3v2(line, *tags.id3v2); });
+    section(
+        "id3v1", [&] { tags.id3v1->ReadFromOpenFile(file); },
+        [&] { AppendId3v1(line, *tags.id3v1); });
+    section(
+        "apev2", [&] { tags.apev2->ReadFromOpenFile(file); },
+        [&] { AppendApev2(line, *tags.apev2); });
     file.Close();
-    out += "{\"file\": ";
-    AppendJsonString(out, path);
-    out += ", \"id3v2\": ";
-    AppendId3v2(out, *tags.id3v2);
-    out += ", \"id3v1\": ";
-    AppendId3v1(out, *tags.id3v1);
-    out += ", \"apev2\": ";
-    AppendApev2(out, *tags.apev2);
-    out += "}\n";
+    out += line + "}\n";
+    return failed == 0;
 }
 
 } // namespace
@@ -131,8 +164,7 @@ int CmdShow(const TArgs& argsIn) {
     }
     auto show = [&tags](int worker, const std::string& path, std::string& out, std::string& err) {
         try {
-            ShowFile(tags[worker], path, out, err);
-            return 0;
+            return ShowFile(tags[worker], path, out, err) ? 0 : 1;
         } catch (const platform::EPlatformError& e) {
             err += e.what();
             err += '\n';

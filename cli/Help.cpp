@@ -53,9 +53,12 @@ std::vector<THelpPage> MakeCommandHelp() {
         "show", {"FILE..."}, "print the tags of each file as JSON Lines",
         "Prints the tags of each FILE as one JSON object per line (JSON Lines), in the order of "
         "the arguments. \"id3v2\" lists the frames of the ID3v2 tag: each frame's id, its payload "
-        "size, the payload in lower-case hex and its text converted from code page 936 to UTF-8 "
-        "(null for the picture frames APIC and TPIC). \"id3v1\" lists the fields of the ID3v1 tag "
-        "and \"apev2\" the items of the APEv2 tag with its offset and size.\n\n"
+        "size, the payload in lower-case hex and its text in UTF-8 (null for the picture frames "
+        "APIC and TPIC and for data that is not text). A frame another program wrote in its own "
+        "encoding adds \"encoding\" (0 to 3; its text is decoded), one kept as it is adds "
+        "\"read_only\" (binary, compressed, unwritable). \"id3v1\" lists the fields of the ID3v1 "
+        "tag and \"apev2\" the items of the APEv2 tag with its offset and size. A part that cannot "
+        "be read holds {\"error\": ...} and the file counts as failed.\n\n"
         "The frames are listed in file order; the INDEX that delete and embed take counts them "
         "from 0 in this order. Nothing is written.",
         {kJobsOption}, true));

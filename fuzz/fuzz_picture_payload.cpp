@@ -29,26 +29,36 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     const int type = PictureTypeOf(payload);
     FUZZ_CHECK(type >= 0 && type <= 20);
-    if (size >= 13 && static_cast<unsigned char>(payload[12]) <= 20)
-        FUZZ_CHECK(type == static_cast<unsigned char>(payload[12]));
-    else
-        FUZZ_CHECK(type == 0);
-
     const std::string description = PictureDescriptionOf(payload);
-    FUZZ_CHECK(description.find('\0') == std::string::npos);
-    if (size < 14) {
-        FUZZ_CHECK(description.empty());
-    } else {
-        FUZZ_CHECK(payload.compare(13, description.size(), description) == 0);
-        FUZZ_CHECK(13 + description.size() == size || payload[13 + description.size()] == '\0');
-    }
-
-    // Positions are 1-based: the picture starts right after the description's end, or (when no
-    // end is found within offset 79) at offset 14, or beyond the payload.
     const int start = PictureDataStart(payload);
     FUZZ_CHECK(start >= 2 && start <= static_cast<int>(size) + 2);
-    if (description.size() <= 66 && 13 + description.size() < size)
-        FUZZ_CHECK(start == static_cast<int>(13 + description.size()) + 2);
+
+    // A payload in UTF-16 or UTF-8 is read by its layout: MIME type up to its NUL, the type, the
+    // description in its own encoding, the picture behind its terminator.
+    const size_t mimeEnd =
+        size > 0 && payload[0] >= 1 && payload[0] <= 3 ? payload.find('\0', 1) : std::string::npos;
+    if (mimeEnd != std::string::npos && mimeEnd + 1 < size) {
+        const unsigned char stored = payload[mimeEnd + 1];
+        FUZZ_CHECK(type == (stored <= 20 ? stored : 0));
+        FUZZ_CHECK(payload.compare(mimeEnd + 2, description.size(), description) == 0);
+        FUZZ_CHECK(static_cast<size_t>(start - 1) >= mimeEnd + 2 + description.size());
+    } else {
+        if (size >= 13 && static_cast<unsigned char>(payload[12]) <= 20)
+            FUZZ_CHECK(type == static_cast<unsigned char>(payload[12]));
+        else
+            FUZZ_CHECK(type == 0);
+        FUZZ_CHECK(description.find('\0') == std::string::npos);
+        if (size < 14) {
+            FUZZ_CHECK(description.empty());
+        } else {
+            FUZZ_CHECK(payload.compare(13, description.size(), description) == 0);
+            FUZZ_CHECK(13 + description.size() == size || payload[13 + description.size()] == '\0');
+        }
+        // Positions are 1-based: the picture starts right after the description's end, or (when
+        // no end is found within offset 79) at offset 14, or beyond the payload.
+        if (description.size() <= 66 && 13 + description.size() < size)
+            FUZZ_CHECK(start == static_cast<int>(13 + description.size()) + 2);
+    }
     const size_t from = static_cast<size_t>(start - 1);
     DecodeQuietly(from < size ? payload.substr(from) : std::string());
 

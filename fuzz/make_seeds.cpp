@@ -2,6 +2,7 @@
 //   make_seeds OUTDIR  ->  OUTDIR/<target>/<n>
 #include "Builders.h"
 #include "JpegBuilders.h"
+#include "OtherProgramsKinds.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -64,6 +65,13 @@ void Id3v2Seeds() {
     Add("id3v2", Id3TagOurs(Bytes("TIT2") + BE32(0x7FFFFFF0) + Bytes(2, '\0') + "abc"));
     Add("id3v2", Id3TagOurs(text).substr(0, 25));
     Add("id3v2", Bytes("ID3\3\0\0", 6));
+    // Other programs' tags: UTF-16 and UTF-8, versions 2.2 and 2.4, unsynchronisation, extended
+    // headers, frame flags, compressed frames, repeated and binary frames.
+    for (const Kind& kind : Kinds())
+        Add("id3v2", kind.tag + audio);
+    Add("id3v2",
+        Id3TagOf(4, 0x80, Id3Frame24("TIT2", Unsynchronised("\x01" + Utf16("\xC3\xBF")), 0x02)));
+    Add("id3v2", Id3TagOf(4, 0, Id3Frame24("TALB", SyncSafe(900) + kPacked, 0x09)));
     // Other tags in the same file: APEv2 behind the ID3v2 tag, ID3v1 at the end.
     Add("id3v2", Id3TagOurs(text) + ApeTag({{"Title", "t"}}) + audio +
                      Id3v1Block({.title = "Title", .track = 3, .genre = 17}));
@@ -113,6 +121,7 @@ void PictureSeeds() {
     Add("picture_payload", head + '\3' + '\0' + jpeg);
     Add("picture_payload", head + '\x04' + "cover" + '\0' + jpeg);
     Add("picture_payload", head + '\x15' + Bytes(66, 'd') + '\0' + jpeg);
+    Add("picture_payload", Bytes("\x01image/png\0\x03", 12) + Utf16("封面") + Bytes(2, '\0') + jpeg);
     Add("picture_payload", head + '\x02' + Bytes(67, 'd') + '\0' + jpeg);
     Add("picture_payload", head + '\x03' + '\0');
     Add("picture_payload", Bytes(1, '\0') + jpeg); // a custom picture

@@ -1,18 +1,26 @@
 // The ID3v2 tag at the head of an MP3 file, held as a frame store: frame ids and payloads in two
-// lists kept in step, in file order. Payloads are byte strings in code page 936, never decoded.
+// lists kept in step, in file order. Payloads are byte strings in code page 936.
 //
 // The reader and the writer fit together: the writer puts a NUL encoding byte in front of every
 // payload, "chi" in front of comment and lyrics texts and splits texts into 999-byte pieces; the
-// reader removes every NUL byte (except in picture frames), drops the language field of the first
-// comment/lyrics frame and joins repeated frames of one id (except APIC) into one entry.
+// reader removes every NUL byte (except in picture frames), drops the encoding byte and language
+// field of comment/lyrics frames and joins those pieces again.
+//
+// Frames of other programs (UTF-16 or UTF-8 text, descriptions and languages of their own, binary
+// data, versions 2.2 and 2.4, unsynchronisation, frame flags) are read as well. Such an entry
+// keeps its origin beside it: the decoded text for display and the version 2.3 frame that writes
+// it back unchanged, so that a save changes only what the user changed.
 //
 // The size field as written and read counts the 10 header bytes: it is the offset of the tag's
 // end, 10 more than the published standard's value.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace platform {
@@ -21,6 +29,25 @@ class TFileStream;
 
 using TByteString = std::string; // counted bytes, NULs allowed
 using TStringList = std::vector<TByteString>;
+
+// What an entry was in the file, for an entry whose frame the writer's own form would not give
+// back the same.
+struct TFrameOrigin {
+    enum class TAccess {
+        Editable,
+        Binary,     // data that is not text: kept byte for byte, not offered for editing
+        Compressed, // compressed or encrypted: kept byte for byte, not offered for editing
+        Unwritable, // a version 2.2 frame without a version 2.3 counterpart
+    };
+    TByteString Id;      // the entry's id and payload as read: an entry still holding both is
+    TByteString Payload; // unchanged and is written back from Frame
+    TByteString Frame;   // the version 2.3 frame that writes the entry back; empty for Unwritable
+    int Encoding = -1;   // the text encoding byte as read; -1 for a frame without one
+    bool HasText = false;
+    std::string Text; // the text as UTF-8 (a picture's description); "[description] text" for
+                      // frames that carry a description
+    TAccess Access = TAccess::Editable;
+};
 
 class TID3v2Tag {
   public:
@@ -35,8 +62,16 @@ class TID3v2Tag {
     // three tags of a file opens it once).
     void ReadFromOpenFile(platform::TFileStream& file);
 
-    // Index of `id` in FrameIds, letter case ignored, first match; -1 if absent.
+    // Index of `id` in FrameIds, letter case ignored, first match; -1 if absent. Constant time
+    // for ids in ASCII: an index of the store is kept and brought up to date on use.
     int IndexOfId(const TByteString& id) const;
+
+    // The origin of entry `index`, or null for an entry in the program's own form and for an
+    // entry whose id or payload changed since the read.
+    const TFrameOrigin* OriginOf(size_t index) const;
+    // The text entry `index` shows, as UTF-8: its decoded text, or its payload read as code page
+    // 936.
+    std::string DisplayText(size_t index) const;
 
     // Writing side. Every operation does nothing while Loaded is false, rewrites FileName through
     // RewriteFile (refusals are shown as messages, platform failures thrown after the file was
@@ -68,6 +103,13 @@ class TID3v2Tag {
     std::string FileName;
     TStringList FrameIds;
     TStringList FramePayloads;
+    // In step with the two lists: each entry's origin, or null for an entry in the program's own
+    // form and for entries the program adds.
+    std::vector<std::unique_ptr<TFrameOrigin>> FrameOrigins;
+    // Where the bytes the read took as the tag end: TagSize, or past it when the last frame ran
+    // over TagSize or the tag counts its size without its header (version 2.2, 2.4, flags). A
+    // save writes zero padding for what lies between, so no piece of the old tag is left behind.
+    int64_t TagEnd = 0;
     // Why the last read stopped early (a truncated file, a size past the end of the file), or
     // empty. The frames read before the fault stay in the store, but the store no longer
     // describes the whole tag, so Loaded stays false and nothing is written from it.
@@ -78,6 +120,17 @@ class TID3v2Tag {
     void Reset(const std::string& fileName);
     void ReadTag(platform::TFileStream& file);
     void ReadAgainAfterRewrite();
+    struct TFrameIn;
+    void ReadFrames(std::string_view body, int version, int flags);
+    void TakeFrame(const TFrameIn& in);
+    void Push(TByteString id, TByteString payload, std::unique_ptr<TFrameOrigin> origin);
+    const TFrameOrigin* UnchangedOrigin(size_t index) const;
+
+    // Upper-cased ASCII id -> first entry, for FrameIds[0 .. indexed_). Operations that erase or
+    // rename entries set indexed_ back to 0.
+    mutable std::unordered_map<std::string, int> index_;
+    mutable size_t indexed_ = 0;
+    mutable const TByteString* indexedList_ = nullptr; // FrameIds' storage when indexed
 };
 
 // The text with every NUL byte removed, other bytes in order.
@@ -94,6 +147,7 @@ inline constexpr const char* kMsgTagExists = "！该标签已经存在，增加�
 inline constexpr const char* kMsgNewTagNeedsFourChars = "！新标签必须是四个字符的名字：";
 // A store that would not fit the 28-bit size field is refused rather than written with a size
 // that cuts the tag short.
+inline constexpr const char* kMsgFrameNotWritable = "！该帧不能写入ID3v2.3标签：";
 inline constexpr const char* kMsgTagTooLarge = "！ID3v2标签超过256MB，不能写入：";
 
 // The frames of one entry as WriteFrame writes them: for every piece of at most kPieceSize bytes

@@ -4,7 +4,7 @@
 set -euo pipefail
 packages=(
   g++ cmake ninja-build pkg-config
-  qt6-base-dev libgl-dev libjpeg62-turbo-dev libfontconfig-dev
+  qt6-base-dev libgl-dev libjpeg62-turbo-dev libfontconfig-dev zlib1g-dev
   libgtest-dev googletest
   fonts-wqy-zenhei qt6-translations-l10n
   xvfb xauth xdotool x11-utils

@@ -221,6 +221,11 @@ void TMemo::SetText(const std::string& cp936) {
     setPlainText(text);
 }
 
+void TMemo::SetShownText(const QString& text) {
+    if (text == toPlainText()) return;
+    setPlainText(text);
+}
+
 void TMemo::AddLine(const std::string& cp936) {
     appendPlainText(MemoLines(cp936));
 }

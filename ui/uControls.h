@@ -114,6 +114,8 @@ class TMemo : public QPlainTextEdit {
     explicit TMemo(QWidget* parent);
     // Replaces the text with code page 936 bytes.
     void SetText(const std::string& cp936);
+    // Replaces the text with a text that may hold characters code page 936 cannot.
+    void SetShownText(const QString& text);
     // Adds one line at the end.
     void AddLine(const std::string& cp936);
     void Clear();

@@ -1,18 +1,71 @@
 #include "uPicturePayload.h"
 
+#include <algorithm>
+
+namespace {
+
+// A payload whose encoding byte says UTF-16 or UTF-8 comes from another program: its fields are
+// found by their layout (MIME type up to its NUL, picture type, description up to its
+// terminator, two NUL bytes for UTF-16). Offsets of the type and of the description, or false.
+bool Layout(const std::string& payload, size_t& type, size_t& description) {
+    if (payload.empty() || payload[0] < 1 || payload[0] > 3) return false;
+    const size_t mimeEnd = payload.find('\0', 1);
+    if (mimeEnd == std::string::npos || mimeEnd + 1 >= payload.size()) return false;
+    type = mimeEnd + 1;
+    description = mimeEnd + 2;
+    return true;
+}
+
+size_t DescriptionEnd(const std::string& payload, size_t from, size_t& next) {
+    if (payload[0] == 1 || payload[0] == 2) {
+        for (size_t i = from; i + 1 < payload.size(); i += 2)
+            if (payload[i] == '\0' && payload[i + 1] == '\0') {
+                next = i + 2;
+                return i;
+            }
+    } else {
+        const size_t nul = payload.find('\0', from);
+        if (nul != std::string::npos) {
+            next = nul + 1;
+            return nul;
+        }
+    }
+    next = payload.size();
+    return payload.size();
+}
+
+} // namespace
+
 int PictureTypeOf(const std::string& payload) {
+    size_t type, description;
+    if (Layout(payload, type, description)) {
+        const int t = static_cast<unsigned char>(payload[type]);
+        return t <= 20 ? t : 0;
+    }
     if (payload.size() < 13) return 0;
-    int type = static_cast<unsigned char>(payload[12]);
-    return type <= 20 ? type : 0;
+    const int fixed = static_cast<unsigned char>(payload[12]);
+    return fixed <= 20 ? fixed : 0;
 }
 
 std::string PictureDescriptionOf(const std::string& payload) {
+    size_t type, description;
+    if (Layout(payload, type, description)) {
+        size_t next;
+        const size_t end = DescriptionEnd(payload, description, next);
+        return payload.substr(description, end - std::min(end, description));
+    }
     if (payload.size() < 14) return {};
     size_t end = payload.find('\0', 13);
     return payload.substr(13, end == std::string::npos ? std::string::npos : end - 13);
 }
 
 int PictureDataStart(const std::string& payload) {
+    size_t type, description;
+    if (Layout(payload, type, description)) {
+        size_t next;
+        DescriptionEnd(payload, std::min(description, payload.size()), next);
+        return static_cast<int>(next) + 1;
+    }
     const size_t length = payload.size();
     for (size_t k = 13; k <= 79 && k < length; ++k)
         if (payload[k] == '\0') return static_cast<int>(k) + 2;

@@ -1,6 +1,8 @@
 // Readers of an attached-picture (APIC) payload as the frame store holds it after a read:
 // encoding byte, "image/jpeg", 0x00, picture type, description, 0x00, picture bytes. They assume
-// a ten-byte MIME type; a payload with another MIME type is read at the same offsets.
+// a ten-byte MIME type; a payload with another MIME type is read at the same offsets. A payload
+// in UTF-16 or UTF-8 (encoding byte 1 to 3) is read by its layout instead, the description of
+// UTF-16 ending at two NUL bytes; its description is returned in its own encoding.
 #pragma once
 
 #include <string>

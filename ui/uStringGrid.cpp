@@ -119,6 +119,12 @@ void TStringGrid::SetCells(int column, int row, const std::string& cp936) {
     cell->setText(CellDisplay(cp936));
 }
 
+void TStringGrid::SetCells(int column, int row, const std::string& cp936, const QString& shown) {
+    SetCells(column, row, cp936);
+    if (QTableWidgetItem* cell = row == 0 ? horizontalHeaderItem(column) : item(row - 1, column))
+        cell->setText(shown);
+}
+
 int TStringGrid::Row() const {
     const int row = currentRow();
     return row >= 0 && selectionModel()->isRowSelected(row, {}) ? row + 1 : 0;

@@ -24,6 +24,9 @@ class TStringGrid : public QTableWidget {
     // The bytes of a cell, exactly as they were put there.
     std::string Cells(int column, int row) const;
     void SetCells(int column, int row, const std::string& cp936);
+    // The bytes of a cell and, apart from them, what it shows (a text decoded from another
+    // encoding than code page 936).
+    void SetCells(int column, int row, const std::string& cp936, const QString& shown);
 
     // The current row, 1 .. RowCount() - 1: the one row drawn as selected. 0 when none is.
     int Row() const;

@@ -419,6 +419,38 @@ void TFrmEditText::LoadTags() {
     ShowFrameList();
 }
 
+namespace {
+
+// The entry at a grid row when the grid shows the store, or null.
+const TFrameOrigin* OriginAtRow(TStringGrid& sg, int row) {
+    const int index = row - 1;
+    if (index < 0 || index >= static_cast<int>(ID3v2Tag->FrameIds.size()) ||
+        sg.Cells(0, row) != ID3v2Tag->FrameIds[index])
+        return nullptr;
+    return ID3v2Tag->OriginOf(index);
+}
+
+bool IsReadOnly(const TFrameOrigin* origin) {
+    return origin && origin->Access != TFrameOrigin::TAccess::Editable;
+}
+
+// The status line of the ID3v2 tag, saying why the selected entry cannot be edited.
+QString Id3Status(const TFrameOrigin* selected) {
+    if (!ID3v2Tag->Exists) return U("无ID3v2标签");
+    QString status = U("ID3v2tag，共有数据") + QString::number(ID3v2Tag->TagSize) + U("字节");
+    // The frames read before the damage are shown, but nothing is written from them.
+    if (!ID3v2Tag->ReadError.empty()) status += U("（标签已损坏，不能修改）");
+    if (IsReadOnly(selected)) {
+        using TAccess = TFrameOrigin::TAccess;
+        status += selected->Access == TAccess::Binary       ? U("（二进制数据，只读）")
+                  : selected->Access == TAccess::Compressed ? U("（压缩或加密的帧，只读）")
+                                                            : U("（ID3v2.2的帧，只读，不能保存）");
+    }
+    return status;
+}
+
+} // namespace
+
 void TFrmEditText::ShowFrameList() {
     sg->SetRowCount(2);
     for (int column = 0; column < sg->columnCount(); ++column)
@@ -435,18 +467,19 @@ void TFrmEditText::ShowFrameList() {
                 1, row,
                 Cp936Of("图像数据:") +
                     std::string(PictureTypeNames[PictureTypeOf(ID3v2Tag->FramePayloads[i])]));
+        else if (const TFrameOrigin* origin = ID3v2Tag->OriginOf(i);
+                 origin && !origin->HasText && origin->Frame.size() >= 10)
+            sg->SetCells(1, row, ID3v2Tag->FramePayloads[i],
+                         U("二进制数据，") + QString::number(origin->Frame.size() - 10) +
+                             U("字节"));
+        else if (origin)
+            sg->SetCells(1, row, ID3v2Tag->FramePayloads[i],
+                         QString::fromStdString(ID3v2Tag->DisplayText(i)));
         else
             sg->SetCells(1, row, ID3v2Tag->FramePayloads[i]);
         if (i + 1 < n) sg->SetRowCount(sg->RowCount() + 1);
     }
-    if (ID3v2Tag->Exists) {
-        QString status = U("ID3v2tag，共有数据") + QString::number(ID3v2Tag->TagSize) + U("字节");
-        // The frames read before the damage are shown, but nothing is written from them.
-        if (!ID3v2Tag->ReadError.empty()) status += U("（标签已损坏，不能修改）");
-        SetLabel(lblID3Status, status);
-    } else {
-        SetLabel(lblID3Status, U("无ID3v2标签"));
-    }
+    SetLabel(lblID3Status, Id3Status(nullptr));
     btnShowAPEv2Tag->setEnabled(APEv2Tag->Exists);
     btnShowID3v1Tag->setEnabled(ID3v1Tag->Exists);
     ShowCustomPicture();
@@ -459,7 +492,9 @@ void TFrmEditText::sgClick() {
     const int row = sg->Row();
     const std::string id = sg->SelectedCells(0);
     SetLabel(lblComment, U("标签内容/编辑【") + FromCp936(id) + U("】"));
-    btnID3Update->setEnabled(!IsPictureId(id));
+    const TFrameOrigin* origin = OriginAtRow(*sg, row);
+    SetLabel(lblID3Status, Id3Status(origin));
+    btnID3Update->setEnabled(!IsPictureId(id) && !IsReadOnly(origin));
     btnSelPic->setEnabled(IsPictureId(id));
     btnInputPic->setEnabled(IsPictureId(id));
     for (QWidget* w : {static_cast<QWidget*>(rbScale), static_cast<QWidget*>(rbStretch),
@@ -469,6 +504,8 @@ void TFrmEditText::sgClick() {
         ShowCustomPicture();
     else if (id == "APIC")
         ShowAttachedPicture(row);
+    else if (origin && origin->HasText)
+        edComm->SetShownText(QString::fromStdString(origin->Text));
     else
         edComm->SetText(StripNulls(sg->SelectedCells(1)));
     edPicInfo->setEnabled(id == "APIC");
@@ -516,13 +553,17 @@ void TFrmEditText::btnReLoadClick() {
 
 void TFrmEditText::btnID3UpdateClick() {
     const int index = sg->Row() - 1;
-    // Only a selected text frame is written: an empty frame list has none, and a picture row
-    // is never written from the memo.
+    // Only a selected text frame is written: an empty frame list has none, a picture row is
+    // never written from the memo, and a frame kept read-only is not written from it either.
+    const TFrameOrigin* origin = OriginAtRow(*sg, sg->Row());
     if (index < 0 || index >= static_cast<int>(ID3v2Tag->FramePayloads.size()) ||
-        IsPictureId(sg->SelectedCells(0)))
+        IsPictureId(sg->SelectedCells(0)) || IsReadOnly(origin))
         return;
-    std::string text;
-    if (!edComm->Text(text)) {
+    // A text shown as it was read and not changed keeps its frame, encoding and all.
+    const bool unchanged =
+        origin && origin->HasText && edComm->toPlainText() == QString::fromStdString(origin->Text);
+    std::string text = ID3v2Tag->FramePayloads[index];
+    if (!unchanged && !edComm->Text(text)) {
         MessageBoxOk(U("！标签内容中有GBK编码不能保存的字符，不能更新标签：") +
                      FromCp936(sg->SelectedCells(0)));
         return;

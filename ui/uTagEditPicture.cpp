@@ -31,8 +31,8 @@ void SetSizeLabel(QLabel* label, size_t bytes) {
 
 // A description read from a file is shown whole, however long: the box's limit holds for
 // typed characters only.
-void ShowDescription(QLineEdit* edit, const std::string& cp936) {
-    edit->setText(QString::fromStdString(platform::Cp936ToUtf8(cp936)));
+void ShowDescription(QLineEdit* edit, const QString& text) {
+    edit->setText(text);
 }
 
 QString FromUtf8(const std::string& text) {
@@ -110,7 +110,12 @@ void TFrmEditText::ShowAttachedPicture(int row) {
     const std::string& payload = ID3v2Tag->FramePayloads[index];
     if (payload == std::string(1, '\0')) return;
     cbPicType->setCurrentIndex(PictureTypeOf(payload));
-    ShowDescription(edPicInfo, PictureDescriptionOf(payload));
+    // A description in UTF-16 or UTF-8 is shown decoded.
+    const TFrameOrigin* origin = ID3v2Tag->OriginOf(index);
+    ShowDescription(edPicInfo, origin && origin->HasText
+                                   ? QString::fromStdString(origin->Text)
+                                   : QString::fromStdString(
+                                         platform::Cp936ToUtf8(PictureDescriptionOf(payload))));
     const size_t start = static_cast<size_t>(PictureDataStart(payload)) - 1;
     const std::string jpeg = start < payload.size() ? payload.substr(start) : std::string();
     SetSizeLabel(lbSize, payload.size());

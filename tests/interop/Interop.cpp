@@ -28,11 +28,13 @@ std::string Peer(const std::string& command) {
 std::map<std::string, std::string> ReadAsTheRulesSay(TID3v2Tag& tag, const std::string& path) {
     tag.ReadFromFile(path);
     const Id3v2Store want = ReadByRules(ReadFile(path));
-    EXPECT_EQ(tag.Loaded, want.Loaded) << path;
-    EXPECT_EQ(tag.Exists, want.Exists) << path;
-    EXPECT_EQ(tag.TagSize, want.TagSize) << path;
-    EXPECT_EQ(tag.FrameIds, want.Ids) << path;
-    EXPECT_EQ(tag.FramePayloads, want.Payloads) << path;
+    if (want.Modelled) {
+        EXPECT_EQ(tag.Loaded, want.Loaded) << path;
+        EXPECT_EQ(tag.Exists, want.Exists) << path;
+        EXPECT_EQ(tag.TagSize, want.TagSize) << path;
+        EXPECT_EQ(tag.FrameIds, want.Ids) << path;
+        EXPECT_EQ(tag.FramePayloads, want.Payloads) << path;
+    }
     std::map<std::string, std::string> byId;
     for (size_t i = 0; i < tag.FrameIds.size(); ++i)
         byId.emplace(tag.FrameIds[i], tag.FramePayloads[i]);

@@ -1,5 +1,9 @@
 #include "Builders.h"
 
+#include "ID3v2Text.h"
+
+#include <utility>
+
 Bytes BE32(uint32_t v) {
     return Bytes{char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
 }
@@ -34,6 +38,36 @@ Bytes Id3TagOurs(const Bytes& frames) {
 Bytes Id3TagStandard(const Bytes& frames, size_t padding) {
     return Id3Header(static_cast<uint32_t>(frames.size() + padding)) + frames +
            Bytes(padding, '\0');
+}
+
+Bytes Id3TagOf(unsigned char version, unsigned char flags, const Bytes& body) {
+    return Bytes("ID3") + char(version) + '\0' + char(flags) +
+           SyncSafe(static_cast<uint32_t>(body.size())) + body;
+}
+
+Bytes Id3Frame24(const Bytes& id, const Bytes& payload, unsigned char format) {
+    return id + SyncSafe(static_cast<uint32_t>(payload.size())) + '\0' + char(format) + payload;
+}
+
+Bytes Id3Frame22(const Bytes& id, const Bytes& payload) {
+    const auto n = static_cast<uint32_t>(payload.size());
+    return id + char(n >> 16) + char(n >> 8) + char(n) + payload;
+}
+
+Bytes Unsynchronised(const Bytes& bytes) {
+    Bytes out;
+    for (char c : bytes) {
+        out += c;
+        if (static_cast<unsigned char>(c) == 0xFF) out += '\0';
+    }
+    return out;
+}
+
+Bytes Utf16(const std::string& utf8, bool bigEndian, bool bom) {
+    Bytes out = id3text::Utf8ToUtf16(utf8).substr(bom ? 0 : 2);
+    for (size_t i = 0; bigEndian && i + 1 < out.size(); i += 2)
+        std::swap(out[i], out[i + 1]);
+    return out;
 }
 
 namespace {

@@ -24,6 +24,17 @@ Bytes Id3Header(uint32_t sizeField, unsigned char version = 3);
 Bytes Id3TagOurs(const Bytes& frames);
 // A tag as the published standard writes it: the size field excludes the header.
 Bytes Id3TagStandard(const Bytes& frames, size_t padding = 0);
+// Any version and header flags: the size field is the body's length (the body holds an extended
+// header, frames and padding as the caller builds them).
+Bytes Id3TagOf(unsigned char version, unsigned char flags, const Bytes& body);
+// A version 2.4 frame: sync-safe size, the two flag bytes as given.
+Bytes Id3Frame24(const Bytes& id, const Bytes& payload, unsigned char format = 0);
+// A version 2.2 frame: 3-byte id and 3-byte big-endian size.
+Bytes Id3Frame22(const Bytes& id, const Bytes& payload);
+// Unsynchronisation: a 0x00 after every 0xFF.
+Bytes Unsynchronised(const Bytes& bytes);
+// UTF-16 with a byte-order mark (little-endian unless `bigEndian`) of ASCII or UTF-8 text.
+Bytes Utf16(const std::string& utf8, bool bigEndian = false, bool bom = true);
 
 // A 128-byte ID3v1 block; fields are cut or NUL-padded to their widths.
 struct Id3v1Fields {

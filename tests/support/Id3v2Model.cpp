@@ -24,6 +24,21 @@ std::string WithoutNuls(const std::string& s) {
     return out;
 }
 
+bool IsOwnPiece(const std::string& data) {
+    return !data.empty() && data[0] == '\0' && data.find('\0', 1) == std::string::npos;
+}
+
+// Whether the writer gives this frame back from the payload read.
+bool IsOwnForm(const std::string& id, const std::string& data, const std::string& payload) {
+    if (data.empty() || data[0] != '\0') return false;
+    const bool comment = id == "COMM" || id == "SYLT" || id == "USLT";
+    if (id == "APIC" || id == "TPIC") return true;
+    if (payload.empty()) return !comment || data.size() <= 5;
+    if (data.size() > 1000) return false;
+    if (comment) return data == std::string("\0chi\0", 5) + payload;
+    return data.substr(1) == payload;
+}
+
 } // namespace
 
 Id3v2Store ReadByRules(const std::string& f) {
@@ -31,8 +46,14 @@ Id3v2Store ReadByRules(const std::string& f) {
     if (f.size() < 10) return s;
     s.Exists = UpToNul(f, 0, 3) == "ID3";
     if (!s.Exists) return s;
+    std::vector<bool> own; // per entry: made from a frame in the writer's own form
     s.TagSize = static_cast<int32_t>(((Byte(f, 6) & 0x7F) << 21) | ((Byte(f, 7) & 0x7F) << 14) |
                                      ((Byte(f, 8) & 0x7F) << 7) | (Byte(f, 9) & 0x7F));
+    const uint32_t version = Byte(f, 3);
+    if (s.TagSize > 10 && (version == 2 || version == 4 || (version == 3 && (Byte(f, 5) & 0xC0)))) {
+        s.Modelled = false;
+        return s;
+    }
     size_t pos = 10;
     while (static_cast<int64_t>(s.TagSize) > static_cast<int64_t>(pos)) {
         if (f.size() - pos < 10) {
@@ -47,23 +68,30 @@ Id3v2Store ReadByRules(const std::string& f) {
             break;
         }
         const std::string id = UpToNul(f, pos, 4);
-        std::string payload = f.substr(pos + 10, size);
+        const bool flags = Byte(f, pos + 8) || Byte(f, pos + 9);
+        const std::string data = f.substr(pos + 10, size);
+        std::string payload = data;
         pos += 10 + size;
         if (id != "APIC" && id != "TPIC") payload = WithoutNuls(payload);
         if (id.empty()) continue;
         int k = -1;
         for (size_t i = 0; i < s.Ids.size() && k < 0; ++i)
             if (platform::SameText(s.Ids[i], id)) k = static_cast<int>(i);
-        if (k < 0) {
-            if (id == "COMM" || id == "SYLT" || id == "USLT")
-                payload.erase(0, std::min<size_t>(3, payload.size()));
-            s.Ids.push_back(id);
-            s.Payloads.push_back(payload);
-        } else if (id == "APIC") {
-            s.Ids.push_back(id);
-            s.Payloads.push_back(payload);
-        } else {
+        const bool packed = Byte(f, pos - size - 1) & 0xE0; // compressed, encrypted, grouped
+        if (k >= 0 && id == "TPIC" && !packed) {
+            s.Payloads[k] += payload;
+        } else if (k >= 0 && id != "APIC" && own[k] && !packed && IsOwnPiece(data)) {
             s.Payloads[k] += payload; // the pieces of a long text join again
+        } else {
+            if (packed) { // kept as it is
+            } else if (id == "COMM" || id == "USLT") {
+                payload = WithoutNuls(data.substr(std::min<size_t>(4, data.size())));
+            } else if (id == "SYLT") {
+                payload.erase(0, std::min<size_t>(3, payload.size()));
+            }
+            own.push_back(!flags && IsOwnForm(id, data, payload));
+            s.Ids.push_back(id);
+            s.Payloads.push_back(payload);
         }
     }
     return s;

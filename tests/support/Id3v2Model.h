@@ -9,6 +9,9 @@
 #include <vector>
 
 struct Id3v2Store {
+    // False for tags the model does not cover: versions 2.2 and 2.4, and 2.3 with
+    // unsynchronisation or an extended header.
+    bool Modelled = true;
     bool Loaded = true;
     bool Exists = false;
     int32_t TagSize = 0;

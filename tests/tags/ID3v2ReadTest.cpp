@@ -1,5 +1,6 @@
 #include "Builders.h"
 #include "ID3v2Tags.h"
+#include "OtherProgramsKinds.h"
 #include "PlatformFile.h"
 #include "TestFiles.h"
 
@@ -28,7 +29,7 @@ TEST(ID3v2Read, HeaderAndSizeField) {
     EXPECT_EQ(t.TagSize, 10);
     EXPECT_TRUE(t.FrameIds.empty());
 
-    EXPECT_EQ(read(Id3Header(0) .substr(0, 6) + Bytes("\0\0\x02\x01", 4) + Bytes(300, 0)).TagSize,
+    EXPECT_EQ(read(Id3Header(0).substr(0, 6) + Bytes("\0\0\x02\x01", 4) + Bytes(300, 0)).TagSize,
               257);
     // The top bit of each size byte is masked off.
     EXPECT_EQ(read(Bytes("ID3\3\0\0\xff\xff\xff\xff", 10) + Bytes(10, 0)).TagSize, 268435455);
@@ -63,12 +64,11 @@ TEST(ID3v2Read, PayloadsAsStored) {
 TEST(ID3v2Read, RepeatedIdsJoinExceptApic) {
     Read read;
     Bytes apic1("\0image/jpeg\0\3\0\xff\xd8", 16), apic2("\0image/png\0\4x\0\x89P", 16);
-    auto& t = read(Id3TagOurs(Id3Frame("TIT2", Bytes("\0A", 2)) + Id3Frame("APIC", apic1) +
-                              Id3Frame("COMM", Bytes("\0chi\0abc", 8)) +
-                              Id3Frame("tit2", Bytes("\0B", 2)) + Id3Frame("APIC", apic2) +
-                              Id3Frame("COMM", Bytes("\0def", 4)) +
-                              Id3Frame("TPIC", Bytes("\0\xff\0", 3)) +
-                              Id3Frame("TPIC", Bytes("\0\xd8", 2))));
+    auto& t = read(
+        Id3TagOurs(Id3Frame("TIT2", Bytes("\0A", 2)) + Id3Frame("APIC", apic1) +
+                   Id3Frame("COMM", Bytes("\0chi\0abc", 8)) + Id3Frame("tit2", Bytes("\0B", 2)) +
+                   Id3Frame("APIC", apic2) + Id3Frame("COMM", Bytes("\0def", 4)) +
+                   Id3Frame("TPIC", Bytes("\0\xff\0", 3)) + Id3Frame("TPIC", Bytes("\0\xd8", 2))));
     ASSERT_EQ(t.FrameIds, (TStringList{"TIT2", "APIC", "COMM", "APIC", "TPIC"}));
     EXPECT_EQ(t.FramePayloads[0], "AB");
     EXPECT_EQ(t.FramePayloads[1], apic1);
@@ -77,7 +77,8 @@ TEST(ID3v2Read, RepeatedIdsJoinExceptApic) {
     EXPECT_EQ(t.FramePayloads[4], Bytes("\0\xff\0\0\xd8", 5)); // TPIC keeps its NULs when joined
 
     // A later COMM joined to an entry "comm" drops nothing from its front.
-    auto& c = read(Id3TagOurs(Id3Frame("comm", Bytes("\0x", 2)) + Id3Frame("COMM", Bytes("\0eng", 4))));
+    auto& c =
+        read(Id3TagOurs(Id3Frame("comm", Bytes("\0x", 2)) + Id3Frame("COMM", Bytes("\0eng", 4))));
     ASSERT_EQ(c.FrameIds, (TStringList{"comm"}));
     EXPECT_EQ(c.FramePayloads[0], "xeng");
 }
@@ -124,7 +125,8 @@ TEST(ID3v2Read, DamagedTags) {
     } cases[] = {
         {"size past the end", Id3Header(1000) + good},
         {"truncated frame header", Id3Header(100) + good + "TAL"},
-        {"payload past the end", Id3Header(100) + good + Id3Frame("TALB", "abc").substr(0, 10) + "ab"},
+        {"payload past the end",
+         Id3Header(100) + good + Id3Frame("TALB", "abc").substr(0, 10) + "ab"},
         {"frame size 2^31", Id3Header(100) + good + "TALB" + BE32(0x80000000u) + Bytes(2, 0) + "x"},
         {"frame size 2^32-1", Id3Header(100) + good + "TALB" + BE32(0xffffffffu) + Bytes(2, 0)},
     };
@@ -166,4 +168,36 @@ TEST(ID3v2Read, SyncSafeAndBigEndianHelpers) {
     PutBigEndian32(b, 0x01020304u);
     EXPECT_EQ(Bytes(reinterpret_cast<char*>(b), 4), "\x01\x02\x03\x04");
     EXPECT_EQ(StripNulls(Bytes("\0a\0\0b\0", 6)), "ab");
+}
+
+TEST(ID3v2Read, OtherProgramsFramesByKind) {
+    Read read;
+    for (const Kind& kind : Kinds()) {
+        SCOPED_TRACE(kind.name);
+        auto& t = read(kind.tag + MpegFrames(1));
+        ASSERT_TRUE(t.Loaded) << t.ReadError;
+        ASSERT_EQ(t.FrameIds.size(), kind.want.size());
+        for (size_t i = 0; i < kind.want.size(); ++i) {
+            const WantEntry& w = kind.want[i];
+            SCOPED_TRACE(i);
+            EXPECT_EQ(t.FrameIds[i], w.id);
+            const TFrameOrigin* origin = t.OriginOf(i);
+            EXPECT_EQ(origin ? origin->Encoding : kOwnForm, w.encoding);
+            EXPECT_EQ(origin ? origin->Access : TAccess::Editable, w.access);
+            // Pictures, binary and compressed frames show no text of their own.
+            if (w.id != "APIC" &&
+                (w.access == TAccess::Editable || w.access == TAccess::Unwritable))
+                EXPECT_EQ(t.DisplayText(i), w.text);
+        }
+        // A tag that counts its size without the header is taken whole, footer included; a
+        // plain version 2.3 tag ends where its size field says, as the program's own tags do.
+        const bool plain = kind.tag[3] == 3 && kind.tag[5] == 0;
+        EXPECT_EQ(t.TagEnd, plain ? t.TagSize : static_cast<int64_t>(kind.tag.size()));
+    }
+    // Pictures of version 2.2 get a MIME type; frames that are not text keep every byte.
+    auto& v22 = read(Kinds()[6].tag);
+    EXPECT_EQ(v22.FramePayloads[2], Bytes("\0image/jpeg\0\x03\0", 14) + kJpeg);
+    auto& binary = read(Kinds().back().tag);
+    EXPECT_EQ(binary.OriginOf(0)->Frame, Id3Frame("POPM", Bytes("a@b.c\0\x80\0\0\0\x01", 11)));
+    EXPECT_EQ(binary.OriginOf(2)->Frame, Id3Frame("RVA2", Bytes("track\0\x01\xF2\x66\0", 10)));
 }

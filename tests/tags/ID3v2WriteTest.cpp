@@ -1,5 +1,7 @@
 #include "Builders.h"
+#include "CodePage.h"
 #include "ID3v2Tags.h"
+#include "OtherProgramsKinds.h"
 #include "PlatformFile.h"
 #include "TestFiles.h"
 #include "utPublic.h"
@@ -422,4 +424,58 @@ TEST(NewFrameRule, UpperCasedFourBytesWithTheDefaultPayloads) {
     }
     EXPECT_EQ(t.FrameIds, (TStringList{"APIC", "TPIC", "TCON"}));
     EXPECT_EQ(t.FramePayloads, (TStringList{Bytes("\0image/jpeg\0\3\0", 14), Bytes(2, '\0'), ""}));
+}
+
+// Editing one frame of a tag another program wrote: every other entry comes back with the same
+// id, text, encoding (UTF-8 becomes UTF-16, which version 2.3 has instead) and bytes; nothing of
+// the old tag is left between the new one and the audio; a second save changes nothing.
+TEST(ID3v2Save, EditingOneFrameKeepsEveryOtherFrameOfOtherPrograms) {
+    std::string title;
+    ASSERT_TRUE(platform::Utf8ToCp936("新标题", title));
+    for (const Kind& kind : Kinds()) {
+        SCOPED_TRACE(kind.name);
+        Song s;
+        auto& t = s.Load(kind.tag + kAudio);
+        ASSERT_TRUE(t.Loaded);
+        for (size_t i = 0; i < t.FrameIds.size(); ++i) {
+            const TFrameOrigin* origin = t.OriginOf(i);
+            if (!origin || origin->Access != TAccess::Unwritable) continue;
+            // Version 2.3 has no name for it: the save is refused, the file left as it was.
+            MessageCapture messages;
+            t.SetFrame("TIT2", title.data(), static_cast<int>(title.size()));
+            EXPECT_EQ(messages.Messages(),
+                      std::vector<std::string>{kMsgFrameNotWritable + t.FrameIds[i]});
+            EXPECT_EQ(s.File(), kind.tag + kAudio);
+            s.Load(kind.tag + kAudio).DeleteFrame(static_cast<int>(i));
+            break;
+        }
+        // Each entry as a line: id, text, encoding (UTF-8 written as UTF-16), access, and the
+        // frame of one that is not text.
+        auto describe = [&t](size_t i) {
+            const TFrameOrigin* o = t.OriginOf(i);
+            const int e = o ? (o->Encoding == 3 ? 1 : o->Encoding) : kOwnForm;
+            return t.FrameIds[i] + "|" + t.DisplayText(i) + "|" + std::to_string(e) + "|" +
+                   std::to_string(int(o ? o->Access : TAccess::Editable)) + "|" +
+                   (o && e < 0 ? o->Frame : Bytes());
+        };
+        const std::string edited = "TIT2|新标题|" + std::to_string(kOwnForm) + "|0|";
+        std::vector<std::string> want;
+        for (size_t i = 0; i < t.FrameIds.size(); ++i)
+            want.push_back(t.FrameIds[i] == "TIT2" ? edited : describe(i));
+        if (t.IndexOfId("TIT2") == -1) want.push_back(edited);
+        t.SetFrame("TIT2", title.data(), static_cast<int>(title.size()));
+        ASSERT_TRUE(t.Loaded) << t.ReadError;
+        std::vector<std::string> got;
+        for (size_t i = 0; i < t.FrameIds.size(); ++i)
+            got.push_back(describe(i));
+        EXPECT_EQ(got, want);
+        // Between the new tag and the audio at most the 10 bytes of padding the standard's
+        // size leaves there.
+        const Bytes file = s.File();
+        const size_t gap = file.size() - kAudio.size() - static_cast<size_t>(t.TagSize);
+        EXPECT_LE(gap, 10u);
+        EXPECT_EQ(file.substr(t.TagSize), Bytes(gap, '\0') + kAudio);
+        t.SaveToFile();
+        EXPECT_EQ(s.File(), file);
+    }
 }

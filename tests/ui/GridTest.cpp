@@ -2,8 +2,14 @@
 // current row and its click event.
 #include "WindowFixture.h"
 
+#include "ID3v2Tags.h"
+#include "JpegBuilders.h"
+#include "uControls.h"
 #include "uStringGrid.h"
 
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -14,6 +20,7 @@ class GridTest : public QObject {
     void ShrinkingMovesCurrentRowWithoutClick();
     void ClickOnMouseAndKeyboard();
     void ClearGridRowsKeepsHeader();
+    void ShowsTextsOfOtherPrograms();
 };
 
 void GridTest::RowsAndCells() {
@@ -103,6 +110,40 @@ void GridTest::ClearGridRowsKeepsHeader() {
     QCOMPARE(grid.Cells(0, 1), std::string());
     QCOMPARE(grid.Cells(1, 1), std::string());
     QCOMPARE(grid.item(0, 0)->text(), QString());
+}
+
+// A tag another program wrote in UTF-16: the grid, the memo and the picture box show its texts,
+// the cover with a UTF-16 description shows its picture, binary data is read-only and says so,
+// and an update that changes nothing keeps the frame as it was.
+void GridTest::ShowsTextsOfOtherPrograms() {
+    TWindowFixture f;
+    TFrmEditText& w = f.W();
+    const Bytes jpeg = JpegOf({});
+    const Bytes title = Id3Frame("TIT2", "\x01" + Utf16("한국어 月亮"));
+    const std::string song = f.Write(
+        "song.MP3", Id3TagStandard(title +
+                                       Id3Frame("APIC", Bytes("\x01image/jpeg\0\x03", 13) +
+                                                            Utf16("封面") + Bytes(2, '\0') + jpeg) +
+                                       Id3Frame("POPM", Bytes("a@b.c\0\x80\0\0\0\x01", 11)),
+                                   10) +
+                        MpegFrames(2));
+    f.Open(song);
+    QCOMPARE(w.sg->item(0, 1)->text(), Q("한국어 月亮"));
+    f.SelectRow(1);
+    QCOMPARE(f.Memo(), Q("한국어 月亮"));
+    QVERIFY(w.btnID3Update->isEnabled());
+    f.SelectRow(2);
+    QCOMPARE(w.edPicInfo->text(), Q("封面"));
+    QVERIFY(!w.Image->Picture().isNull());
+    QVERIFY(f.Messages.isEmpty());
+    f.SelectRow(3);
+    QVERIFY(!w.btnID3Update->isEnabled());
+    QVERIFY(w.lblID3Status->text().contains(Q("只读")));
+    f.SelectRow(1);
+    f.Click(w.btnID3Update);
+    QVERIFY(f.Messages.isEmpty());
+    QVERIFY(ReadFile(song).find(title) != std::string::npos);
+    QCOMPARE(w.sg->item(0, 1)->text(), Q("한국어 月亮"));
 }
 
 static TRegisterTest<GridTest> registerGridTest("GridTest");
