@@ -1,11 +1,9 @@
 #!/usr/bin/python3
-"""A folder of MP3 files tagged by other programs, and the check that quillon-tags shows each one
-and edits one frame without touching the others.
+"""Files tagged by other programs, shown and edited one frame at a time by quillon-tags.
 
-  corpus.py make DIR                  tag tiny MP3 files with every peer, version and encoding
-  corpus.py check QUILLON_TAGS DIR    show each file, set its TIT2 on a copy, and compare what
-                                      mutagen, TagLib and ffmpeg see in every other frame and in
-                                      the audio; one line per file, a summary, exit 1 on a fault
+  corpus.py make DIR                tiny MP3 files tagged by every peer, version and encoding
+  corpus.py check QUILLON_TAGS DIR  show each file, set TIT2 on a copy, compare what mutagen,
+                                    TagLib (TAGLIB_READ) and ffmpeg see in everything else
 """
 import collections, json, os, shutil, subprocess, sys, tempfile, zlib
 
@@ -42,12 +40,8 @@ def mutagen(path, out, version, enc):
     t.save(out, v2_version=version)
 
 
-def syncsafe(n):
-    return bytes([(n >> 21) & 127, (n >> 14) & 127, (n >> 7) & 127, n & 127])
-
-
-def unsafe(four):
-    return sum((b & 127) << (21 - 7 * i) for i, b in enumerate(four))
+syncsafe = lambda n: bytes((n >> s) & 127 for s in (21, 14, 7, 0))
+unsafe = lambda four: sum((b & 127) << (21 - 7 * i) for i, b in enumerate(four))
 
 
 def unsynch(data):
@@ -122,7 +116,8 @@ def id3v2(path, out):
 
 def kid3(path, out, version, enc):
     shutil.copy(path, out)
-    cmds = ["config Tag.id3v2Version " + version, "config Tag.textEncoding " + enc, "select " + os.path.basename(out),
+    cmds = ["config Tag.id3v2Version " + version, "config Tag.textEncoding " + enc,
+            "select " + os.path.basename(out),
             "set title '%s'" % CJK, "set artist '歌手'", "set album '专辑'", "set comment cmt",
             "set picture:'%s' '封面'" % COVER, "set REPLAYGAIN_TRACK_GAIN '-6.80 dB'",
             "set REPLAYGAIN_TRACK_PEAK 0.988", "set rating 3", "set lyrics 'la la'", "save"]
@@ -175,25 +170,18 @@ def make(folder):
 
 def meanings(path):
     """mutagen's view: every frame by its key, with every field except the text encoding."""
-    view = {}
-    for key, f in id3.ID3(path).items():
-        specs = f._framespec + f._optionalspec
-        view[key] = {s.name: getattr(f, s.name, None) for s in specs if s.name != "encoding"}
-    return view
+    return {key: {s.name: getattr(f, s.name, None) for s in f._framespec + f._optionalspec
+                  if s.name != "encoding"} for key, f in id3.ID3(path).items()}
 
 
 def taglib(path):
     lines = run(TAGLIB_READ, "--all", path).decode("utf-8", "replace").splitlines()
-    return collections.Counter(l for l in lines if not l.startswith(("version=", "tag_size=")))
+    skip = ("version=", "tag_size=", "TIT2=")
+    return collections.Counter(l for l in lines if not l.startswith(skip))
 
 
-def pcm(path):
-    return run("ffmpeg", "-v", "error", "-i", path, "-map", "0:a", "-f", "md5", "-")
-
-
-def short(value, width=60):
-    text = repr(value)
-    return text if len(text) <= width else text[:width] + "…"
+pcm = lambda path: run("ffmpeg", "-v", "error", "-i", path, "-map", "0:a", "-f", "md5", "-")
+short = lambda value, width=60: repr(value)[:width] + ("…" if len(repr(value)) > width else "")
 
 
 def shown(tool, path, notes):
@@ -214,7 +202,8 @@ def shown(tool, path, notes):
             continue
         if f["text"] is None and f.get("read_only"):
             notes.append("%s kept unread (%s)" % (fid, f["read_only"]))
-        elif enc == 0 and f["text"] in [j.encode("latin-1").decode("gbk", "replace") for j in joined]:
+        elif enc == 0 and f["text"] in [j.encode("latin-1").decode("gbk", "replace")
+                                        for j in joined]:
             notes.append("%s Latin-1 shown as code page 936" % fid)
         else:
             faults.append("show %s %s, mutagen %s" % (fid, short(f["text"], 30), short(texts, 30)))
@@ -230,12 +219,11 @@ def compare(tool, path, work, totals, notes):
                           capture_output=True, text=True)
     if done.returncode:
         totals["refused"] += 1
-        return faults + ["set refused: " + (done.stderr.strip() or str(done.returncode))[-90:]]
-    before = meanings(path)
+        return faults + ["set refused: " + done.stderr.strip().split(": ", 2)[-1][:90]]
+    before, after = meanings(path), {}
     try:
         after = meanings(copy)
     except Exception as e:
-        after = {}
         faults.append("mutagen cannot read the result: %s" % e)
     title = [f["text"] for f in json.loads(run(tool, "show", copy))["id3v2"]["frames"]
              if f["id"] == "TIT2"]
@@ -248,26 +236,22 @@ def compare(tool, path, work, totals, notes):
             faults.append("%s changed: %s" % (key, ", ".join(
                 "%s %s -> %s" % (n, short(v, 40), short(after[key].get(n), 40))
                 for n, v in before[key].items() if after[key].get(n) != v)))
-    totals["lost"], totals["junk appeared"] = totals["lost"] + len(lost), totals["junk appeared"] + len(junk)
+    totals.update({"lost": len(lost), "junk appeared": len(junk)})
     faults += ["lost " + ", ".join(map(short, lost))] if lost else []
     faults += ["appeared " + ", ".join(map(short, junk))] if junk else []
     old, new = taglib(path), taglib(copy)
-    old = collections.Counter({l: n for l, n in old.items() if not l.startswith("TIT2=")})
-    new = collections.Counter({l: n for l, n in new.items() if not l.startswith("TIT2=")})
     if not any(l[:4].isupper() for l in old):
         notes.append("TagLib cannot read the original")
         old = new = collections.Counter()
-    faults += ["TagLib no longer sees " + ", ".join(short(l) for l in old - new)] if old - new else []
-    faults += ["TagLib now sees " + ", ".join(short(l) for l in new - old)] if new - old else []
+    for what, lines in (("no longer sees", old - new), ("now sees", new - old)):
+        faults += ["TagLib %s %s" % (what, ", ".join(map(short, lines)))] if lines else []
     if pcm(path) != pcm(copy):
         faults.append("decoded audio changed")
     return faults
 
 
 def check(tool, folder):
-    totals = collections.Counter(files=0, **{"frames compared": 0, "changed": 0, "lost": 0,
-                                             "junk appeared": 0, "refused": 0, "notes": 0})
-    failed = 0
+    totals, failed = collections.Counter(), 0
     with tempfile.TemporaryDirectory() as work:
         for name in sorted(n for n in os.listdir(folder) if n.endswith(".mp3") and n[0] != "."):
             totals["files"] += 1
@@ -280,7 +264,8 @@ def check(tool, folder):
             totals["notes"] += len(notes)
             print("%-34s %s" % (name, "; ".join(faults) if faults else "ok") +
                   (" (%s)" % "; ".join(notes) if notes else ""))
-    print(", ".join("%s %d" % kv for kv in totals.items()) + ", files with faults %d" % failed)
+    keys = ("files", "frames compared", "changed", "lost", "junk appeared", "refused", "notes")
+    print(", ".join("%s %d" % (k, totals[k]) for k in keys) + ", files with faults %d" % failed)
     return 1 if failed else 0
 
 
