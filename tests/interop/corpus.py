@@ -171,7 +171,7 @@ def make(folder):
 def meanings(path):
     """mutagen's view: every frame by its key, with every field except the text encoding."""
     return {key: {s.name: getattr(f, s.name, None) for s in f._framespec + f._optionalspec
-                  if s.name != "encoding"} for key, f in id3.ID3(path).items()}
+                  if s.name != "encoding"} for key, f in id3.ID3(path, load_v1=False).items()}
 
 
 def taglib(path):
@@ -189,7 +189,7 @@ def shown(tool, path, notes):
     frames = json.loads(run(tool, "show", path))["id3v2"]["frames"]
     ours = [f for f in frames if f["id"][0] == "T" and f["id"] != "TXXX"]
     theirs = []
-    for f in id3.ID3(path, translate=False).values():
+    for f in id3.ID3(path, translate=False, load_v1=False).values():
         fid = type(f).__mro__[1].__name__ if len(f.FrameID) == 3 else f.FrameID
         if fid[0] == "T" and fid not in ("TXXX", "TPIC"):
             theirs.append((fid, f.encoding, [str(t) for t in f.text]))
