@@ -5,7 +5,7 @@
   corpus.py check QUILLON_TAGS DIR  show each file, set TIT2 on a copy, compare what mutagen,
                                     TagLib (TAGLIB_READ) and ffmpeg see in everything else
 """
-import collections, json, os, shutil, subprocess, sys, tempfile, zlib
+import collections, json, os, re, shutil, subprocess, sys, tempfile, zlib
 
 from mutagen import id3
 
@@ -44,19 +44,13 @@ syncsafe = lambda n: bytes((n >> s) & 127 for s in (21, 14, 7, 0))
 unsafe = lambda four: sum((b & 127) << (21 - 7 * i) for i, b in enumerate(four))
 
 
-def unsynch(data):
-    out = bytearray()
-    for i, c in enumerate(data):
-        out.append(c)
-        if c == 0xFF and (i + 1 == len(data) or data[i + 1] == 0 or data[i + 1] >= 0xE0):
-            out.append(0)
-    return bytes(out)
+unsynch = lambda data: re.sub(rb"\xff(?=[\x00\xe0-\xff]|\Z)", b"\xff\x00", data)
 
 
-def rebuild(path, out, version, enc, unsync=False, ext=False, zipped=()):
-    """mutagen's tag rewritten with what mutagen reads but does not write: unsynchronisation
-    (whole tag in 2.3, per frame with a data length indicator in 2.4), an extended header and
-    zlib-compressed frames."""
+def rebuild(path, out, version, enc, unsync=False, ext=False, zipped=(), footer=False):
+    """mutagen's tag with what mutagen reads but does not write: unsynchronisation (whole tag in
+    2.3, per frame with a data length indicator in 2.4), an extended header, zlib-compressed
+    frames, a 2.4 footer instead of padding."""
     mutagen(path, out, version, enc)
     data = open(out, "rb").read()
     end = 10 + unsafe(data[6:10])
@@ -77,10 +71,10 @@ def rebuild(path, out, version, enc, unsync=False, ext=False, zipped=()):
         body = (syncsafe(6) + b"\x01\x00" if version == 4 else bytes([0, 0, 0, 6] + [0] * 6)) + body
     if unsync and version == 3:
         body = unsynch(body)
-    body += bytes(16)
-    flags = (0x80 if unsync else 0) | (0x40 if ext else 0)
-    open(out, "wb").write(b"ID3" + bytes([version, 0, flags]) + syncsafe(len(body)) + body +
-                          data[end:])
+    body += b"" if footer else bytes(16)
+    flags = (0x80 if unsync else 0) | (0x40 if ext else 0) | (0x10 if footer else 0)
+    head = bytes([version, 0, flags]) + syncsafe(len(body))
+    open(out, "wb").write(b"ID3" + head + body + (b"3DI" + head if footer else b"") + data[end:])
 
 
 def v22(path, out):
@@ -140,7 +134,8 @@ CASES = [("mutagen-v2.3-latin1", mutagen, 3, 0), ("mutagen-v2.3-utf16", mutagen,
          ("mutagen-v2.3-utf16-unsync", rebuild, 3, 1, True),
          ("mutagen-v2.4-utf16-unsync", rebuild, 4, 1, True),
          ("mutagen-v2.3-utf16-exthdr-zlib", rebuild, 3, 1, False, True, (b"TALB", b"APIC")),
-         ("mutagen-v2.4-utf8-exthdr-zlib", rebuild, 4, 3, False, True, (b"TALB", b"APIC")),
+         ("mutagen-v2.4-utf8-exthdr-zlib-footer", rebuild, 4, 3, False, True, (b"TALB", b"APIC"),
+          True),
          ("itunes-v2.2-utf16", v22),
          ("eyed3-v2.3-latin1", eyed3, "2.3", "latin1"), ("eyed3-v2.3-utf16", eyed3, "2.3", "utf16"),
          ("eyed3-v2.4-latin1", eyed3, "2.4", "latin1"), ("eyed3-v2.4-utf8", eyed3, "2.4", "utf8"),
@@ -262,7 +257,7 @@ def check(tool, folder):
                 faults = ["%s failed: %s" % (e.cmd[:2], e.stderr.decode(errors="replace")[:200])]
             failed += bool(faults)
             totals["notes"] += len(notes)
-            print("%-34s %s" % (name, "; ".join(faults) if faults else "ok") +
+            print("%-40s %s" % (name, "; ".join(faults) if faults else "ok") +
                   (" (%s)" % "; ".join(notes) if notes else ""))
     keys = ("files", "frames compared", "changed", "lost", "junk appeared", "refused", "notes")
     print(", ".join("%s %d" % (k, totals[k]) for k in keys) + ", files with faults %d" % failed)
