@@ -31,6 +31,9 @@ def mutagen(path, out, version, enc):
     t.add(id3.COMM(encoding=enc, lang="eng", desc="iTunNORM", text=" 00000A2B 00000B3C"))
     t.add(id3.USLT(encoding=enc, lang="eng", desc="", text=text + "\nla la"))
     t.add(id3.APIC(encoding=enc or 1, mime="image/jpeg", type=3, desc="封面", data=JPEG))
+    t.add(id3.APIC(encoding=enc, mime="image/jpeg", type=4, desc="back", data=JPEG[:-2]))
+    t.add(id3.WXXX(encoding=enc, desc="shop", url="http://example.org/a?b=1"))
+    t.add(id3.MCDI(data=b"\x00\x12\x01\x01\x00\x10\x00\x00\x00\x00\x00\x96\xff"))
     t.add(id3.POPM(email="rater@example.org", rating=128, count=5))
     t.add(id3.PRIV(owner="WM/MediaClassPrimaryID", data=b"\x00\x01\xff\x00abc"))
     t.add(id3.RVA2(desc="track", channel=1, gain=-6.8, peak=0.9))
@@ -62,7 +65,8 @@ def rebuild(path, out, version, enc, unsync=False, ext=False, zipped=(), footer=
         if fid in zipped and version == 3:
             payload, flags = len(payload).to_bytes(4, "big") + zlib.compress(payload), 0x0080
         elif fid in zipped:
-            payload, flags = syncsafe(len(payload)) + zlib.compress(payload), 0x0009
+            packed = unsynch(zlib.compress(payload)) if unsync else zlib.compress(payload)
+            payload, flags = syncsafe(len(payload)) + packed, 0x0009 | (0x0002 if unsync else 0)
         elif unsync and version == 4:
             payload, flags = syncsafe(len(payload)) + unsynch(payload), 0x0003
         sized = syncsafe(len(payload)) if version == 4 else len(payload).to_bytes(4, "big")
@@ -131,8 +135,8 @@ def ffmpeg(path, out, version):
 CASES = [("mutagen-v2.3-latin1", mutagen, 3, 0), ("mutagen-v2.3-utf16", mutagen, 3, 1),
          ("mutagen-v2.4-latin1", mutagen, 4, 0), ("mutagen-v2.4-utf16", mutagen, 4, 1),
          ("mutagen-v2.4-utf16be", mutagen, 4, 2), ("mutagen-v2.4-utf8", mutagen, 4, 3),
-         ("mutagen-v2.3-utf16-unsync", rebuild, 3, 1, True),
-         ("mutagen-v2.4-utf16-unsync", rebuild, 4, 1, True),
+         ("mutagen-v2.3-utf16-unsync-zlib", rebuild, 3, 1, True, False, (b"MCDI",)),
+         ("mutagen-v2.4-utf16-unsync-zlib", rebuild, 4, 1, True, False, (b"MCDI",)),
          ("mutagen-v2.3-utf16-exthdr-zlib", rebuild, 3, 1, False, True, (b"TALB", b"APIC")),
          ("mutagen-v2.4-utf8-exthdr-zlib-footer", rebuild, 4, 3, False, True, (b"TALB", b"APIC"),
           True),

@@ -10,6 +10,7 @@
 #include <taglib/privateframe.h>
 #include <taglib/relativevolumeframe.h>
 #include <taglib/uniquefileidentifierframe.h>
+#include <taglib/unknownframe.h>
 #include <taglib/unsynchronizedlyricsframe.h>
 
 #include <cstdio>
@@ -47,6 +48,7 @@ static std::string Fields(const TagLib::ID3v2::Frame* frame) {
         return Utf8(p->owner()) + "|" + Hex(p->data());
     if (const auto* u = dynamic_cast<const UniqueFileIdentifierFrame*>(frame))
         return Utf8(u->owner()) + "|" + Hex(u->identifier());
+    if (const auto* u = dynamic_cast<const UnknownFrame*>(frame)) return Hex(u->data());
     if (const auto* r = dynamic_cast<const RelativeVolumeFrame*>(frame)) {
         out = Utf8(r->identification());
         for (auto channel : r->channels())
