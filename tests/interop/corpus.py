@@ -184,28 +184,35 @@ short = lambda value, width=60: repr(value)[:width] + ("…" if len(repr(value))
 
 
 def shown(tool, path, notes):
-    """Faults in show's text of the text frames against what mutagen reads, in file order."""
+    """Faults in show's texts against what mutagen reads, frame by frame in file order. Comments,
+    lyrics and TXXX are shown in a form of show's own: their description and text must be in it."""
     frames = json.loads(run(tool, "show", path))["id3v2"]["frames"]
-    ours = [f for f in frames if f["id"][0] == "T" and f["id"] != "TXXX"]
-    theirs = []
-    for f in id3.ID3(path, translate=False, load_v1=False).values():
-        fid = type(f).__mro__[1].__name__ if len(f.FrameID) == 3 else f.FrameID
-        if fid[0] == "T" and fid not in ("TXXX", "TPIC"):
-            theirs.append((fid, f.encoding, [str(t) for t in f.text]))
-    if [f["id"] for f in ours] != [t[0] for t in theirs]:
-        return ["show lists %s, mutagen %s" % ([f["id"] for f in ours], [t[0] for t in theirs])]
+    tag = id3.ID3(path, translate=False, load_v1=False).values()
+    name = lambda f: type(f).__mro__[1].__name__ if len(f.FrameID) == 3 else f.FrameID
     faults = []
-    for f, (fid, enc, texts) in zip(ours, theirs):
-        joined = ("\0".join(texts), "/".join(texts))  # v2.4 lists may be shown v2.3's way
-        if f["text"] in joined:
+    for exact, pick in ((True, lambda i: i[0] == "T" and i not in ("TXXX", "TPIC")),
+                        (False, lambda i: i in ("COMM", "USLT", "TXXX"))):
+        ours, theirs = [f for f in frames if pick(f["id"])], [m for m in tag if pick(name(m))]
+        if [f["id"] for f in ours] != [name(m) for m in theirs]:
+            faults.append("show lists %s, mutagen %s" % ([f["id"] for f in ours],
+                                                         [name(m) for m in theirs]))
             continue
-        if f["text"] is None and f.get("read_only"):
-            notes.append("%s kept unread (%s)" % (fid, f["read_only"]))
-        elif enc == 0 and f["text"] in [j.encode("latin-1").decode("gbk", "replace")
-                                        for j in joined]:
-            notes.append("%s Latin-1 shown as code page 936" % fid)
-        else:
-            faults.append("show %s %s, mutagen %s" % (fid, short(f["text"], 30), short(texts, 30)))
+        for f, m in zip(ours, theirs):
+            texts = [m.text] if isinstance(m.text, str) else [str(t) for t in m.text]
+            wanted = ["\0".join(texts), "/".join(texts)]  # v2.4 lists may be shown v2.3's way
+            parts = [getattr(m, "desc", ""), wanted[0]]
+            inside = lambda conv: all(conv(p) in f["text"] for p in parts)
+            fits = lambda conv: f["text"] is not None and (
+                f["text"] in map(conv, wanted) if exact else inside(conv))
+            if fits(lambda t: t):
+                continue
+            if f["text"] is None and f.get("read_only"):
+                notes.append("%s kept unread (%s)" % (f["id"], f["read_only"]))
+            elif m.encoding == 0 and fits(lambda t: t.encode("latin-1").decode("gbk", "replace")):
+                notes.append("%s Latin-1 shown as code page 936" % f["id"])
+            else:
+                faults.append("show %s %s, mutagen %s" % (
+                    f["id"], short(f["text"], 40), short(wanted[0] if exact else parts, 40)))
     return faults
 
 
