@@ -20,7 +20,6 @@ def run(*args, **kw):
 
 def mutagen(path, out, version, enc):
     text = CJK if enc else LATIN
-    shutil.copy(path, out)
     t = id3.ID3()
     t.add(id3.TIT2(encoding=enc, text=text))
     t.add(id3.TPE1(encoding=enc, text=[text, "Second"] if version == 4 else text))
@@ -45,8 +44,6 @@ def mutagen(path, out, version, enc):
 
 syncsafe = lambda n: bytes((n >> s) & 127 for s in (21, 14, 7, 0))
 unsafe = lambda four: sum((b & 127) << (21 - 7 * i) for i, b in enumerate(four))
-
-
 unsynch = lambda data: re.sub(rb"\xff(?=[\x00\xe0-\xff]|\Z)", b"\xff\x00", data)
 
 
@@ -96,7 +93,6 @@ def v22(path, out):
 
 def eyed3(path, out, version, enc):
     text = LATIN if enc == "latin1" else CJK
-    shutil.copy(path, out)
     run("eyeD3", "-Q", "--no-color", "--no-config", "--to-v" + version, "--encoding", enc,
         "-t", text, "-a", text, "-A", text, "--user-text-frame", "REPLAYGAIN_TRACK_GAIN:-6.80 dB",
         "--user-text-frame", "REPLAYGAIN_TRACK_PEAK:0.988", "--add-comment", text + "::eng",
@@ -107,13 +103,11 @@ def eyed3(path, out, version, enc):
 
 
 def id3v2(path, out):
-    shutil.copy(path, out)
     run("id3v2", "-t", "Åsa 月亮", "-a", LATIN, "-A", "Album", "-c", "desc:text:eng", "--TXXX",
         "REPLAYGAIN_TRACK_GAIN:-6.80 dB", "--USLT", "la la", out)
 
 
 def kid3(path, out, version, enc):
-    shutil.copy(path, out)
     cmds = ["config Tag.id3v2Version " + version, "config Tag.textEncoding " + enc,
             "select " + os.path.basename(out),
             "set title '%s'" % CJK, "set artist '歌手'", "set album '专辑'", "set comment cmt",
@@ -163,7 +157,8 @@ def make(folder):
         "-y", COVER)
     JPEG = open(COVER, "rb").read()
     open(LYRICS, "w").write("la la\nla")
-    for name, maker, *args in CASES:
+    for name, maker, *args in CASES:  # each peer edits a copy of the bare audio
+        shutil.copy(base, os.path.join(folder, name + ".mp3"))
         maker(base, os.path.join(folder, name + ".mp3"), *args)
 
 
