@@ -1,7 +1,17 @@
 // What TagLib sees in an MP3 file: its ID3v2 texts and pictures, one "key=value" per line.
+// With --all, comments and lyrics also give language and description, and the frames that are
+// not text give every field they hold.
 #include <taglib/attachedpictureframe.h>
+#include <taglib/commentsframe.h>
+#include <taglib/generalencapsulatedobjectframe.h>
 #include <taglib/id3v2tag.h>
 #include <taglib/mpegfile.h>
+#include <taglib/popularimeterframe.h>
+#include <taglib/privateframe.h>
+#include <taglib/relativevolumeframe.h>
+#include <taglib/uniquefileidentifierframe.h>
+#include <taglib/unknownframe.h>
+#include <taglib/unsynchronizedlyricsframe.h>
 
 #include <cstdio>
 #include <iostream>
@@ -16,9 +26,44 @@ static std::string Hex(const TagLib::ByteVector& bytes) {
     return out;
 }
 
+static std::string Utf8(const TagLib::String& text) {
+    return text.to8Bit(true);
+}
+
+// Every field of the frames whose meaning toString() leaves out; empty for the others.
+static std::string Fields(const TagLib::ID3v2::Frame* frame) {
+    using namespace TagLib::ID3v2;
+    std::string out;
+    if (const auto* c = dynamic_cast<const CommentsFrame*>(frame))
+        return Hex(c->language()) + "|" + Utf8(c->description()) + "|" + Utf8(c->text());
+    if (const auto* l = dynamic_cast<const UnsynchronizedLyricsFrame*>(frame))
+        return Hex(l->language()) + "|" + Utf8(l->description()) + "|" + Utf8(l->text());
+    if (const auto* g = dynamic_cast<const GeneralEncapsulatedObjectFrame*>(frame))
+        return Utf8(g->mimeType()) + "|" + Utf8(g->fileName()) + "|" + Utf8(g->description()) +
+               "|" + Hex(g->object());
+    if (const auto* p = dynamic_cast<const PopularimeterFrame*>(frame))
+        return Utf8(p->email()) + "|" + std::to_string(p->rating()) + "|" +
+               std::to_string(p->counter());
+    if (const auto* p = dynamic_cast<const PrivateFrame*>(frame))
+        return Utf8(p->owner()) + "|" + Hex(p->data());
+    if (const auto* u = dynamic_cast<const UniqueFileIdentifierFrame*>(frame))
+        return Utf8(u->owner()) + "|" + Hex(u->identifier());
+    if (const auto* u = dynamic_cast<const UnknownFrame*>(frame)) return Hex(u->data());
+    if (const auto* r = dynamic_cast<const RelativeVolumeFrame*>(frame)) {
+        out = Utf8(r->identification());
+        for (auto channel : r->channels())
+            out += "|" + std::to_string(int(channel)) + ":" +
+                   std::to_string(r->volumeAdjustmentIndex(channel)) + ":" +
+                   Hex(r->peakVolume(channel).peakVolume);
+        return out;
+    }
+    return out;
+}
+
 int main(int argc, char** argv) {
-    if (argc != 2) return 2;
-    TagLib::MPEG::File file(argv[1]);
+    const bool all = argc == 3 && std::string(argv[1]) == "--all";
+    if (argc != 2 && !all) return 2;
+    TagLib::MPEG::File file(argv[argc - 1]);
     TagLib::ID3v2::Tag* tag = file.ID3v2Tag();
     if (!file.isValid() || !tag) return 1;
     std::cout << "version=" << tag->header()->majorVersion() << "\n"
@@ -29,6 +74,8 @@ int main(int argc, char** argv) {
             std::cout << id << "=" << picture->mimeType().to8Bit(true) << "|"
                       << int(picture->type()) << "|" << picture->description().to8Bit(true) << "|"
                       << Hex(picture->picture()) << "\n";
+        else if (const std::string fields = all ? Fields(frame) : ""; !fields.empty())
+            std::cout << id << "=" << fields << "\n";
         else
             std::cout << id << "=" << frame->toString().to8Bit(true) << "\n";
     }
