@@ -1,5 +1,7 @@
 #include "uPicturePayload.h"
 
+#include "ID3v2Text.h"
+
 #include <algorithm>
 
 namespace {
@@ -17,21 +19,7 @@ bool Layout(const std::string& payload, size_t& type, size_t& description) {
 }
 
 size_t DescriptionEnd(const std::string& payload, size_t from, size_t& next) {
-    if (payload[0] == 1 || payload[0] == 2) {
-        for (size_t i = from; i + 1 < payload.size(); i += 2)
-            if (payload[i] == '\0' && payload[i + 1] == '\0') {
-                next = i + 2;
-                return i;
-            }
-    } else {
-        const size_t nul = payload.find('\0', from);
-        if (nul != std::string::npos) {
-            next = nul + 1;
-            return nul;
-        }
-    }
-    next = payload.size();
-    return payload.size();
+    return id3text::StringEnd(payload[0], payload, from, next);
 }
 
 } // namespace
