@@ -108,19 +108,19 @@ bool ShowFile(const TTagObjects& tags, const std::string& path, std::string& out
     // The three reads in the editor's order: ID3v2, ID3v1, APEv2, all from one open of the file
     // that shares it with other readers. A file that cannot be opened at all gives no line.
     platform::TFileStream file(path, platform::TOpenMode::Read, platform::TShareMode::DenyNone);
-    std::string line = "{\"file\": ";
-    AppendJsonString(line, path);
+    out += "{\"file\": ";
+    AppendJsonString(out, path);
     int failed = 0;
     auto section = [&](const char* name, auto read, auto append) {
-        line += ", \"";
-        line += name;
-        line += "\": ";
+        out += ", \"";
+        out += name;
+        out += "\": ";
         try {
             read();
         } catch (const std::exception& e) {
-            line += "{\"error\": ";
-            AppendJsonString(line, e.what());
-            line += '}';
+            out += "{\"error\": ";
+            AppendJsonString(out, e.what());
+            out += '}';
             ++failed;
             err += path + ": " + name + ": " + e.what() + "\n";
             return;
@@ -134,15 +134,15 @@ bool ShowFile(const TTagObjects& tags, const std::string& path, std::string& out
             if (!tags.id3v2->ReadError.empty())
                 err += path + ": warning: ID3v2 tag damaged: " + tags.id3v2->ReadError + "\n";
         },
-        [&] { AppendId3v2(line, *tags.id3v2); });
+        [&] { AppendId3v2(out, *tags.id3v2); });
     section(
         "id3v1", [&] { tags.id3v1->ReadFromOpenFile(file); },
-        [&] { AppendId3v1(line, *tags.id3v1); });
+        [&] { AppendId3v1(out, *tags.id3v1); });
     section(
         "apev2", [&] { tags.apev2->ReadFromOpenFile(file); },
-        [&] { AppendApev2(line, *tags.apev2); });
+        [&] { AppendApev2(out, *tags.apev2); });
     file.Close();
-    out += line + "}\n";
+    out += "}\n";
     return failed == 0;
 }
 

@@ -378,7 +378,7 @@ std::string TID3v2Tag::DisplayText(size_t index) const {
 const TFrameOrigin* TID3v2Tag::UnchangedOrigin(size_t index) const {
     const TFrameOrigin* origin = index < FrameOrigins.size() ? FrameOrigins[index].get() : nullptr;
     if (!origin || index >= FrameIds.size() || FrameIds[index] != origin->Id ||
-        FramePayloads[index] != origin->Payload)
+        FramePayloads[index] != origin->PayloadAsRead())
         return nullptr;
     return origin;
 }
@@ -531,7 +531,10 @@ void TID3v2Tag::ReadFrames(std::string_view body, int version, int flags) {
 void TID3v2Tag::Push(TByteString id, TByteString payload, std::unique_ptr<TFrameOrigin> origin) {
     if (origin) {
         origin->Id = id;
-        origin->Payload = payload;
+        if (origin->Frame.size() >= 10 && std::string_view(origin->Frame).substr(10) == payload)
+            origin->PayloadInFrame = true;
+        else
+            origin->Payload = payload;
         if (FrameOrigins.size() < FrameIds.size()) FrameOrigins.resize(FrameIds.size());
         FrameOrigins.resize(FrameIds.size() + 1);
         FrameOrigins.back() = std::move(origin);

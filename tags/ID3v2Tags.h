@@ -42,7 +42,12 @@ struct TFrameOrigin {
     TByteString Id;      // the entry's id and payload as read: an entry still holding both is
     TByteString Payload; // unchanged and is written back from Frame
     TByteString Frame;   // the version 2.3 frame that writes the entry back; empty for Unwritable
-    int Encoding = -1;   // the text encoding byte as read; -1 for a frame without one
+    // The payload as read is Frame behind its header: a picture is not held a third time.
+    bool PayloadInFrame = false;
+    std::string_view PayloadAsRead() const {
+        return PayloadInFrame ? std::string_view(Frame).substr(10) : std::string_view(Payload);
+    }
+    int Encoding = -1; // the text encoding byte as read; -1 for a frame without one
     bool HasText = false;
     std::string Text; // the text as UTF-8 (a picture's description); "[description] text" for
                       // frames that carry a description
