@@ -838,7 +838,14 @@ void TID3v2Tag::RemoveTag() {
         const bool whole = backup.ReadSome(old, 10) == 10;
         const int64_t oldTagEnd =
             whole && std::memcmp(old, "ID3", 3) == 0 ? GetSyncSafe32(old + 6) : 0;
-        CopyTail(backup, target, oldTagEnd);
+        // A tag read as running past its size field (a standard size, a footer) leaves none of
+        // itself in front of the audio, only the 10 bytes of padding standard readers expect.
+        if (whole && std::memcmp(old, Header, 10) == 0 && TagEnd > oldTagEnd) {
+            target.WriteBuffer(std::string(10, '\0').data(), 10);
+            CopyTail(backup, target, TagEnd);
+        } else {
+            CopyTail(backup, target, oldTagEnd);
+        }
     });
     if (written) ReadAgainAfterRewrite();
 }

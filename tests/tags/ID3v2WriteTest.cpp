@@ -477,5 +477,8 @@ TEST(ID3v2Save, EditingOneFrameKeepsEveryOtherFrameOfOtherPrograms) {
         EXPECT_EQ(file.substr(t.TagSize), Bytes(gap, '\0') + kAudio);
         t.SaveToFile();
         EXPECT_EQ(s.File(), file);
+        // Stripping the tag leaves none of it either.
+        s.Load(kind.tag + kAudio).RemoveTag();
+        EXPECT_EQ(s.File(), Bytes("ID3\x03\0\0\0\0\0\x0A", 10) + Bytes(gap, '\0') + kAudio);
     }
 }
