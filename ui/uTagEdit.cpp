@@ -26,8 +26,6 @@
 #include <QValidator>
 #include <algorithm>
 
-TFrmEditText* FrmEditText = nullptr;
-
 namespace {
 
 QString U(const char* utf8) {

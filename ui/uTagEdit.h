@@ -173,8 +173,6 @@ class TFrmEditText : public QDialog {
     bool centred_ = false;
 };
 
-extern TFrmEditText* FrmEditText;
-
 // The file that opening `chosen` reads: the name with the extension ".MP3", or as chosen when
 // only that spelling of an .mp3 name exists.
 QString Mp3FileName(const QString& chosen);
