@@ -1,5 +1,8 @@
 #include "Help.h"
 
+#include "CodePage.h"
+
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 
@@ -220,17 +223,23 @@ THelpPage MakeEditorHelp() {
 constexpr size_t kWidth = 79;
 constexpr size_t kTermColumn = 24;
 
+// The code point at text[i], moving i past it; a byte that starts no well-formed sequence
+// stands for itself.
+unsigned NextCodePoint(const std::string& text, size_t& i) {
+    const size_t n = std::max<size_t>(1, platform::Utf8SequenceLength(text, i));
+    unsigned cp = static_cast<unsigned char>(text[i]);
+    if (n > 1) cp &= 0x7fu >> n;
+    for (size_t k = 1; k < n; ++k)
+        cp = (cp << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3f);
+    i += n;
+    return cp;
+}
+
 // Columns the text takes on a terminal: East Asian wide characters take two.
 size_t DisplayWidth(const std::string& text) {
     size_t width = 0;
     for (size_t i = 0; i < text.size();) {
-        unsigned char c = static_cast<unsigned char>(text[i]);
-        unsigned cp = c;
-        int extra = c >= 0xf0 ? 3 : c >= 0xe0 ? 2 : c >= 0xc0 ? 1 : 0;
-        if (extra) cp = c & (0x3f >> extra);
-        for (int k = 1; k <= extra && i + k < text.size(); ++k)
-            cp = (cp << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3f);
-        i += 1 + extra;
+        const unsigned cp = NextCodePoint(text, i);
         bool wide = (cp >= 0x1100 && cp <= 0x115f) || (cp >= 0x2e80 && cp <= 0xa4cf) ||
                     (cp >= 0xac00 && cp <= 0xd7a3) || (cp >= 0xf900 && cp <= 0xfaff) ||
                     (cp >= 0xfe30 && cp <= 0xfe4f) || (cp >= 0xff00 && cp <= 0xff60) ||
@@ -317,11 +326,7 @@ std::string RoffEscape(const std::string& text) {
             continue;
         }
         // Beyond ASCII, groff's own escape keeps the page independent of the input encoding.
-        int extra = c >= 0xf0 ? 3 : c >= 0xe0 ? 2 : 1;
-        unsigned cp = c & (0x3f >> extra);
-        for (int k = 1; k <= extra && i + k < text.size(); ++k)
-            cp = (cp << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3f);
-        i += 1 + extra;
+        const unsigned cp = NextCodePoint(text, i);
         char buf[16];
         std::snprintf(buf, sizeof buf, "\\[u%04X]", cp);
         out += buf;

@@ -158,6 +158,8 @@ TByteString RenderFrames(const TByteString& id, const TByteString& data);
 
 // True for an id of three or four characters A-Z and 0-9, the only ids other programs read.
 bool IsFrameIdText(const TByteString& id);
+// The two frames that hold a picture: attached pictures (APIC) and this program's TPIC.
+bool IsPictureId(std::string_view id);
 
 // A new frame as the editor's add command makes it, for the window and quillon-tags alike.
 struct TNewFrame {

@@ -119,10 +119,6 @@ class TTypedLengthValidator : public QValidator {
     QString held_;
 };
 
-bool IsPictureId(const std::string& id) {
-    return id == "TPIC" || id == "APIC";
-}
-
 // The name with its extension (from the last dot of the last path component) replaced by
 // `extension`; a name without one gets it appended.
 QString ChangeFileExt(const QString& name, const QString& extension) {
@@ -486,6 +482,14 @@ void TFrmEditText::ShowFrameList() {
 // The one place that makes the label, the memo, the buttons and the picture panel describe the
 // grid's current row. The grid runs it for every move the user makes; every command that
 // rebuilds the grid runs it afterwards.
+// The end of every tag command: the frames as they are now, the selected one in the memo, the
+// controls on again.
+void TFrmEditText::ShowCommandResult() {
+    ShowFrameList();
+    sgClick();
+    EnableTagControls(true);
+}
+
 void TFrmEditText::sgClick() {
     const int row = sg->Row();
     const std::string id = sg->SelectedCells(0);
@@ -581,9 +585,7 @@ void TFrmEditText::btnID3UpdateClick() {
         APEv2Tag->RemoveFromFile(path);
         APEv2Tag->ReadFromFile(path);
     }
-    ShowFrameList();
-    sgClick();
-    EnableTagControls(true);
+    ShowCommandResult();
 }
 
 void TFrmEditText::btnAddTagClick() {
@@ -598,9 +600,7 @@ void TFrmEditText::btnAddTagClick() {
     if (!frame) return;
     EnableTagControls(false);
     ID3v2Tag->AddFrame(frame->Id, frame->Payload.data(), static_cast<int>(frame->Payload.size()));
-    ShowFrameList();
-    sgClick();
-    EnableTagControls(true);
+    ShowCommandResult();
 }
 
 void TFrmEditText::btnID3KillClick() {
@@ -611,9 +611,7 @@ void TFrmEditText::btnID3KillClick() {
         ID3v2Tag->Loaded && index >= 0 && index < static_cast<int>(ID3v2Tag->FrameIds.size());
     ID3v2Tag->DeleteFrame(index);
     if (!chkBackFile->isChecked() && rewrites) DeleteOwnBackup(FilePath());
-    ShowFrameList();
-    sgClick();
-    EnableTagControls(true);
+    ShowCommandResult();
 }
 
 void TFrmEditText::btnDelAllTagClick() {
@@ -623,9 +621,7 @@ void TFrmEditText::btnDelAllTagClick() {
     const bool rewrites = ID3v2Tag->Loaded && ID3v2Tag->Exists;
     ID3v2Tag->RemoveTag();
     if (!chkBackFile->isChecked() && rewrites) DeleteOwnBackup(FilePath());
-    ShowFrameList();
-    sgClick();
-    EnableTagControls(true);
+    ShowCommandResult();
 }
 
 void TFrmEditText::btnShowID3v1TagClick() {

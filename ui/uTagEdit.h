@@ -99,6 +99,7 @@ class TFrmEditText : public QDialog {
     // ---- tag list and tag commands
     void LoadTags();
     void ShowFrameList();
+    void ShowCommandResult();
     void btnOpenClick();
     void btnReLoadClick();
     void sgClick();
