@@ -869,3 +869,19 @@ std::optional<TNewFrame> PrepareNewFrame(const TByteString& typedId) {
     frame.Payload = id == "APIC" ? TByteString("image/jpeg\0\x03\0", 13) : TByteString(2, '\0');
     return frame;
 }
+
+std::array<TTagStep, 3> RewriteThenStrip(const std::string& path, bool id3v2,
+                                         std::function<void()> rewriteId3v2, bool id3v1,
+                                         bool apev2, bool readAgain) {
+    return {{{id3v2, "ID3v2", std::move(rewriteId3v2)},
+             {id3v1, "ID3v1",
+              [path, readAgain] {
+                  ID3v1Tag->RemoveFromFile(path);
+                  if (readAgain) ID3v1Tag->ReadFromFile(path);
+              }},
+             {apev2, "APEv2", [path, readAgain] {
+                  APEv2Tag->ReadFromFile(path);
+                  APEv2Tag->RemoveFromFile(path);
+                  if (readAgain) APEv2Tag->ReadFromFile(path);
+              }}}};
+}

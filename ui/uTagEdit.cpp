@@ -572,19 +572,10 @@ void TFrmEditText::btnID3UpdateClick() {
     }
     EnableTagControls(false);
     ID3v2Tag->FramePayloads[index] = text;
-    ID3v2Tag->SaveToFile();
-    const std::string path = FilePath();
-    if (chkDelID3v1->isChecked()) {
-        ID3v1Tag->RemoveFromFile(path);
-        ID3v1Tag->ReadFromFile(path);
-    }
-    if (chkDelAPEv2->isChecked()) {
-        // The ID3v2 rewrite has moved every byte behind the tag: find the APEv2 tag where it
-        // lies now before cutting it out.
-        APEv2Tag->ReadFromFile(path);
-        APEv2Tag->RemoveFromFile(path);
-        APEv2Tag->ReadFromFile(path);
-    }
+    for (const TTagStep& step :
+         RewriteThenStrip(FilePath(), true, [] { ID3v2Tag->SaveToFile(); },
+                          chkDelID3v1->isChecked(), chkDelAPEv2->isChecked(), true))
+        if (step.wanted) step.run();
     ShowCommandResult();
 }
 
