@@ -184,10 +184,10 @@ int CmdEmbed(const TArgs& argsIn) {
         const int count = static_cast<int>(ID3v2Tag->FrameIds.size());
         if (index >= count)
             return Failure(file + ": there is no frame " + std::to_string(index) + " (" +
-                        std::to_string(count) + " frames)");
+                           std::to_string(count) + " frames)");
         if (ID3v2Tag->FrameIds[index] != "APIC")
             return Failure(file + ": frame " + std::to_string(index) + " is " +
-                        platform::Cp936ToUtf8(ID3v2Tag->FrameIds[index]) + ", not APIC");
+                           platform::Cp936ToUtf8(ID3v2Tag->FrameIds[index]) + ", not APIC");
         ID3v2Tag->ReplaceFrame("APIC", payload.data(), index, static_cast<int>(payload.size()));
         return FinishRewrite(file, common);
     });

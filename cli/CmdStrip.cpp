@@ -56,8 +56,8 @@ int StripFile(const std::string& path, const TStripOptions& o, bool noBackup) {
     const bool copyFirst = !id3v2 && id3v1 && apev2;
     if (copyFirst && !MakeOwnBackupCopy(path)) return 1;
 
-    const std::array<TTagStep, 3> steps =
-        RewriteThenStrip(path, id3v2, [] { ID3v2Tag->RemoveTag(); }, id3v1, apev2, false);
+    const std::array<TTagStep, 3> steps = RewriteThenStrip(
+        path, id3v2, [] { ID3v2Tag->RemoveTag(); }, id3v1, apev2, false);
     std::string done;
     for (size_t k = 0; k < std::size(steps); ++k) {
         if (!steps[k].wanted) continue;

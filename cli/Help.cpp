@@ -240,4 +240,3 @@ const THelpPage& EditorHelp() {
 bool IsHelpOption(const std::string& word) {
     return word == "--help" || word == "-h";
 }
-

@@ -871,8 +871,8 @@ std::optional<TNewFrame> PrepareNewFrame(const TByteString& typedId) {
 }
 
 std::array<TTagStep, 3> RewriteThenStrip(const std::string& path, bool id3v2,
-                                         std::function<void()> rewriteId3v2, bool id3v1,
-                                         bool apev2, bool readAgain) {
+                                         std::function<void()> rewriteId3v2, bool id3v1, bool apev2,
+                                         bool readAgain) {
     return {{{id3v2, "ID3v2", std::move(rewriteId3v2)},
              {id3v1, "ID3v1",
               [path, readAgain] {

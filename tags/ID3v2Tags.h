@@ -195,5 +195,5 @@ struct TTagStep {
 // again first because the ID3v2 rewrite has moved every byte behind the tag. With `readAgain`
 // the tag objects read the file again after their cut, for a caller that shows them.
 std::array<TTagStep, 3> RewriteThenStrip(const std::string& path, bool id3v2,
-                                         std::function<void()> rewriteId3v2, bool id3v1,
-                                         bool apev2, bool readAgain);
+                                         std::function<void()> rewriteId3v2, bool id3v1, bool apev2,
+                                         bool readAgain);

@@ -69,7 +69,8 @@ namespace {
 // bar, and the drawing at the large sizes would cost the start of every run.
 class TAppIconEngine : public QIconEngine {
   public:
-    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State state) override {
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode,
+               QIcon::State state) override {
         const qreal dpr = painter->device() ? painter->device()->devicePixelRatio() : 1.0;
         QPixmap icon = pixmap(rect.size() * dpr, mode, state);
         icon.setDevicePixelRatio(dpr);
@@ -93,8 +94,8 @@ class TAppIconEngine : public QIconEngine {
 
     // The sizes a window system is offered; any other is drawn when asked for.
     QList<QSize> availableSizes(QIcon::Mode, QIcon::State) override {
-        return {QSize(16, 16), QSize(22, 22), QSize(24, 24), QSize(32, 32), QSize(48, 48),
-                QSize(64, 64)};
+        return {QSize(16, 16), QSize(22, 22), QSize(24, 24),
+                QSize(32, 32), QSize(48, 48), QSize(64, 64)};
     }
 
     QString key() const override { return QStringLiteral("QuillonAppIcon"); }

@@ -572,9 +572,9 @@ void TFrmEditText::btnID3UpdateClick() {
     }
     EnableTagControls(false);
     ID3v2Tag->FramePayloads[index] = text;
-    for (const TTagStep& step :
-         RewriteThenStrip(FilePath(), true, [] { ID3v2Tag->SaveToFile(); },
-                          chkDelID3v1->isChecked(), chkDelAPEv2->isChecked(), true))
+    for (const TTagStep& step : RewriteThenStrip(
+             FilePath(), true, [] { ID3v2Tag->SaveToFile(); }, chkDelID3v1->isChecked(),
+             chkDelAPEv2->isChecked(), true))
         if (step.wanted) step.run();
     ShowCommandResult();
 }
