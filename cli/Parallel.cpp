@@ -182,18 +182,11 @@ int WorkerCount(const std::vector<std::string>& files, int jobs, bool rewrites) 
     return static_cast<int>(workers);
 }
 
-int RunInOrder(const std::vector<std::string>& files, int workers, const TFileJob& job,
-               std::vector<int>* statuses) {
-    if (statuses) statuses->assign(files.size(), 1);
-    int* each = statuses ? statuses->data() : nullptr;
-    if (workers < 2 || files.size() < 2) return RunHere(files, job, each);
+namespace {
 
-    // The next file to take, shared by the workers.
-    void* shared = ::mmap(nullptr, sizeof(std::atomic<size_t>), PROT_READ | PROT_WRITE,
-                          MAP_SHARED | MAP_ANONYMOUS, -1, 0);
-    if (shared == MAP_FAILED) return RunHere(files, job, each);
-    auto* next = new (shared) std::atomic<size_t>(0);
-
+// Forks up to `workers` workers that take files by `next`; fewer when a pipe or a fork fails.
+std::vector<TWorker> StartWorkers(const std::vector<std::string>& files, int workers,
+                                  std::atomic<size_t>& next, const TFileJob& job) {
     std::fflush(stdout); // or the workers would print the parent's pending bytes again
     std::fflush(stderr);
     std::vector<TWorker> pool;
@@ -206,7 +199,7 @@ int RunInOrder(const std::vector<std::string>& files, int workers, const TFileJo
             ::close(fds[0]);
             for (TWorker& w : pool)
                 ::close(w.fd);
-            Work(files, *next, fds[1], job);
+            Work(files, next, fds[1], job);
         }
         ::close(fds[1]);
         if (pid < 0) {
@@ -215,12 +208,18 @@ int RunInOrder(const std::vector<std::string>& files, int workers, const TFileJo
         }
         pool.push_back({pid, fds[0], {}});
     }
+    return pool;
+}
 
+// The results that have come in, written out in the order of the files.
+struct TOrderedResults {
     std::map<size_t, TResult> results;
-    std::vector<bool> abnormal(pool.size(), false);
     size_t emit = 0; // the next file whose output goes out
     int worst = 0;
-    auto flushReady = [&]() {
+    int* each = nullptr; // each file's status, where wanted
+
+    // Writes every result whose turn has come.
+    void WriteReady() {
         for (auto it = results.find(emit); it != results.end(); it = results.find(emit)) {
             TResult& r = it->second;
             std::fwrite(r.out.data(), 1, r.out.size(), stdout);
@@ -233,8 +232,13 @@ int RunInOrder(const std::vector<std::string>& files, int workers, const TFileJo
             results.erase(it);
             ++emit;
         }
-    };
+    }
+};
 
+// Reads the workers' records until every worker has ended, writing the results whose turn has
+// come. True when a worker ended abnormally or left half a record behind.
+bool CollectResults(std::vector<TWorker>& pool, TOrderedResults& out) {
+    bool anyDied = false;
     std::vector<char> buffer(1 << 20);
     size_t open = pool.size();
     while (open > 0) {
@@ -256,7 +260,7 @@ int RunInOrder(const std::vector<std::string>& files, int workers, const TFileJo
             if (n < 0 && errno == EINTR) continue;
             if (n > 0) {
                 w.pending.append(buffer.data(), static_cast<size_t>(n));
-                TakeRecords(w, results);
+                TakeRecords(w, out.results);
                 continue;
             }
             // The worker is done (or dead): reap it.
@@ -266,33 +270,57 @@ int RunInOrder(const std::vector<std::string>& files, int workers, const TFileJo
             int st = 0;
             while (::waitpid(w.pid, &st, 0) < 0 && errno == EINTR) {
             }
-            abnormal[which[p]] = !(WIFEXITED(st) && WEXITSTATUS(st) == 0) || !w.pending.empty();
+            anyDied = anyDied || !(WIFEXITED(st) && WEXITSTATUS(st) == 0) || !w.pending.empty();
         }
-        flushReady();
+        out.WriteReady();
     }
-    // Files without a record: their worker died in them, or no worker could be started.
-    const size_t taken = std::min(next->load(), files.size());
-    bool anyDied = false;
-    for (bool a : abnormal)
-        anyDied = anyDied || a;
-    for (size_t i = emit; i < files.size(); ++i) {
-        if (results.count(i)) continue;
-        if (i < taken && (anyDied || pool.empty())) {
-            TResult& r = results[i];
+    return anyDied;
+}
+
+// Files before `taken` without a record failed when their worker died in them, or when no worker
+// could be started at all.
+void FailUnrecorded(const std::vector<std::string>& files, size_t taken, bool failed,
+                    TOrderedResults& out) {
+    for (size_t i = out.emit; i < files.size(); ++i) {
+        if (out.results.count(i)) continue;
+        if (i < taken && failed) {
+            TResult& r = out.results[i];
             r.status = 1;
             r.err =
                 "quillon-tags: " + files[i] + ": the worker process handling it ended abnormally\n";
         }
     }
+}
+
+} // namespace
+
+int RunInOrder(const std::vector<std::string>& files, int workers, const TFileJob& job,
+               std::vector<int>* statuses) {
+    if (statuses) statuses->assign(files.size(), 1);
+    int* each = statuses ? statuses->data() : nullptr;
+    if (workers < 2 || files.size() < 2) return RunHere(files, job, each);
+
+    // The next file to take, shared by the workers.
+    void* shared = ::mmap(nullptr, sizeof(std::atomic<size_t>), PROT_READ | PROT_WRITE,
+                          MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    if (shared == MAP_FAILED) return RunHere(files, job, each);
+    auto* next = new (shared) std::atomic<size_t>(0);
+
+    std::vector<TWorker> pool = StartWorkers(files, workers, *next, job);
+    TOrderedResults out;
+    out.each = each;
+    const bool anyDied = CollectResults(pool, out);
+    const size_t taken = std::min(next->load(), files.size());
     ::munmap(shared, sizeof(std::atomic<size_t>));
-    flushReady();
+    FailUnrecorded(files, taken, anyDied || pool.empty(), out);
+    out.WriteReady();
     // Whatever no worker took (none could be started) is done here.
-    if (emit < files.size()) {
-        std::vector<std::string> rest(files.begin() + static_cast<long>(emit), files.end());
-        int status = RunHere(rest, job, each ? each + emit : nullptr);
-        if (status > worst) worst = status;
+    if (out.emit < files.size()) {
+        std::vector<std::string> rest(files.begin() + static_cast<long>(out.emit), files.end());
+        int status = RunHere(rest, job, out.each ? out.each + out.emit : nullptr);
+        if (status > out.worst) out.worst = status;
     }
-    return worst;
+    return out.worst;
 }
 
 namespace {
