@@ -375,6 +375,82 @@ void Emit(const TSlot& slot) {
     std::fwrite(slot.out.data() + at, 1, slot.out.size() - at, stdout);
 }
 
+// The runs of files between the threads: which run is taken next, which is written next, and
+// the ring of slots in which the runs done wait for their turn.
+struct TRunQueue {
+    TRunQueue(const std::vector<std::string>& files, const TThreadJob& job, int workers)
+        : files(files), job(job), count(files.size()),
+          // Runs short enough that every worker gets several.
+          runLength(std::clamp<size_t>(count / (4 * static_cast<size_t>(workers)), 1, kRunLength)),
+          runs((count + runLength - 1) / runLength),
+          ahead(kAheadPerWorker * static_cast<size_t>(workers)), ring(ahead) {}
+
+    const std::vector<std::string>& files;
+    const TThreadJob& job;
+    const size_t count, runLength, runs, ahead;
+    std::vector<TSlot> ring; // run r waits in slot r % ahead until it is written
+    std::mutex lock;
+    std::condition_variable deposited, written;
+    size_t next = 0; // the next run to take
+    size_t emit = 0; // the next run to write
+
+    // Under `lock`: a run may be taken while it is not too far ahead of the output.
+    bool MayTake() const { return next < runs && next < emit + ahead; }
+    // Runs run `r` into its slot, which is the caller's until it is marked ready.
+    void Do(int worker, size_t r, std::string& err) {
+        RunRun(job, worker, files, r * runLength, std::min(count, (r + 1) * runLength),
+               ring[r % ahead], err);
+    }
+};
+
+// A worker thread: takes the next run as soon as it may, until none is left.
+void WorkRuns(TRunQueue& q, int worker) {
+    std::string err;
+    for (;;) {
+        size_t r;
+        {
+            std::unique_lock<std::mutex> hold(q.lock);
+            q.written.wait(hold, [&] { return q.next >= q.runs || q.MayTake(); });
+            if (q.next >= q.runs) return;
+            r = q.next++;
+        }
+        q.Do(worker, r, err);
+        {
+            std::lock_guard<std::mutex> hold(q.lock);
+            q.ring[r % q.ahead].ready = true;
+        }
+        q.deposited.notify_one();
+    }
+}
+
+// The calling thread: writes the runs in order and, while the next one is not ready, takes runs
+// of its own. Returns the largest status.
+int WriteRuns(TRunQueue& q, std::string& err) {
+    int worst = 0;
+    std::unique_lock<std::mutex> hold(q.lock);
+    while (q.emit < q.runs) {
+        TSlot& slot = q.ring[q.emit % q.ahead];
+        if (slot.ready) {
+            hold.unlock();
+            worst = std::max(worst, slot.status);
+            Emit(slot);
+            hold.lock();
+            slot.ready = false;
+            ++q.emit;
+            q.written.notify_all();
+        } else if (q.MayTake()) {
+            const size_t r = q.next++;
+            hold.unlock();
+            q.Do(0, r, err);
+            hold.lock();
+            q.ring[r % q.ahead].ready = true;
+        } else {
+            q.deposited.wait(hold, [&] { return q.ring[q.emit % q.ahead].ready; });
+        }
+    }
+    return worst;
+}
+
 } // namespace
 
 int RunInOrderThreaded(const std::vector<std::string>& files, int workers, const TThreadJob& job) {
@@ -391,76 +467,16 @@ int RunInOrderThreaded(const std::vector<std::string>& files, int workers, const
         return worst;
     }
 
-    // Runs short enough that every worker gets several.
-    const size_t runLength =
-        std::clamp<size_t>(count / (4 * static_cast<size_t>(workers)), 1, kRunLength);
-    const size_t runs = (count + runLength - 1) / runLength;
-    const size_t ahead = kAheadPerWorker * static_cast<size_t>(workers);
-    std::vector<TSlot> ring(ahead); // run r waits in slot r % ahead until it is written
-    std::mutex lock;
-    std::condition_variable deposited, written;
-    size_t next = 0; // the next run to take
-    size_t emit = 0; // the next run to write
-
-    // Under `lock`: a run may be taken while it is not too far ahead of the output.
-    auto mayTake = [&] { return next < runs && next < emit + ahead; };
-    auto doRun = [&](int worker, size_t r, std::string& e) {
-        RunRun(job, worker, files, r * runLength, std::min(count, (r + 1) * runLength),
-               ring[r % ahead], e);
-    };
-
-    auto work = [&](int worker) {
-        std::string e;
-        for (;;) {
-            size_t r;
-            {
-                std::unique_lock<std::mutex> hold(lock);
-                written.wait(hold, [&] { return next >= runs || mayTake(); });
-                if (next >= runs) return;
-                r = next++;
-            }
-            doRun(worker, r, e); // the slot is this worker's until it is marked ready
-            {
-                std::lock_guard<std::mutex> hold(lock);
-                ring[r % ahead].ready = true;
-            }
-            deposited.notify_one();
-        }
-    };
+    TRunQueue queue(files, job, workers);
     std::vector<std::thread> threads;
     for (int w = 1; w < workers; ++w) {
         try {
-            threads.emplace_back(work, w);
+            threads.emplace_back(WorkRuns, std::ref(queue), w);
         } catch (const std::system_error&) {
             break; // fewer threads, same result
         }
     }
-
-    // The calling thread writes the runs in order and, while the next one is not ready, takes
-    // runs of its own.
-    int worst = 0;
-    std::unique_lock<std::mutex> hold(lock);
-    while (emit < runs) {
-        TSlot& slot = ring[emit % ahead];
-        if (slot.ready) {
-            hold.unlock();
-            worst = std::max(worst, slot.status);
-            Emit(slot);
-            hold.lock();
-            slot.ready = false;
-            ++emit;
-            written.notify_all();
-        } else if (mayTake()) {
-            const size_t r = next++;
-            hold.unlock();
-            doRun(0, r, err);
-            hold.lock();
-            ring[r % ahead].ready = true;
-        } else {
-            deposited.wait(hold, [&] { return ring[emit % ahead].ready; });
-        }
-    }
-    hold.unlock();
+    const int worst = WriteRuns(queue, err);
     for (std::thread& t : threads)
         t.join();
     return worst;
