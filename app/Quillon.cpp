@@ -43,7 +43,6 @@ int main(int argc, char** argv) {
     int status;
     {
         TFrmEditText window;
-        FrmEditText = &window;
 #ifdef QUILLON_QUIT_AFTER_PAINT
         TQuitAfterPaint quitAfterPaint;
         app.installEventFilter(&quitAfterPaint);
@@ -52,7 +51,6 @@ int main(int argc, char** argv) {
         window.show();
         OpenFromCommandLine(window, QCoreApplication::arguments());
         status = app.exec();
-        FrmEditText = nullptr;
     }
     FreeTagObjects();
     return status;

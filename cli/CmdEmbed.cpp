@@ -126,11 +126,6 @@ TEmbedCaptureFunction LoadCapture(std::string& error) {
     return nullptr;
 }
 
-int Fail(const std::string& text) {
-    std::fprintf(stderr, "quillon-tags: %s\n", text.c_str());
-    return 1;
-}
-
 } // namespace
 
 int CmdEmbed(const TArgs& argsIn) {
@@ -153,16 +148,16 @@ int CmdEmbed(const TArgs& argsIn) {
     // The picture is ready before the file is looked at: a picture that cannot be used leaves
     // the file alone, and the tag is read and rewritten in one hold of the writer lock.
     struct stat picture {};
-    if (::stat(o.picture.c_str(), &picture) != 0) return Fail("picture not found: " + o.picture);
-    if (!S_ISREG(picture.st_mode)) return Fail("picture is not a regular file: " + o.picture);
+    if (::stat(o.picture.c_str(), &picture) != 0) return Failure("picture not found: " + o.picture);
+    if (!S_ISREG(picture.st_mode)) return Failure("picture is not a regular file: " + o.picture);
 
     TEmbedCaptureFunction capture = LoadCapture(error);
-    if (!capture) return Fail(error);
+    if (!capture) return Failure(error);
     const TEmbedRequest request{kEmbedInterfaceVersion, o.picture.c_str(), o.fit ? 1 : 0,
                                 o.background,
                                 o.tpic ? kCustomPictureQuality : kAttachedPictureQuality};
     TEmbedResult result;
-    if (capture(&request, &result) != 0) return Fail(result.Error);
+    if (capture(&request, &result) != 0) return Failure(result.Error);
     const std::string jpeg(reinterpret_cast<const char*>(result.Jpeg), result.JpegSize);
     std::free(result.Jpeg);
 
@@ -172,9 +167,7 @@ int CmdEmbed(const TArgs& argsIn) {
     return RunRewrites(o.files, common, [&](const std::string& file) {
         std::optional<TWriterLock> lock;
         if (!LockForWriting(file, lock)) return 1;
-        ID3v2Tag->ReadFromFile(file);
-        if (!ID3v2Tag->Loaded)
-            return Fail(file + ": ID3v2 tag damaged, nothing written: " + ID3v2Tag->ReadError);
+        if (!ReadTagForWriting(file)) return 1;
         if (o.tpic) {
             ID3v2Tag->SetFrame("TPIC", payload.data(), static_cast<int>(payload.size()));
             return FinishRewrite(file, common);
@@ -190,11 +183,11 @@ int CmdEmbed(const TArgs& argsIn) {
         }
         const int count = static_cast<int>(ID3v2Tag->FrameIds.size());
         if (index >= count)
-            return Fail(file + ": there is no frame " + std::to_string(index) + " (" +
-                        std::to_string(count) + " frames)");
+            return Failure(file + ": there is no frame " + std::to_string(index) + " (" +
+                           std::to_string(count) + " frames)");
         if (ID3v2Tag->FrameIds[index] != "APIC")
-            return Fail(file + ": frame " + std::to_string(index) + " is " +
-                        platform::Cp936ToUtf8(ID3v2Tag->FrameIds[index]) + ", not APIC");
+            return Failure(file + ": frame " + std::to_string(index) + " is " +
+                           platform::Cp936ToUtf8(ID3v2Tag->FrameIds[index]) + ", not APIC");
         ID3v2Tag->ReplaceFrame("APIC", payload.data(), index, static_cast<int>(payload.size()));
         return FinishRewrite(file, common);
     });

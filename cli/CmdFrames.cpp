@@ -45,7 +45,7 @@ int CmdSet(const TArgs& args) {
         return UsageError("set needs a frame ID of 3 or 4 characters A-Z and 0-9");
     id = UpperAscii(id);
     const std::string names = files.size() == 1 ? files[0] : "set";
-    if (id == "APIC" || id == "TPIC")
+    if (IsPictureId(id))
         return Failure(names + ": " + id + " holds a picture: use embed; nothing written");
     if (!TextToCp936(typedText, text, error))
         return Failure(names + ": " + error + "; nothing written");

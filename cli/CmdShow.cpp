@@ -43,7 +43,7 @@ void AppendId3v2(std::string& out, const TID3v2Tag& tag) {
                                                            : "\"unwritable\"";
         }
         out += ", \"text\": ";
-        if (id == "APIC" || id == "TPIC" || (origin && !origin->HasText))
+        if (IsPictureId(id) || (origin && !origin->HasText))
             out += "null";
         else
             AppendJsonString(out, tag.DisplayText(i));

@@ -56,18 +56,8 @@ int StripFile(const std::string& path, const TStripOptions& o, bool noBackup) {
     const bool copyFirst = !id3v2 && id3v1 && apev2;
     if (copyFirst && !MakeOwnBackupCopy(path)) return 1;
 
-    const struct {
-        bool wanted;
-        const char* tag;
-        std::function<void()> run;
-    } steps[] = {
-        {id3v2, "ID3v2", [&] { ID3v2Tag->RemoveTag(); }},
-        {id3v1, "ID3v1", [&] { ID3v1Tag->RemoveFromFile(path); }},
-        // Read again just before the cut: an ID3v2 strip above has moved every byte behind it.
-        {apev2, "APEv2", [&] {
-             APEv2Tag->ReadFromFile(path);
-             APEv2Tag->RemoveFromFile(path);
-         }}};
+    const std::array<TTagStep, 3> steps = RewriteThenStrip(
+        path, id3v2, [] { ID3v2Tag->RemoveTag(); }, id3v1, apev2, false);
     std::string done;
     for (size_t k = 0; k < std::size(steps); ++k) {
         if (!steps[k].wanted) continue;

@@ -1,8 +1,9 @@
 // The help texts of quillon-tags and of the editor. `--help` prints them and the manual pages are
 // generated from them at build time, so the two never say different things. Plain C++: both
-// programs and the manual generator link this file.
+// programs and the manual generator link these files.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,8 @@ const THelpPage* FindTagsCommandHelp(const std::string& command);
 const THelpPage& EditorHelp();
 
 bool IsHelpOption(const std::string& word);
+// The option every page lists; the manual page says it once.
+extern const THelpItem kHelpOption;
 
 // The page as printed by --help: wrapped to 79 columns.
 std::string FormatHelp(const THelpPage& page);
@@ -48,3 +51,8 @@ std::string FormatHelp(const THelpPage& page);
 // command's description and options; `date` and `version` go into the title line.
 std::string FormatManPage(const THelpPage& page, const std::vector<THelpPage>& commands,
                           const std::string& date, const std::string& version);
+
+// Shared by both formats: the paragraphs of a text (separated by an empty line), and the code
+// point of the UTF-8 text at text[i], moving i past it.
+std::vector<std::string> HelpParagraphs(const std::string& text);
+unsigned NextCodePoint(const std::string& text, size_t& i);

@@ -1,32 +1,11 @@
 #include "Json.h"
 
+#include "CodePage.h"
+
 #include <array>
 #include <cstring>
 
 namespace {
-
-// Length of the well-formed UTF-8 sequence at text[i], or 0.
-size_t SequenceLength(std::string_view text, size_t i) {
-    auto b = [&](size_t k) { return static_cast<unsigned char>(text[i + k]); };
-    const unsigned char c = b(0);
-    const size_t left = text.size() - i;
-    auto cont = [&](size_t k) { return k < left && (b(k) & 0xC0) == 0x80; };
-    if (c < 0x80) return 1;
-    if (c >= 0xC2 && c <= 0xDF) return cont(1) ? 2 : 0;
-    if (c >= 0xE0 && c <= 0xEF) {
-        if (!cont(1) || !cont(2)) return 0;
-        if (c == 0xE0 && b(1) < 0xA0) return 0; // overlong
-        if (c == 0xED && b(1) > 0x9F) return 0; // surrogate
-        return 3;
-    }
-    if (c >= 0xF0 && c <= 0xF4) {
-        if (!cont(1) || !cont(2) || !cont(3)) return 0;
-        if (c == 0xF0 && b(1) < 0x90) return 0;
-        if (c == 0xF4 && b(1) > 0x8F) return 0;
-        return 4;
-    }
-    return 0;
-}
 
 // Bytes that go into a JSON string as they are: printable ASCII other than " and \.
 constexpr std::array<bool, 256> kPlain = [] {
@@ -62,7 +41,7 @@ void AppendJsonString(std::string& out, std::string_view text) {
         if (i == text.size()) break;
         const unsigned char c = static_cast<unsigned char>(text[i]);
         if (c >= 0x80) {
-            const size_t n = SequenceLength(text, i);
+            const size_t n = platform::Utf8SequenceLength(text, i);
             if (n == 0) {
                 out += "\xEF\xBF\xBD"; // U+FFFD for a byte that starts no well-formed sequence
                 ++i;

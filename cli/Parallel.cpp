@@ -182,18 +182,11 @@ int WorkerCount(const std::vector<std::string>& files, int jobs, bool rewrites) 
     return static_cast<int>(workers);
 }
 
-int RunInOrder(const std::vector<std::string>& files, int workers, const TFileJob& job,
-               std::vector<int>* statuses) {
-    if (statuses) statuses->assign(files.size(), 1);
-    int* each = statuses ? statuses->data() : nullptr;
-    if (workers < 2 || files.size() < 2) return RunHere(files, job, each);
+namespace {
 
-    // The next file to take, shared by the workers.
-    void* shared = ::mmap(nullptr, sizeof(std::atomic<size_t>), PROT_READ | PROT_WRITE,
-                          MAP_SHARED | MAP_ANONYMOUS, -1, 0);
-    if (shared == MAP_FAILED) return RunHere(files, job, each);
-    auto* next = new (shared) std::atomic<size_t>(0);
-
+// Forks up to `workers` workers that take files by `next`; fewer when a pipe or a fork fails.
+std::vector<TWorker> StartWorkers(const std::vector<std::string>& files, int workers,
+                                  std::atomic<size_t>& next, const TFileJob& job) {
     std::fflush(stdout); // or the workers would print the parent's pending bytes again
     std::fflush(stderr);
     std::vector<TWorker> pool;
@@ -206,7 +199,7 @@ int RunInOrder(const std::vector<std::string>& files, int workers, const TFileJo
             ::close(fds[0]);
             for (TWorker& w : pool)
                 ::close(w.fd);
-            Work(files, *next, fds[1], job);
+            Work(files, next, fds[1], job);
         }
         ::close(fds[1]);
         if (pid < 0) {
@@ -215,12 +208,18 @@ int RunInOrder(const std::vector<std::string>& files, int workers, const TFileJo
         }
         pool.push_back({pid, fds[0], {}});
     }
+    return pool;
+}
 
+// The results that have come in, written out in the order of the files.
+struct TOrderedResults {
     std::map<size_t, TResult> results;
-    std::vector<bool> abnormal(pool.size(), false);
     size_t emit = 0; // the next file whose output goes out
     int worst = 0;
-    auto flushReady = [&]() {
+    int* each = nullptr; // each file's status, where wanted
+
+    // Writes every result whose turn has come.
+    void WriteReady() {
         for (auto it = results.find(emit); it != results.end(); it = results.find(emit)) {
             TResult& r = it->second;
             std::fwrite(r.out.data(), 1, r.out.size(), stdout);
@@ -233,8 +232,13 @@ int RunInOrder(const std::vector<std::string>& files, int workers, const TFileJo
             results.erase(it);
             ++emit;
         }
-    };
+    }
+};
 
+// Reads the workers' records until every worker has ended, writing the results whose turn has
+// come. True when a worker ended abnormally or left half a record behind.
+bool CollectResults(std::vector<TWorker>& pool, TOrderedResults& out) {
+    bool anyDied = false;
     std::vector<char> buffer(1 << 20);
     size_t open = pool.size();
     while (open > 0) {
@@ -256,7 +260,7 @@ int RunInOrder(const std::vector<std::string>& files, int workers, const TFileJo
             if (n < 0 && errno == EINTR) continue;
             if (n > 0) {
                 w.pending.append(buffer.data(), static_cast<size_t>(n));
-                TakeRecords(w, results);
+                TakeRecords(w, out.results);
                 continue;
             }
             // The worker is done (or dead): reap it.
@@ -266,33 +270,57 @@ int RunInOrder(const std::vector<std::string>& files, int workers, const TFileJo
             int st = 0;
             while (::waitpid(w.pid, &st, 0) < 0 && errno == EINTR) {
             }
-            abnormal[which[p]] = !(WIFEXITED(st) && WEXITSTATUS(st) == 0) || !w.pending.empty();
+            anyDied = anyDied || !(WIFEXITED(st) && WEXITSTATUS(st) == 0) || !w.pending.empty();
         }
-        flushReady();
+        out.WriteReady();
     }
-    // Files without a record: their worker died in them, or no worker could be started.
-    const size_t taken = std::min(next->load(), files.size());
-    bool anyDied = false;
-    for (bool a : abnormal)
-        anyDied = anyDied || a;
-    for (size_t i = emit; i < files.size(); ++i) {
-        if (results.count(i)) continue;
-        if (i < taken && (anyDied || pool.empty())) {
-            TResult& r = results[i];
+    return anyDied;
+}
+
+// Files before `taken` without a record failed when their worker died in them, or when no worker
+// could be started at all.
+void FailUnrecorded(const std::vector<std::string>& files, size_t taken, bool failed,
+                    TOrderedResults& out) {
+    for (size_t i = out.emit; i < files.size(); ++i) {
+        if (out.results.count(i)) continue;
+        if (i < taken && failed) {
+            TResult& r = out.results[i];
             r.status = 1;
             r.err =
                 "quillon-tags: " + files[i] + ": the worker process handling it ended abnormally\n";
         }
     }
+}
+
+} // namespace
+
+int RunInOrder(const std::vector<std::string>& files, int workers, const TFileJob& job,
+               std::vector<int>* statuses) {
+    if (statuses) statuses->assign(files.size(), 1);
+    int* each = statuses ? statuses->data() : nullptr;
+    if (workers < 2 || files.size() < 2) return RunHere(files, job, each);
+
+    // The next file to take, shared by the workers.
+    void* shared = ::mmap(nullptr, sizeof(std::atomic<size_t>), PROT_READ | PROT_WRITE,
+                          MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    if (shared == MAP_FAILED) return RunHere(files, job, each);
+    auto* next = new (shared) std::atomic<size_t>(0);
+
+    std::vector<TWorker> pool = StartWorkers(files, workers, *next, job);
+    TOrderedResults out;
+    out.each = each;
+    const bool anyDied = CollectResults(pool, out);
+    const size_t taken = std::min(next->load(), files.size());
     ::munmap(shared, sizeof(std::atomic<size_t>));
-    flushReady();
+    FailUnrecorded(files, taken, anyDied || pool.empty(), out);
+    out.WriteReady();
     // Whatever no worker took (none could be started) is done here.
-    if (emit < files.size()) {
-        std::vector<std::string> rest(files.begin() + static_cast<long>(emit), files.end());
-        int status = RunHere(rest, job, each ? each + emit : nullptr);
-        if (status > worst) worst = status;
+    if (out.emit < files.size()) {
+        std::vector<std::string> rest(files.begin() + static_cast<long>(out.emit), files.end());
+        int status = RunHere(rest, job, out.each ? out.each + out.emit : nullptr);
+        if (status > out.worst) out.worst = status;
     }
-    return worst;
+    return out.worst;
 }
 
 namespace {
@@ -347,6 +375,82 @@ void Emit(const TSlot& slot) {
     std::fwrite(slot.out.data() + at, 1, slot.out.size() - at, stdout);
 }
 
+// The runs of files between the threads: which run is taken next, which is written next, and
+// the ring of slots in which the runs done wait for their turn.
+struct TRunQueue {
+    TRunQueue(const std::vector<std::string>& files, const TThreadJob& job, int workers)
+        : files(files), job(job), count(files.size()),
+          // Runs short enough that every worker gets several.
+          runLength(std::clamp<size_t>(count / (4 * static_cast<size_t>(workers)), 1, kRunLength)),
+          runs((count + runLength - 1) / runLength),
+          ahead(kAheadPerWorker * static_cast<size_t>(workers)), ring(ahead) {}
+
+    const std::vector<std::string>& files;
+    const TThreadJob& job;
+    const size_t count, runLength, runs, ahead;
+    std::vector<TSlot> ring; // run r waits in slot r % ahead until it is written
+    std::mutex lock;
+    std::condition_variable deposited, written;
+    size_t next = 0; // the next run to take
+    size_t emit = 0; // the next run to write
+
+    // Under `lock`: a run may be taken while it is not too far ahead of the output.
+    bool MayTake() const { return next < runs && next < emit + ahead; }
+    // Runs run `r` into its slot, which is the caller's until it is marked ready.
+    void Do(int worker, size_t r, std::string& err) {
+        RunRun(job, worker, files, r * runLength, std::min(count, (r + 1) * runLength),
+               ring[r % ahead], err);
+    }
+};
+
+// A worker thread: takes the next run as soon as it may, until none is left.
+void WorkRuns(TRunQueue& q, int worker) {
+    std::string err;
+    for (;;) {
+        size_t r;
+        {
+            std::unique_lock<std::mutex> hold(q.lock);
+            q.written.wait(hold, [&] { return q.next >= q.runs || q.MayTake(); });
+            if (q.next >= q.runs) return;
+            r = q.next++;
+        }
+        q.Do(worker, r, err);
+        {
+            std::lock_guard<std::mutex> hold(q.lock);
+            q.ring[r % q.ahead].ready = true;
+        }
+        q.deposited.notify_one();
+    }
+}
+
+// The calling thread: writes the runs in order and, while the next one is not ready, takes runs
+// of its own. Returns the largest status.
+int WriteRuns(TRunQueue& q, std::string& err) {
+    int worst = 0;
+    std::unique_lock<std::mutex> hold(q.lock);
+    while (q.emit < q.runs) {
+        TSlot& slot = q.ring[q.emit % q.ahead];
+        if (slot.ready) {
+            hold.unlock();
+            worst = std::max(worst, slot.status);
+            Emit(slot);
+            hold.lock();
+            slot.ready = false;
+            ++q.emit;
+            q.written.notify_all();
+        } else if (q.MayTake()) {
+            const size_t r = q.next++;
+            hold.unlock();
+            q.Do(0, r, err);
+            hold.lock();
+            q.ring[r % q.ahead].ready = true;
+        } else {
+            q.deposited.wait(hold, [&] { return q.ring[q.emit % q.ahead].ready; });
+        }
+    }
+    return worst;
+}
+
 } // namespace
 
 int RunInOrderThreaded(const std::vector<std::string>& files, int workers, const TThreadJob& job) {
@@ -363,76 +467,16 @@ int RunInOrderThreaded(const std::vector<std::string>& files, int workers, const
         return worst;
     }
 
-    // Runs short enough that every worker gets several.
-    const size_t runLength =
-        std::clamp<size_t>(count / (4 * static_cast<size_t>(workers)), 1, kRunLength);
-    const size_t runs = (count + runLength - 1) / runLength;
-    const size_t ahead = kAheadPerWorker * static_cast<size_t>(workers);
-    std::vector<TSlot> ring(ahead); // run r waits in slot r % ahead until it is written
-    std::mutex lock;
-    std::condition_variable deposited, written;
-    size_t next = 0; // the next run to take
-    size_t emit = 0; // the next run to write
-
-    // Under `lock`: a run may be taken while it is not too far ahead of the output.
-    auto mayTake = [&] { return next < runs && next < emit + ahead; };
-    auto doRun = [&](int worker, size_t r, std::string& e) {
-        RunRun(job, worker, files, r * runLength, std::min(count, (r + 1) * runLength),
-               ring[r % ahead], e);
-    };
-
-    auto work = [&](int worker) {
-        std::string e;
-        for (;;) {
-            size_t r;
-            {
-                std::unique_lock<std::mutex> hold(lock);
-                written.wait(hold, [&] { return next >= runs || mayTake(); });
-                if (next >= runs) return;
-                r = next++;
-            }
-            doRun(worker, r, e); // the slot is this worker's until it is marked ready
-            {
-                std::lock_guard<std::mutex> hold(lock);
-                ring[r % ahead].ready = true;
-            }
-            deposited.notify_one();
-        }
-    };
+    TRunQueue queue(files, job, workers);
     std::vector<std::thread> threads;
     for (int w = 1; w < workers; ++w) {
         try {
-            threads.emplace_back(work, w);
+            threads.emplace_back(WorkRuns, std::ref(queue), w);
         } catch (const std::system_error&) {
             break; // fewer threads, same result
         }
     }
-
-    // The calling thread writes the runs in order and, while the next one is not ready, takes
-    // runs of its own.
-    int worst = 0;
-    std::unique_lock<std::mutex> hold(lock);
-    while (emit < runs) {
-        TSlot& slot = ring[emit % ahead];
-        if (slot.ready) {
-            hold.unlock();
-            worst = std::max(worst, slot.status);
-            Emit(slot);
-            hold.lock();
-            slot.ready = false;
-            ++emit;
-            written.notify_all();
-        } else if (mayTake()) {
-            const size_t r = next++;
-            hold.unlock();
-            doRun(0, r, err);
-            hold.lock();
-            ring[r % ahead].ready = true;
-        } else {
-            deposited.wait(hold, [&] { return ring[emit % ahead].ready; });
-        }
-    }
-    hold.unlock();
+    const int worst = WriteRuns(queue, err);
     for (std::thread& t : threads)
         t.join();
     return worst;

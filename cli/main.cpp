@@ -91,8 +91,7 @@ bool TextToCp936(const std::string& utf8, std::string& cp936, std::string& error
     }
     // Name the first character that has no place in code page 936.
     for (size_t i = 0; i < utf8.size();) {
-        const unsigned char lead = static_cast<unsigned char>(utf8[i]);
-        const size_t n = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        const size_t n = platform::Utf8SequenceLength(utf8, i);
         const std::string character = utf8.substr(i, n);
         std::string unused;
         if (!platform::Utf8ToCp936(character, unused)) {

@@ -121,7 +121,8 @@ void PictureSeeds() {
     Add("picture_payload", head + '\3' + '\0' + jpeg);
     Add("picture_payload", head + '\x04' + "cover" + '\0' + jpeg);
     Add("picture_payload", head + '\x15' + Bytes(66, 'd') + '\0' + jpeg);
-    Add("picture_payload", Bytes("\x01image/png\0\x03", 12) + Utf16("封面") + Bytes(2, '\0') + jpeg);
+    Add("picture_payload",
+        Bytes("\x01image/png\0\x03", 12) + Utf16("封面") + Bytes(2, '\0') + jpeg);
     Add("picture_payload", head + '\x02' + Bytes(67, 'd') + '\0' + jpeg);
     Add("picture_payload", head + '\x03' + '\0');
     Add("picture_payload", Bytes(1, '\0') + jpeg); // a custom picture

@@ -46,31 +46,6 @@ iconv_t ToUtf32() {
     return c.Get();
 }
 
-// Length of the well-formed UTF-8 sequence at text[i], or 0.
-size_t Utf8SequenceLength(std::string_view text, size_t i) {
-    auto b = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
-    unsigned char c = b(i);
-    size_t left = text.size() - i;
-    auto cont = [&](size_t k) { return k < left && (b(i + k) & 0xC0) == 0x80; };
-    if (c < 0x80) return 1;
-    if (c >= 0xC2 && c <= 0xDF) return cont(1) ? 2 : 0;
-    if (c >= 0xE0 && c <= 0xEF) {
-        if (!cont(1) || !cont(2)) return 0;
-        unsigned char c1 = b(i + 1);
-        if (c == 0xE0 && c1 < 0xA0) return 0; // overlong
-        if (c == 0xED && c1 > 0x9F) return 0; // surrogate
-        return 3;
-    }
-    if (c >= 0xF0 && c <= 0xF4) {
-        if (!cont(1) || !cont(2) || !cont(3)) return 0;
-        unsigned char c1 = b(i + 1);
-        if (c == 0xF0 && c1 < 0x90) return 0;
-        if (c == 0xF4 && c1 > 0x8F) return 0;
-        return 4;
-    }
-    return 0;
-}
-
 // Converts as much as iconv takes; returns false at the first byte it refuses, with `in`
 // pointing at it.
 bool Convert(iconv_t cd, const char*& in, size_t& inLeft, std::string& out) {
@@ -126,6 +101,30 @@ std::string Cp936ToUtf8(std::string_view cp936) {
         iconv(cd, nullptr, nullptr, nullptr, nullptr);
     }
     return out;
+}
+
+size_t Utf8SequenceLength(std::string_view text, size_t i) {
+    auto b = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
+    unsigned char c = b(i);
+    size_t left = text.size() - i;
+    auto cont = [&](size_t k) { return k < left && (b(i + k) & 0xC0) == 0x80; };
+    if (c < 0x80) return 1;
+    if (c >= 0xC2 && c <= 0xDF) return cont(1) ? 2 : 0;
+    if (c >= 0xE0 && c <= 0xEF) {
+        if (!cont(1) || !cont(2)) return 0;
+        unsigned char c1 = b(i + 1);
+        if (c == 0xE0 && c1 < 0xA0) return 0; // overlong
+        if (c == 0xED && c1 > 0x9F) return 0; // surrogate
+        return 3;
+    }
+    if (c >= 0xF0 && c <= 0xF4) {
+        if (!cont(1) || !cont(2) || !cont(3)) return 0;
+        unsigned char c1 = b(i + 1);
+        if (c == 0xF0 && c1 < 0x90) return 0;
+        if (c == 0xF4 && c1 > 0x8F) return 0;
+        return 4;
+    }
+    return 0;
 }
 
 bool IsWellFormedUtf8(std::string_view text) {

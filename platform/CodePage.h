@@ -20,6 +20,9 @@ std::string Utf8ToCp936Lossy(std::string_view utf8);
 
 bool IsWellFormedUtf8(std::string_view text);
 
+// Length of the well-formed UTF-8 sequence at text[i] (1 to 4), or 0 where none starts.
+size_t Utf8SequenceLength(std::string_view text, size_t i);
+
 // Case-insensitive comparison of two code page 936 strings (the frame-id look-up).
 bool SameText(std::string_view a, std::string_view b);
 

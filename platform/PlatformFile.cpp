@@ -334,7 +334,8 @@ int64_t CopyRange(TFileStream& in, TFileStream& out, int64_t count) {
         // Start writing the block to disk now, so a flush at the end finds little left to do.
         ::sync_file_range(out.Handle(), at, n, SYNC_FILE_RANGE_WRITE);
     }
-    out.ExtendToPosition(); // a hole at the end of the range
+    // A hole at the end of the range was skipped, not written: the output is grown over it.
+    out.ExtendToPosition();
     const int64_t copied = in.Position() - start;
     if (count >= 0 && copied < count)
         throw EPlatformError("Stream read error in '" + in.FileName() +

@@ -93,10 +93,6 @@ bool IsCommentOrLyrics(const std::string& id) {
     return id == "COMM" || id == "SYLT" || id == "USLT";
 }
 
-bool IsPicture(std::string_view id) {
-    return id == "APIC" || id == "TPIC";
-}
-
 // Reads the tag in one go and hands out the header and the frames from memory: one read for the
 // whole tag instead of two per frame (zero padding alone is a frame every 10 bytes). The first
 // read takes the head of the file up to kFirstRead bytes, which holds the header and, unless a
@@ -133,6 +129,10 @@ class TTagWindow {
 };
 
 } // namespace
+
+bool IsPictureId(std::string_view id) {
+    return id == "APIC" || id == "TPIC";
+}
 
 namespace {
 
@@ -313,7 +313,7 @@ bool IsOwnPiece(std::string_view data) {
 // Whether the writer, given this id and payload, writes this frame data back (its first piece).
 bool IsOwnForm(std::string_view id, std::string_view data, std::string_view payload) {
     if (data.empty() || data[0] != '\0') return false;
-    if (IsPicture(id)) return true;
+    if (IsPictureId(id)) return true;
     // An empty text is dropped by the next save, as nothing of it reaches a reader either.
     if (payload.empty()) return !IsCommentOrLyrics(std::string(id)) || data.size() <= 5;
     if (data.size() > kPieceSize + 1) return false;
@@ -555,7 +555,7 @@ void TID3v2Tag::TakeFrame(const TFrameIn& in) {
         const char* id23 = Version23Id(id);
         if (!id23) {
             origin->Access = TAccess::Unwritable;
-            Push(id, IsPicture(id) ? TByteString(data) : StripNulls(TByteString(data)),
+            Push(id, IsPictureId(id) ? TByteString(data) : StripNulls(TByteString(data)),
                  std::move(origin));
             return;
         }
@@ -585,7 +585,7 @@ void TID3v2Tag::TakeFrame(const TFrameIn& in) {
                                             std::string(data.substr(4)),
                                         0, 0x80);
             }
-            Push(id, IsPicture(id) ? TByteString(data) : StripNulls(TByteString(data)),
+            Push(id, IsPictureId(id) ? TByteString(data) : StripNulls(TByteString(data)),
                  std::move(origin));
             return;
         } else if (lengthGiven)
@@ -593,12 +593,12 @@ void TID3v2Tag::TakeFrame(const TFrameIn& in) {
     } else if (in.Format & 0xE0) { // version 2.3 compression, encryption or grouping
         origin->Access = TAccess::Compressed;
         origin->Frame = TByteString(in.Whole);
-        Push(id, IsPicture(id) ? TByteString(data) : StripNulls(TByteString(data)),
+        Push(id, IsPictureId(id) ? TByteString(data) : StripNulls(TByteString(data)),
              std::move(origin));
         return;
     }
 
-    const bool picture = IsPicture(id);
+    const bool picture = IsPictureId(id);
     const int k = id == "APIC" ? -1 : IndexOfId(id);
     if (k != -1 && id == "TPIC") { // the rules join TPIC frames whole
         FramePayloads[k].append(data);
@@ -666,7 +666,7 @@ void AppendFrames(std::string_view id, std::string_view data, TByteString& out,
     };
     // A picture is never split: a reader must find it whole in one frame. An empty one still
     // gets its frame, so the entry survives the save.
-    if (IsPicture(id)) {
+    if (IsPictureId(id)) {
         append(data);
         return;
     }
@@ -732,7 +732,7 @@ void TID3v2Tag::SaveToFile() {
             tag += origin->Frame;
         } else if (IsCommentOrLyrics(id)) {
             AppendFrames(id, TByteString("chi", 4) + FramePayloads[i], tag, FrameHeader);
-        } else if (IsPicture(id)) {
+        } else if (IsPictureId(id)) {
             // The writer puts the encoding byte in front itself; one already there is not doubled.
             if (!payload.empty() && payload[0] == '\0') payload.remove_prefix(1);
             AppendFrames(id, payload, tag, FrameHeader);
@@ -878,4 +878,20 @@ std::optional<TNewFrame> PrepareNewFrame(const TByteString& typedId) {
     frame.Id = id;
     frame.Payload = id == "APIC" ? TByteString("image/jpeg\0\x03\0", 13) : TByteString(2, '\0');
     return frame;
+}
+
+std::array<TTagStep, 3> RewriteThenStrip(const std::string& path, bool id3v2,
+                                         std::function<void()> rewriteId3v2, bool id3v1, bool apev2,
+                                         bool readAgain) {
+    return {{{id3v2, "ID3v2", std::move(rewriteId3v2)},
+             {id3v1, "ID3v1",
+              [path, readAgain] {
+                  ID3v1Tag->RemoveFromFile(path);
+                  if (readAgain) ID3v1Tag->ReadFromFile(path);
+              }},
+             {apev2, "APEv2", [path, readAgain] {
+                  APEv2Tag->ReadFromFile(path);
+                  APEv2Tag->RemoveFromFile(path);
+                  if (readAgain) APEv2Tag->ReadFromFile(path);
+              }}}};
 }

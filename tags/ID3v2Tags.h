@@ -15,7 +15,9 @@
 // end, 10 more than the published standard's value.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -163,6 +165,8 @@ TByteString RenderFrames(const TByteString& id, const TByteString& data);
 
 // True for an id of three or four characters A-Z and 0-9, the only ids other programs read.
 bool IsFrameIdText(const TByteString& id);
+// The two frames that hold a picture: attached pictures (APIC) and this program's TPIC.
+bool IsPictureId(std::string_view id);
 
 // A new frame as the editor's add command makes it, for the window and quillon-tags alike.
 struct TNewFrame {
@@ -184,3 +188,17 @@ extern TAPEv2Tag* APEv2Tag;
 extern TID3v1Tag* ID3v1Tag;
 void CreateTagObjects();
 void FreeTagObjects();
+
+// One step of a rewrite followed by strips.
+struct TTagStep {
+    bool wanted;
+    const char* tag; // "ID3v2", "ID3v1" or "APEv2"
+    std::function<void()> run;
+};
+// The steps of the window's update with its strips and of quillon-tags strip, in their one order:
+// the ID3v2 rewrite `rewriteId3v2`, the ID3v1 cut, then the APEv2 cut, the APEv2 tag looked for
+// again first because the ID3v2 rewrite has moved every byte behind the tag. With `readAgain`
+// the tag objects read the file again after their cut, for a caller that shows them.
+std::array<TTagStep, 3> RewriteThenStrip(const std::string& path, bool id3v2,
+                                         std::function<void()> rewriteId3v2, bool id3v1, bool apev2,
+                                         bool readAgain);

@@ -213,9 +213,8 @@ void TAPEv2Tag::ReadItems(TFileStream& file) {
     unsigned char header[kApeBlockSize];
     file.Seek(TagOffset);
     file.ReadBuffer(header, kApeBlockSize);
-    if (!IsApeBlock(header))
-        return; // a footer without a header: present, but no items
-                // and no region
+    // A footer without a header: the tag is present, but has no items and no region.
+    if (!IsApeBlock(header)) return;
     // The header's size decides what a strip cuts, so it must stay inside the file and must
     // not reach into an ID3v1 block; otherwise the strip would take audio or that block along.
     const int64_t size = file.Size();

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test.
+# Installs what is missing, checks the format, builds, and runs every test.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/install-deps.sh
+bash tools/check-format.sh
 bash tools/build.sh
 (cd build && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j2)
 # As root (as in CI), also install the Debian package with apt, check it and remove it again.

@@ -1,7 +1,8 @@
 #include "uAppIcon.h"
 
+#include "uGlyphArt.h"
+
 #include <QApplication>
-#include <QIconEngine>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
@@ -63,46 +64,18 @@ QImage DrawAppIcon(int size) {
     return image;
 }
 
-namespace {
-
-// Draws the icon when a size is first asked for: most runs never show it larger than the title
-// bar, and the drawing at the large sizes would cost the start of every run.
-class TAppIconEngine : public QIconEngine {
-  public:
-    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State state) override {
-        const qreal dpr = painter->device() ? painter->device()->devicePixelRatio() : 1.0;
-        QPixmap icon = pixmap(rect.size() * dpr, mode, state);
-        icon.setDevicePixelRatio(dpr);
-        painter->drawPixmap(rect, icon);
-    }
-
-    // A window system asks for each size once, so nothing is kept.
-    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State) override {
-        const int side = std::min(size.width(), size.height());
-        if (side <= 0) return QPixmap();
-        const QPixmap drawn = QPixmap::fromImage(DrawAppIcon(side));
-        if (mode != QIcon::Disabled) return drawn;
-        QStyleOption option;
-        return QApplication::style()->generatedIconPixmap(mode, drawn, &option);
-    }
-
-    QSize actualSize(const QSize& size, QIcon::Mode, QIcon::State) override {
-        const int side = std::min(size.width(), size.height());
-        return QSize(side, side);
-    }
-
-    // The sizes a window system is offered; any other is drawn when asked for.
-    QList<QSize> availableSizes(QIcon::Mode, QIcon::State) override {
-        return {QSize(16, 16), QSize(22, 22), QSize(24, 24), QSize(32, 32), QSize(48, 48),
-                QSize(64, 64)};
-    }
-
-    QString key() const override { return QStringLiteral("QuillonAppIcon"); }
-    QIconEngine* clone() const override { return new TAppIconEngine; }
-};
-
-} // namespace
-
 QIcon AppIcon() {
-    return QIcon(new TAppIconEngine);
+    return DrawnIcon(
+        [](QSize pixels, QIcon::Mode mode) {
+            const int side = std::min(pixels.width(), pixels.height());
+            if (side <= 0) return QImage();
+            const QImage drawn = DrawAppIcon(side);
+            if (mode != QIcon::Disabled) return drawn;
+            QStyleOption option;
+            return QApplication::style()
+                ->generatedIconPixmap(mode, QPixmap::fromImage(drawn), &option)
+                .toImage();
+        },
+        {QSize(16, 16), QSize(22, 22), QSize(24, 24), QSize(32, 32), QSize(48, 48), QSize(64, 64)},
+        QStringLiteral("QuillonAppIcon"), true);
 }

@@ -4,6 +4,7 @@
 #include <QPainter>
 #include <QPainterPath>
 
+#include <algorithm>
 #include <cmath>
 #include <map>
 #include <mutex>
@@ -330,43 +331,57 @@ QImage Draw(TGlyphPainter paint, QSize pixels, QIcon::Mode mode) {
     return TGlyphCache::Instance().Draw(paint, pixels, mode);
 }
 
-class TGlyphEngine : public QIconEngine {
+// Draws an icon when a size is first asked for: every size is drawn for itself, and the large
+// ones, which most runs never show, cost nothing until then.
+class TDrawnIconEngine : public QIconEngine {
   public:
-    explicit TGlyphEngine(TGlyphPainter paint) : paint_(paint) {}
+    TDrawnIconEngine(TIconDraw draw, QList<QSize> sizes, QString key, bool square)
+        : draw_(std::move(draw)), sizes_(std::move(sizes)), key_(std::move(key)), square_(square) {}
 
     void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State) override {
         const qreal dpr = painter->device() ? painter->device()->devicePixelRatio() : 1.0;
-        QImage image = Draw(paint_, rect.size() * dpr, mode);
+        QImage image = draw_(rect.size() * dpr, mode);
         image.setDevicePixelRatio(dpr);
         painter->drawImage(rect, image);
     }
 
-    // Drawn anew at every size, so any size is available.
-    QSize actualSize(const QSize& size, QIcon::Mode, QIcon::State) override { return size; }
-
-    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State) override {
-        return QPixmap::fromImage(Draw(paint_, size, mode));
+    QSize actualSize(const QSize& size, QIcon::Mode, QIcon::State) override {
+        if (!square_) return size;
+        const int side = std::min(size.width(), size.height());
+        return QSize(side, side);
     }
 
-    // `size` is in device pixels here: a scale-2 screen gets a glyph drawn at twice the pixels.
+    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State) override {
+        return QPixmap::fromImage(draw_(size, mode));
+    }
+
+    // `size` is in device pixels here: a scale-2 screen gets an icon drawn at twice the pixels.
     QPixmap scaledPixmap(const QSize& size, QIcon::Mode mode, QIcon::State, qreal scale) override {
-        QPixmap pixmap = QPixmap::fromImage(Draw(paint_, size, mode));
+        QPixmap pixmap = QPixmap::fromImage(draw_(size, mode));
         pixmap.setDevicePixelRatio(scale);
         return pixmap;
     }
 
-    QList<QSize> availableSizes(QIcon::Mode, QIcon::State) override {
-        return {QSize(16, 16), QSize(32, 32)};
+    // The sizes a window system is offered; any other is drawn when asked for.
+    QList<QSize> availableSizes(QIcon::Mode, QIcon::State) override { return sizes_; }
+
+    QString key() const override { return key_; }
+    QIconEngine* clone() const override {
+        return new TDrawnIconEngine(draw_, sizes_, key_, square_);
     }
 
-    QString key() const override { return QStringLiteral("QuillonGlyph"); }
-    QIconEngine* clone() const override { return new TGlyphEngine(paint_); }
-
   private:
-    TGlyphPainter paint_;
+    TIconDraw draw_;
+    QList<QSize> sizes_;
+    QString key_;
+    bool square_;
 };
 
 } // namespace
+
+QIcon DrawnIcon(TIconDraw draw, QList<QSize> sizes, QString key, bool square) {
+    return QIcon(new TDrawnIconEngine(std::move(draw), std::move(sizes), std::move(key), square));
+}
 
 QStringList GlyphNames() {
     QStringList names;
@@ -377,7 +392,10 @@ QStringList GlyphNames() {
 
 QIcon GlyphIcon(const QString& name) {
     TGlyphPainter paint = FindGlyph(name);
-    return paint ? QIcon(new TGlyphEngine(paint)) : QIcon();
+    if (!paint) return QIcon();
+    // Drawn anew at every size, so any size is available.
+    return DrawnIcon([paint](QSize pixels, QIcon::Mode mode) { return Draw(paint, pixels, mode); },
+                     {QSize(16, 16), QSize(32, 32)}, QStringLiteral("QuillonGlyph"), false);
 }
 
 void PrepareGlyphs(int pixels) {

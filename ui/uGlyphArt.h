@@ -7,6 +7,14 @@
 #include <QImage>
 #include <QStringList>
 
+#include <functional>
+
+// An icon drawn in code: `draw` makes the image for a size in device pixels and a look; `sizes`
+// are offered to the window system. A `square` icon is as large as the shorter side of its box.
+// The window's glyphs and the program's icon are drawn through it.
+using TIconDraw = std::function<QImage(QSize pixels, QIcon::Mode mode)>;
+QIcon DrawnIcon(TIconDraw draw, QList<QSize> sizes, QString key, bool square);
+
 // The buttons that show a glyph, by control name.
 QStringList GlyphNames();
 

@@ -26,8 +26,6 @@
 #include <QValidator>
 #include <algorithm>
 
-TFrmEditText* FrmEditText = nullptr;
-
 namespace {
 
 QString U(const char* utf8) {
@@ -120,10 +118,6 @@ class TTypedLengthValidator : public QValidator {
     int limit_;
     QString held_;
 };
-
-bool IsPictureId(const std::string& id) {
-    return id == "TPIC" || id == "APIC";
-}
 
 // The name with its extension (from the last dot of the last path component) replaced by
 // `extension`; a name without one gets it appended.
@@ -488,6 +482,14 @@ void TFrmEditText::ShowFrameList() {
 // The one place that makes the label, the memo, the buttons and the picture panel describe the
 // grid's current row. The grid runs it for every move the user makes; every command that
 // rebuilds the grid runs it afterwards.
+// The end of every tag command: the frames as they are now, the selected one in the memo, the
+// controls on again.
+void TFrmEditText::ShowCommandResult() {
+    ShowFrameList();
+    sgClick();
+    EnableTagControls(true);
+}
+
 void TFrmEditText::sgClick() {
     const int row = sg->Row();
     const std::string id = sg->SelectedCells(0);
@@ -570,22 +572,11 @@ void TFrmEditText::btnID3UpdateClick() {
     }
     EnableTagControls(false);
     ID3v2Tag->FramePayloads[index] = text;
-    ID3v2Tag->SaveToFile();
-    const std::string path = FilePath();
-    if (chkDelID3v1->isChecked()) {
-        ID3v1Tag->RemoveFromFile(path);
-        ID3v1Tag->ReadFromFile(path);
-    }
-    if (chkDelAPEv2->isChecked()) {
-        // The ID3v2 rewrite has moved every byte behind the tag: find the APEv2 tag where it
-        // lies now before cutting it out.
-        APEv2Tag->ReadFromFile(path);
-        APEv2Tag->RemoveFromFile(path);
-        APEv2Tag->ReadFromFile(path);
-    }
-    ShowFrameList();
-    sgClick();
-    EnableTagControls(true);
+    for (const TTagStep& step : RewriteThenStrip(
+             FilePath(), true, [] { ID3v2Tag->SaveToFile(); }, chkDelID3v1->isChecked(),
+             chkDelAPEv2->isChecked(), true))
+        if (step.wanted) step.run();
+    ShowCommandResult();
 }
 
 void TFrmEditText::btnAddTagClick() {
@@ -600,9 +591,7 @@ void TFrmEditText::btnAddTagClick() {
     if (!frame) return;
     EnableTagControls(false);
     ID3v2Tag->AddFrame(frame->Id, frame->Payload.data(), static_cast<int>(frame->Payload.size()));
-    ShowFrameList();
-    sgClick();
-    EnableTagControls(true);
+    ShowCommandResult();
 }
 
 void TFrmEditText::btnID3KillClick() {
@@ -613,9 +602,7 @@ void TFrmEditText::btnID3KillClick() {
         ID3v2Tag->Loaded && index >= 0 && index < static_cast<int>(ID3v2Tag->FrameIds.size());
     ID3v2Tag->DeleteFrame(index);
     if (!chkBackFile->isChecked() && rewrites) DeleteOwnBackup(FilePath());
-    ShowFrameList();
-    sgClick();
-    EnableTagControls(true);
+    ShowCommandResult();
 }
 
 void TFrmEditText::btnDelAllTagClick() {
@@ -625,9 +612,7 @@ void TFrmEditText::btnDelAllTagClick() {
     const bool rewrites = ID3v2Tag->Loaded && ID3v2Tag->Exists;
     ID3v2Tag->RemoveTag();
     if (!chkBackFile->isChecked() && rewrites) DeleteOwnBackup(FilePath());
-    ShowFrameList();
-    sgClick();
-    EnableTagControls(true);
+    ShowCommandResult();
 }
 
 void TFrmEditText::btnShowID3v1TagClick() {

@@ -99,6 +99,7 @@ class TFrmEditText : public QDialog {
     // ---- tag list and tag commands
     void LoadTags();
     void ShowFrameList();
+    void ShowCommandResult();
     void btnOpenClick();
     void btnReLoadClick();
     void sgClick();
@@ -172,8 +173,6 @@ class TFrmEditText : public QDialog {
 
     bool centred_ = false;
 };
-
-extern TFrmEditText* FrmEditText;
 
 // The file that opening `chosen` reads: the name with the extension ".MP3", or as chosen when
 // only that spelling of an .mp3 name exists.

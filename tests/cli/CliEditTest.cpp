@@ -154,9 +154,11 @@ TEST(CliJobs, FilesRunAtOnceButReportInTheirOrder) {
     EXPECT_NE(Stderr(dir).find("missing.MP3"), std::string::npos);
 
     EXPECT_EQ(Tags("strip -j 4 --id3v2 --no-backup" + files, dir).status, 1);
-    for (int i = 0; i < 7; ++i)
-        if (i != 3)
+    for (int i = 0; i < 7; ++i) {
+        if (i != 3) {
             EXPECT_EQ(ReadFile(dir.File("f" + std::to_string(i) + ".MP3")), kEmptyTag + kAudio);
+        }
+    }
     EXPECT_EQ(Tags("show " + dir.File("f0.MP3") + " " + dir.File("f1.MP3"), dir).status, 0)
         << "one file per core by default";
 }

@@ -101,7 +101,7 @@ TEST(CliSafety, RefusalsLeaveNothingBehind) {
         {"set -j 0 " + f + " TIT2 x", 2}, {"strip --id3v2 --bogus " + f, 2},
         {"embed " + f + " " + fifo + " --tpic", 1}, {"embed " + f + " " + folder + " --tpic", 1}};
     for (const std::string& special : {fifo, folder, haveDevice ? device : fifo})
-        for (const std::string& command : {"show -- @", "set @ TIT2 x", "delete @ 0", "strip --apev2 --id3v2 -- @"})
+        for (const std::string command : {"show -- @", "set @ TIT2 x", "delete @ 0", "strip --apev2 --id3v2 -- @"})
             rows.push_back({command.substr(0, command.find('@')) + special + command.substr(command.find('@') + 1), 1});
     // clang-format on
     for (const auto& [row, status] : rows) {

@@ -4,13 +4,11 @@
 
 #include <gtest/gtest.h>
 
-
 TEST(CliShow, PrintsTheStoreAsJsonLines) {
     TempDir dir;
-    WriteFile(dir.File("a.MP3"),
-              Id3TagOurs(Id3Frame("TIT2", Bytes("\0\xb7\xe2\xc3\xe6", 5)) +
-                         Id3Frame("APIC", Bytes("\0image/jpeg\0\3\0", 14))) +
-                  MpegFrames(1));
+    WriteFile(dir.File("a.MP3"), Id3TagOurs(Id3Frame("TIT2", Bytes("\0\xb7\xe2\xc3\xe6", 5)) +
+                                            Id3Frame("APIC", Bytes("\0image/jpeg\0\3\0", 14))) +
+                                     MpegFrames(1));
     WriteFile(dir.File("b.MP3"), MpegFrames(1));
     CliRun r = Tags(dir.File("a.MP3") + " " + dir.File("b.MP3"), dir);
     EXPECT_EQ(r.status, 2) << "a file name is no command";
@@ -20,7 +18,8 @@ TEST(CliShow, PrintsTheStoreAsJsonLines) {
     EXPECT_NE(first.find("\"id3v2\": {\"exists\": true, \"tag_size\": 49, \"frames\": [{\"id\": "
                          "\"TIT2\", \"size\": 4, \"hex\": \"b7e2c3e6\", \"text\": \"封面\"}, "
                          "{\"id\": \"APIC\", \"size\": 14, \"hex\": "
-                         "\"00696d6167652f6a7065670003" "00\", \"text\": null}]}"),
+                         "\"00696d6167652f6a7065670003"
+                         "00\", \"text\": null}]}"),
               std::string::npos)
         << first;
     std::string second = r.out.substr(r.out.find('\n') + 1);

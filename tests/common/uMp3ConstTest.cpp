@@ -1,5 +1,5 @@
-#include "CodePage.h"
 #include "uMp3Const.h"
+#include "CodePage.h"
 
 #include <gtest/gtest.h>
 
@@ -8,13 +8,15 @@ TEST(ReferenceTables, SizesAndKnownEntries) {
     EXPECT_EQ(GenreNames[0], "Blues");
     EXPECT_EQ(GenreNames[17], "Rock");
     EXPECT_EQ(GenreNames[147], "Synthpop");
-    for (auto name : GenreNames) EXPECT_EQ(name.find(' '), std::string_view::npos);
+    for (auto name : GenreNames)
+        EXPECT_EQ(name.find(' '), std::string_view::npos);
 
     EXPECT_EQ(FrameIdList.size(), 74u);
     EXPECT_EQ(FrameIdList[0], "APIC");
     EXPECT_EQ(FrameIdList[15], "TPIC");
     EXPECT_EQ(FrameIdList[73], "WXXX");
-    for (auto id : FrameIdList) EXPECT_EQ(id.size(), 4u);
+    for (auto id : FrameIdList)
+        EXPECT_EQ(id.size(), 4u);
 
     ASSERT_EQ(PictureTypeNames.size(), 21u);
     EXPECT_EQ(platform::Cp936ToUtf8(PictureTypeNames[0]), "其他");

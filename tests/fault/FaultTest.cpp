@@ -292,7 +292,9 @@ void BreakEveryStepOfABatch(const std::vector<std::string>& command, const Bytes
         for (const std::string mode : {"fail", "kill"}) {
             reset();
             const Outcome o = scene.Run(words, static_cast<long>(k), mode);
-            if (mode == "kill") ASSERT_EQ(o.status, 128 + SIGKILL) << what;
+            if (mode == "kill") {
+                ASSERT_EQ(o.status, 128 + SIGKILL) << what;
+            }
             for (const std::string& n : names) {
                 const std::string file = scene.dir.File(n);
                 const Bytes now = Exists(file) ? ReadFile(file) : "";
@@ -301,7 +303,9 @@ void BreakEveryStepOfABatch(const std::vector<std::string>& command, const Bytes
                     if (f.rfind(n.substr(0, n.size() - 4), 0) == 0 && f != n)
                         kept = kept || ReadFile(scene.dir.File(f)) == original;
                 EXPECT_TRUE(kept) << what << " (" << mode << "): " << n << " lost";
-                if (o.status == 0) EXPECT_TRUE(now == expected) << what << ": success, " << n;
+                if (o.status == 0) {
+                    EXPECT_TRUE(now == expected) << what << ": success, " << n;
+                }
             }
             if (mode == "fail") {
                 EXPECT_TRUE(o.status == 0 || !o.err.empty()) << what << ": unexplained failure";
@@ -449,7 +453,9 @@ TEST(FaultDiskFull, AClearErrorAndTheOriginalBack) {
                 EXPECT_TRUE(ReadFile(song) == original) << what << ": the original must be back";
                 EXPECT_NE(err.find("No space left on device"), std::string::npos)
                     << what << ": the error must say why: " << err;
-                if (Exists(backup)) EXPECT_TRUE(ReadFile(backup) == original) << what;
+                if (Exists(backup)) {
+                    EXPECT_TRUE(ReadFile(backup) == original) << what;
+                }
             } else {
                 ++succeeded;
                 TID3v2Tag tag;

@@ -268,7 +268,9 @@ int renameat(int fromfd, const char* from, int tofd, const char* to) {
 int renameat2(int fromfd, const char* from, int tofd, const char* to, unsigned flags) {
     PATH_CALL(renameat2, to, EIO, REAL(renameat2)(fromfd, from, tofd, to, flags));
 }
-int link(const char* from, const char* to) { PATH_CALL(link, to, EIO, REAL(link)(from, to)); }
+int link(const char* from, const char* to) {
+    PATH_CALL(link, to, EIO, REAL(link)(from, to));
+}
 int linkat(int fromfd, const char* from, int tofd, const char* to, int flags) {
     PATH_CALL(linkat, to, EIO, REAL(linkat)(fromfd, from, tofd, to, flags));
 }

@@ -124,15 +124,14 @@ TEST(CodePage, Conversions) {
     std::string out;
     EXPECT_TRUE(Utf8ToCp936("封面 ok", out));
     EXPECT_EQ(out, "\xb7\xe2\xc3\xe6 ok");
-    EXPECT_FALSE(Utf8ToCp936("emoji 😀", out)); // not in code page 936
+    EXPECT_FALSE(Utf8ToCp936("emoji 😀", out));  // not in code page 936
     EXPECT_FALSE(Utf8ToCp936("\xd6\xd0", out)); // not UTF-8
     EXPECT_EQ(Utf8ToCp936Lossy("a😀b"), "a?b");
     EXPECT_EQ(Utf8ToCp936Lossy("\xd6\xd0\xce\xc4"), "");
     // Unicode tag characters (U+E0040 here), which the system converter would drop unnoticed.
     EXPECT_FALSE(Utf8ToCp936("\xe5\xb0\x81\xF3\xA0\x81\x80", out));
     EXPECT_EQ(out, "");
-    EXPECT_EQ(Utf8ToCp936Lossy("\xF3\xA0\x81\x80\xe5\xb0\x81\xF3\xA0\x80\x81"),
-              "?\xb7\xe2?");
+    EXPECT_EQ(Utf8ToCp936Lossy("\xF3\xA0\x81\x80\xe5\xb0\x81\xF3\xA0\x80\x81"), "?\xb7\xe2?");
     EXPECT_TRUE(SameText("tit2", "TIT2"));
     EXPECT_FALSE(SameText("TIT2", "TIT"));
     EXPECT_TRUE(SameText("\xb7\xe2\xc3\xe6", "\xb7\xe2\xc3\xe6"));
@@ -155,4 +154,6 @@ TEST(CodePage, AsciiPassesUnchangedInEveryDirection) {
     EXPECT_EQ(Utf8ToCp936Lossy("abc\xE2\x82\xAC"), "abc\x80");
 }
 
-TEST(PerfCounter, MonotonicClockIsFineGrained) { EXPECT_GT(PerformanceFrequency(), 0); }
+TEST(PerfCounter, MonotonicClockIsFineGrained) {
+    EXPECT_GT(PerformanceFrequency(), 0);
+}

@@ -38,7 +38,7 @@ Bytes Utf16(const std::string& utf8, bool bigEndian = false, bool bom = true);
 
 // A 128-byte ID3v1 block; fields are cut or NUL-padded to their widths.
 struct Id3v1Fields {
-    Bytes title, artist, album, year, comment;
+    Bytes title{}, artist{}, album{}, year{}, comment{};
     int track = -1; // -1: no track byte (comment may fill 30 bytes)
     unsigned char genre = 255;
 };

@@ -186,8 +186,9 @@ TEST(ID3v2Read, OtherProgramsFramesByKind) {
             EXPECT_EQ(origin ? origin->Access : TAccess::Editable, w.access);
             // Pictures, binary and compressed frames show no text of their own.
             if (w.id != "APIC" &&
-                (w.access == TAccess::Editable || w.access == TAccess::Unwritable))
+                (w.access == TAccess::Editable || w.access == TAccess::Unwritable)) {
                 EXPECT_EQ(t.DisplayText(i), w.text);
+            }
         }
         // A tag that counts its size without the header is taken whole, footer included; a
         // plain version 2.3 tag ends where its size field says, as the program's own tags do.

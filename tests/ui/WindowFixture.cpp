@@ -39,12 +39,10 @@ TWindowFixture::TWindowFixture() {
         return true;
     };
     window_ = std::make_unique<TFrmEditText>();
-    FrmEditText = window_.get();
     window_->show();
 }
 
 TWindowFixture::~TWindowFixture() {
-    FrmEditText = nullptr;
     window_.reset();
     DialogHooks() = TDialogHooks();
     SetMessageSink([](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); });
