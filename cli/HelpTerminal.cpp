@@ -17,16 +17,25 @@ unsigned NextCodePoint(const std::string& text, size_t& i) {
     return cp;
 }
 
-std::vector<std::string> HelpParagraphs(const std::string& text) {
+namespace {
+
+// The pieces of `text` between the separators, an empty text giving one empty piece.
+std::vector<std::string> SplitAt(const std::string& text, const std::string& separator) {
     std::vector<std::string> out;
     size_t pos = 0;
     while (pos <= text.size()) {
-        size_t end = text.find("\n\n", pos);
+        size_t end = text.find(separator, pos);
         if (end == std::string::npos) end = text.size();
         out.push_back(text.substr(pos, end - pos));
-        pos = end + 2;
+        pos = end + separator.size();
     }
     return out;
+}
+
+} // namespace
+
+std::vector<std::string> HelpParagraphs(const std::string& text) {
+    return SplitAt(text, "\n\n");
 }
 
 namespace {
@@ -85,15 +94,7 @@ std::string Fill(const std::string& text, size_t firstIndent, size_t indent, siz
 }
 
 std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> out;
-    size_t pos = 0;
-    while (pos <= text.size()) {
-        size_t end = text.find('\n', pos);
-        if (end == std::string::npos) end = text.size();
-        out.push_back(text.substr(pos, end - pos));
-        pos = end + 1;
-    }
-    return out;
+    return SplitAt(text, "\n");
 }
 
 } // namespace
