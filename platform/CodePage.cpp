@@ -6,7 +6,9 @@
 #include <clocale>
 #include <cwctype>
 #include <iconv.h>
+#include <iterator>
 #include <locale.h>
+#include <optional>
 #include <wctype.h>
 
 namespace platform {
@@ -30,16 +32,6 @@ class TConverter {
   private:
     iconv_t cd_;
 };
-
-iconv_t FromCp936() {
-    thread_local TConverter c("UTF-8", "CP936");
-    return c.Get();
-}
-
-iconv_t ToCp936() {
-    thread_local TConverter c("CP936", "UTF-8");
-    return c.Get();
-}
 
 iconv_t ToUtf32() {
     thread_local TConverter c("UTF-32LE", "CP936");
@@ -76,31 +68,113 @@ constexpr size_t kTagCharacterLength = 4;
 
 } // namespace
 
-namespace {
-
 bool IsAscii(std::string_view text) {
     for (unsigned char c : text)
         if (c >= 0x80) return false;
     return true;
 }
 
+namespace {
+
+struct TCodePageInfo {
+    TCodePage cp;
+    const char* name;  // the name scripts and the JSON use
+    const char* iconv; // glibc's name for the Windows code page
+};
+
+constexpr TCodePageInfo kInfo[] = {
+    {TCodePage::Gbk, "gbk", "CP936"},
+    {TCodePage::Big5, "big5", "CP950"},
+    {TCodePage::ShiftJis, "shift_jis", "CP932"},
+    {TCodePage::EucKr, "euc-kr", "CP949"},
+    {TCodePage::Windows1251, "windows-1251", "CP1251"},
+    {TCodePage::Windows1252, "windows-1252", "CP1252"},
+    {TCodePage::Utf8, "utf-8", "UTF-8"},
+};
+
+const TCodePageInfo& Info(TCodePage cp) {
+    return kInfo[static_cast<size_t>(cp)];
+}
+
+iconv_t FromLegacy(TCodePage cp) {
+    thread_local std::optional<TConverter> c[std::size(kInfo)];
+    auto& slot = c[static_cast<size_t>(cp)];
+    if (!slot) slot.emplace("UTF-8", Info(cp).iconv);
+    return slot->Get();
+}
+
+iconv_t ToLegacy(TCodePage cp) {
+    thread_local std::optional<TConverter> c[std::size(kInfo)];
+    auto& slot = c[static_cast<size_t>(cp)];
+    if (!slot) slot.emplace(Info(cp).iconv, "UTF-8");
+    return slot->Get();
+}
+
 } // namespace
 
-std::string Cp936ToUtf8(std::string_view cp936) {
-    // ASCII reads the same in both; most tag texts are ASCII, and they need no converter.
-    if (IsAscii(cp936)) return std::string(cp936);
+std::string_view CodePageName(TCodePage cp) {
+    return Info(cp).name;
+}
+
+std::optional<TCodePage> CodePageFromName(std::string_view name) {
+    for (const auto& i : kInfo)
+        if (SameText(name, i.name)) return i.cp;
+    return std::nullopt;
+}
+
+std::string LegacyToUtf8(TCodePage cp, std::string_view bytes) {
+    if (IsAscii(bytes)) return std::string(bytes);
+    if (cp == TCodePage::Utf8) {
+        std::string out;
+        for (size_t i = 0; i < bytes.size();) {
+            size_t n = Utf8SequenceLength(bytes, i);
+            if (n == 0) {
+                out += "\xEF\xBF\xBD";
+                ++i;
+            } else {
+                out.append(bytes.substr(i, n));
+                i += n;
+            }
+        }
+        return out;
+    }
     std::string out;
-    out.reserve(cp936.size() * 3 / 2);
-    const char* in = cp936.data();
-    size_t left = cp936.size();
-    iconv_t cd = FromCp936();
+    out.reserve(bytes.size() * 3 / 2);
+    const char* in = bytes.data();
+    size_t left = bytes.size();
+    iconv_t cd = FromLegacy(cp);
     while (!Convert(cd, in, left, out)) {
-        out += "\xEF\xBF\xBD"; // U+FFFD for the byte that is not code page 936
+        out += "\xEF\xBF\xBD"; // U+FFFD for the byte that is not valid in the code page
         ++in;
         --left;
         iconv(cd, nullptr, nullptr, nullptr, nullptr);
     }
     return out;
+}
+
+bool Utf8ToLegacy(TCodePage cp, std::string_view utf8, std::string& out) {
+    out.clear();
+    if (IsAscii(utf8)) {
+        out.assign(utf8);
+        return true;
+    }
+    if (!IsWellFormedUtf8(utf8) || NextTagCharacter(utf8, 0) != std::string_view::npos)
+        return false;
+    if (cp == TCodePage::Utf8) {
+        out.assign(utf8);
+        return true;
+    }
+    const char* in = utf8.data();
+    size_t left = utf8.size();
+    if (!Convert(ToLegacy(cp), in, left, out)) {
+        out.clear();
+        return false;
+    }
+    return true;
+}
+
+std::string Cp936ToUtf8(std::string_view cp936) {
+    return LegacyToUtf8(TCodePage::Gbk, cp936);
 }
 
 size_t Utf8SequenceLength(std::string_view text, size_t i) {
@@ -137,27 +211,14 @@ bool IsWellFormedUtf8(std::string_view text) {
 }
 
 bool Utf8ToCp936(std::string_view utf8, std::string& out) {
-    out.clear();
-    if (IsAscii(utf8)) {
-        out.assign(utf8);
-        return true;
-    }
-    if (!IsWellFormedUtf8(utf8) || NextTagCharacter(utf8, 0) != std::string_view::npos)
-        return false;
-    const char* in = utf8.data();
-    size_t left = utf8.size();
-    if (!Convert(ToCp936(), in, left, out)) {
-        out.clear();
-        return false;
-    }
-    return true;
+    return Utf8ToLegacy(TCodePage::Gbk, utf8, out);
 }
 
 std::string Utf8ToCp936Lossy(std::string_view utf8) {
     if (IsAscii(utf8)) return std::string(utf8);
     std::string out;
     if (!IsWellFormedUtf8(utf8)) return out;
-    iconv_t cd = ToCp936();
+    iconv_t cd = ToLegacy(TCodePage::Gbk);
     for (size_t at = 0;;) {
         const size_t tag = NextTagCharacter(utf8, at);
         const std::string_view part = utf8.substr(at, tag - at); // npos: to the end

@@ -2,10 +2,39 @@
 // one place where those bytes meet Unicode.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace platform {
+
+// The legacy code pages a tag's encoding-0 texts and ID3v1 fields may have been written in.
+// Gbk is the program's own: new tags and texts that fit are written in code page 936.
+enum class TCodePage { Gbk, Big5, ShiftJis, EucKr, Windows1251, Windows1252, Utf8 };
+
+inline constexpr TCodePage kCodePages[] = {
+    TCodePage::Gbk,         TCodePage::Big5,        TCodePage::ShiftJis, TCodePage::EucKr,
+    TCodePage::Windows1251, TCodePage::Windows1252, TCodePage::Utf8};
+
+// "gbk", "big5", "shift_jis", "euc-kr", "windows-1251", "windows-1252", "utf-8".
+std::string_view CodePageName(TCodePage cp);
+std::optional<TCodePage> CodePageFromName(std::string_view name);
+
+bool IsAscii(std::string_view text);
+
+// Legacy bytes in `cp` to UTF-8; bytes that are not valid in `cp` become U+FFFD.
+std::string LegacyToUtf8(TCodePage cp, std::string_view bytes);
+
+// UTF-8 to `cp`. Returns false (and leaves `out` empty) when the input is not well-formed UTF-8
+// or holds a character that `cp` cannot hold.
+bool Utf8ToLegacy(TCodePage cp, std::string_view utf8, std::string& out);
+
+// The code page of one file, judged from all its legacy strings together (`legacy`: the raw
+// bytes of every encoding-0 text and ID3v1 field) with its Unicode texts (`unicode`, UTF-8) as
+// evidence. Pure ASCII needs no guess and gives Gbk; where it is close, Gbk wins.
+TCodePage DetectCodePage(const std::vector<std::string_view>& legacy,
+                         const std::vector<std::string_view>& unicode = {});
 
 // Code page 936 bytes to UTF-8; bytes that are not valid code page 936 become U+FFFD.
 std::string Cp936ToUtf8(std::string_view cp936);
