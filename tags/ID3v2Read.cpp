@@ -181,18 +181,22 @@ std::string Utf8ToUtf16Frame(std::string_view id, std::string_view data) {
     return out;
 }
 
-// The data of a compressed frame: at most `length` bytes (the frame's data length indicator), no
-// more than a tag can hold. False when the stream is not whole or not of that length.
-bool Inflate(std::string_view packed, uint32_t length, std::string& out) {
-    // Deflate shrinks by 1032 to 1 at the most: a larger claim is false, and no buffer of it is
-    // made.
-    if (length > kMaxTagSize || length > packed.size() * 1032 + 64) return false;
+// The data of a compressed frame: exactly `length` bytes (the frame's data length indicator),
+// and no more than `budget`, what is left of the read's inflate limit. False when the stream is
+// not whole, not of that length or over the budget: no buffer larger than the budget is made, so
+// a small frame that claims megabytes (a decompression bomb) stays compressed.
+bool Inflate(std::string_view packed, uint32_t length, int64_t& budget, std::string& out) {
+    // Deflate shrinks by 1032 to 1 at the most: a larger claim is false.
+    if (length > budget || length > packed.size() * 1032 + 64) return false;
     out.resize(length);
     uLongf size = length;
     if (uncompress(reinterpret_cast<Bytef*>(out.data()), &size,
                    reinterpret_cast<const Bytef*>(packed.data()), packed.size()) != Z_OK ||
-        size != length)
+        size != length) {
+        out = std::string();
         return false;
+    }
+    budget -= length;
     return true;
 }
 
@@ -262,6 +266,7 @@ void TID3v2Tag::Reset(const std::string& fileName) {
     index_.clear();
     indexed_ = 0;
     ReadError.clear();
+    inflateLeft_ = InflateLimit;
     std::memset(Header, 0, sizeof Header);
     std::memset(FrameHeader, 0, sizeof FrameHeader);
 }
@@ -410,7 +415,8 @@ void TID3v2Tag::TakeFrame(const TFrameIn& in) {
         std::string inflated;
         if (compressed && !grouped && !encrypted && lengthGiven && data.size() >= 4 &&
             Inflate(data.substr(4),
-                    GetSyncSafe32(reinterpret_cast<const unsigned char*>(data.data())), inflated)) {
+                    GetSyncSafe32(reinterpret_cast<const unsigned char*>(data.data())),
+                    inflateLeft_, inflated)) {
             undone = std::move(inflated);
             data = undone;
         } else if (grouped || compressed || encrypted) {

@@ -141,7 +141,7 @@ class TFrmEditText : public QDialog {
     void ShowCustomPicture();
     void ShowAttachedPicture(int row);
 
-    // The current file: the path in edFn as the file system spells it.
+    // The current file: the bytes of the path edFn shows, as the file system spells it.
     std::string FilePath() const;
 
   protected:
@@ -173,10 +173,6 @@ class TFrmEditText : public QDialog {
 
     bool centred_ = false;
 };
-
-// The file that opening `chosen` reads: the name with the extension ".MP3", or as chosen when
-// only that spelling of an .mp3 name exists.
-QString Mp3FileName(const QString& chosen);
 
 // Opens the file named on the command line (`arguments` as QCoreApplication gives them: the
 // program, then its arguments) once the event loop runs, as a drop would. Only the first file

@@ -27,11 +27,17 @@ void OpenFromOutsideTest::CommandLine() {
     const QString song = QString::fromStdString(
         f.Write("song.mp3", Id3TagOurs(TextFrame("TIT2", "lower")) + MpegFrames(1)));
     const QString missing = QString::fromStdString(f.File("gone.mp3"));
+    // Exactly the file named: not notes.MP3 for notes.txt; a GBK name by its bytes.
+    f.Write("notes.MP3", Id3TagOurs(TextFrame("TIT2", "upper")) + MpegFrames(1));
+    const QString notes = QString::fromStdString(f.Write("notes.txt", MpegFrames(1))),
+                  gbk = FileNameFromBytes(f.Write("\xb8\xe8.mp3", MpegFrames(1)));
     const QString prompt = Q("←请选择一个MP3文件"), none = "No such file or directory";
     const struct {
         QStringList arguments;
         QString shown, message;
     } rows[] = {{{"quillon"}, prompt, {}},
+                {{"quillon", notes}, notes, {}},
+                {{"quillon", gbk}, QString::fromStdString(f.File("")) + Q("歌.mp3"), {}},
                 {{"quillon", song}, song, {}},
                 {{"quillon", missing}, song, "Cannot open file '" + missing + "': " + none},
                 {{"quillon", "--", "-x.mp3"}, song, "Cannot open file '-x.mp3': " + none}};
@@ -40,7 +46,7 @@ void OpenFromOutsideTest::CommandLine() {
         OpenFromCommandLine(w, row.arguments);
         QCoreApplication::processEvents();
         QCOMPARE(w.edFn->text(), row.shown);
-        QCOMPARE(f.Messages, row.message.isEmpty() ? QStringList() : QStringList{row.message});
+        QCOMPARE(f.Messages.join("|"), row.message);
     }
     QCOMPARE(f.Memo(), Q("lower"));
     // The MP3 dialog starts where that file lies, in this run and the next.
