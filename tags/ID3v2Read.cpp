@@ -430,6 +430,9 @@ void TID3v2Tag::TakeFrame(const TFrameIn& in) {
                                         std::string(reinterpret_cast<char*>(length), 4) +
                                             std::string(data.substr(4)),
                                         0, 0x80);
+                // The entry holds the frame's data as it is written back, so that a save and a
+                // new read give the same entry.
+                data = std::string_view(origin->Frame).substr(10);
             }
             Push(id, IsPictureId(id) ? TByteString(data) : StripNulls(TByteString(data)),
                  std::move(origin));
