@@ -7,11 +7,13 @@
 #include "uControls.h"
 
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QDropEvent>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
+#include <QStandardPaths>
 
 class OpenFromOutsideTest : public QObject {
     Q_OBJECT
@@ -52,6 +54,18 @@ void OpenFromOutsideTest::CommandLine() {
     // The MP3 dialog starts where that file lies, in this run and the next.
     f.Click(w.btnOpen);
     QCOMPARE(w.OpenDialog1.InitialDir, QString::fromStdString(f.File("")).chopped(1));
+    // Only our keys are read, from the settings file's first 64 KiB: a huge file cannot hold up
+    // the window. A folder Qt's settings quoted (it holds a comma) reads back.
+    const QString odd = QString::fromStdString(f.File("a,b"));
+    QVERIFY(QDir().mkpath(odd));
+    WriteFile(
+        QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation).toStdString() +
+            "/quillon/quillon.conf",
+        "[folders]\nmp3=\"" + odd.toStdString() + "\"\n" + std::string(100000, '#') + "\nmp3=/\n");
+    QCOMPARE(RememberedFolder("folders/mp3"), odd);
+    RememberFolder("folders/picture", odd + "/x.jpg");
+    QCOMPARE(RememberedFolder("folders/mp3"), odd);
+    QCOMPARE(RememberedFolder("folders/picture"), odd);
 }
 
 void OpenFromOutsideTest::Drops() {
