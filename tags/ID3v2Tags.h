@@ -56,9 +56,9 @@ struct TFrameOrigin {
     TAccess Access = TAccess::Editable;
 };
 
-// What the compressed frames of one tag may inflate to, in all (2 MiB): far more than the texts
+// What the compressed frames of one tag may inflate to, in all (1 MiB): far more than the texts
 // and covers that other programs compress, far less than a small frame can claim.
-inline constexpr int64_t kMaxInflated = 2 << 20;
+inline constexpr int64_t kMaxInflated = 1 << 20;
 
 class TID3v2Tag {
   public:

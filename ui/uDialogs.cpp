@@ -6,15 +6,21 @@
 
 #include <QApplication>
 #include <QColorDialog>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
-#include <QFileDialog>
 #include <QFileInfo>
+#include <QLabel>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QSaveFile>
 #include <QStandardPaths>
+#include <QVBoxLayout>
 #include <algorithm>
+#include <dirent.h>
 #include <map>
+#include <sys/stat.h>
+#include <vector>
 
 TDialogHooks& DialogHooks() {
     static TDialogHooks hooks;
@@ -192,20 +198,134 @@ bool TOpenDialog::Execute(QWidget* parent) {
     return chosen;
 }
 
+namespace {
+
+// The patterns of a filter ("description|*.ext;*.ext|..."), each "*.ext" as ".ext".
+std::vector<std::string> Extensions(const QString& filter) {
+    std::vector<std::string> out;
+    const QStringList parts = filter.split(QLatin1Char('|'));
+    for (int i = 1; i < parts.size(); i += 2)
+        for (const QString& pattern : parts[i].split(QLatin1Char(';'), Qt::SkipEmptyParts))
+            out.push_back(pattern.mid(pattern.indexOf(QLatin1Char('.'))).toLower().toStdString());
+    return out;
+}
+
+bool EndsWithAnyOf(const std::string& name, const std::vector<std::string>& extensions) {
+    for (const std::string& ext : extensions) {
+        if (name.size() < ext.size()) continue;
+        std::string tail = name.substr(name.size() - ext.size());
+        std::transform(tail.begin(), tail.end(), tail.begin(),
+                       [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; });
+        if (tail == ext) return true;
+    }
+    return false;
+}
+
+std::string ParentFolder(const std::string& folder) {
+    const size_t slash = folder.find_last_of('/');
+    return slash == std::string::npos || slash == 0 ? std::string("/") : folder.substr(0, slash);
+}
+
+// The file-open dialog: a folder's subfolders and the files that match the filter, letter case
+// ignored, listed by the bytes of their names. Qt's own dialog leaves out every name that is not
+// UTF-8, so a GBK name from a Windows archive could not be chosen there.
+class TFileChooser : public QDialog {
+  public:
+    TFileChooser(QWidget* parent, const QString& filter) : QDialog(parent) {
+        extensions_ = Extensions(filter);
+        setWindowTitle(QString::fromUtf8("打开"));
+        auto* layout = new QVBoxLayout(this);
+        folderLabel_ = new QLabel(this);
+        list_ = new QListWidget(this);
+        list_->setObjectName(QStringLiteral("files"));
+        auto* buttons =
+            new QDialogButtonBox(QDialogButtonBox::Open | QDialogButtonBox::Cancel, this);
+        layout->addWidget(folderLabel_);
+        layout->addWidget(list_);
+        layout->addWidget(new QLabel(QtFileFilter(filter), this));
+        layout->addWidget(buttons);
+        connect(buttons, &QDialogButtonBox::accepted, this,
+                [this] { Choose(list_->currentItem()); });
+        connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+        connect(list_, &QListWidget::itemActivated, this,
+                [this](QListWidgetItem* item) { Choose(item); });
+        resize(560, 420);
+    }
+
+    // Lists `folder`, the entry named `select` current.
+    void ShowFolder(const std::string& folder, const std::string& select = std::string()) {
+        std::vector<std::string> folders, files;
+        if (DIR* dir = opendir(folder.c_str())) {
+            while (const dirent* e = readdir(dir)) {
+                const std::string name = e->d_name;
+                if (name == "." || name == ".." || name[0] == '.') continue;
+                struct stat st;
+                if (stat((folder + "/" + name).c_str(), &st) != 0) continue;
+                if (S_ISDIR(st.st_mode))
+                    folders.push_back(name);
+                else if (EndsWithAnyOf(name, extensions_))
+                    files.push_back(name);
+            }
+            closedir(dir);
+        }
+        std::sort(folders.begin(), folders.end());
+        std::sort(files.begin(), files.end());
+        folder_ = folder;
+        folderLabel_->setText(ShownFileName(folder));
+        list_->clear();
+        auto add = [this, &select](const std::string& name, bool isFolder) {
+            auto* item = new QListWidgetItem(ShownFileName(name) + (isFolder ? "/" : ""), list_);
+            item->setData(Qt::UserRole, QByteArray::fromStdString(name));
+            item->setData(Qt::UserRole + 1, isFolder);
+            if (name == select) list_->setCurrentItem(item);
+        };
+        if (folder != "/") add("..", true);
+        for (const std::string& name : folders)
+            add(name, true);
+        for (const std::string& name : files)
+            add(name, false);
+    }
+
+    std::string Chosen;
+
+  private:
+    void Choose(QListWidgetItem* item) {
+        if (!item) return;
+        const std::string name = item->data(Qt::UserRole).toByteArray().toStdString();
+        const std::string path = (folder_ == "/" ? std::string() : folder_) + "/" + name;
+        if (name == "..") {
+            ShowFolder(ParentFolder(folder_), folder_.substr(folder_.find_last_of('/') + 1));
+        } else if (item->data(Qt::UserRole + 1).toBool()) {
+            ShowFolder(path);
+        } else {
+            Chosen = path;
+            accept();
+        }
+    }
+
+    std::vector<std::string> extensions_;
+    std::string folder_;
+    QLabel* folderLabel_;
+    QListWidget* list_;
+};
+
+} // namespace
+
 bool TOpenDialog::ExecuteDialog(QWidget* parent) {
     if (DialogHooks().OpenFile) return DialogHooks().OpenFile(*this);
-    QFileDialog dialog(parent);
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    // Qt's own dialog on every desktop: its patterns ignore letter case, so song.mp3 shows under
-    // *.MP3 as it does on the systems the filters were written for.
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setFilter(dialog.filter() & ~QDir::CaseSensitive);
-    dialog.setNameFilter(QtFileFilter(Filter));
-    if (!InitialDir.isEmpty()) dialog.setDirectory(InitialDir);
-    if (!FileName.isEmpty()) dialog.selectFile(FileName);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
-    FileName = dialog.selectedFiles().first();
+    TFileChooser dialog(parent, Filter);
+    std::string folder = InitialDir.isEmpty()
+                             ? QDir::currentPath().toStdString()
+                             : FileNameBytes(QFileInfo(InitialDir).absoluteFilePath());
+    std::string select;
+    if (!FileName.isEmpty()) {
+        const std::string chosen = FileNameBytes(QFileInfo(FileName).absoluteFilePath());
+        folder = ParentFolder(chosen);
+        select = chosen.substr(chosen.find_last_of('/') + 1);
+    }
+    dialog.ShowFolder(folder, select);
+    if (dialog.exec() != QDialog::Accepted || dialog.Chosen.empty()) return false;
+    FileName = FileNameFromBytes(dialog.Chosen);
     return true;
 }
 

@@ -9,11 +9,12 @@
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QDropEvent>
-#include <QFileDialog>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
 #include <QStandardPaths>
+#include <QTimer>
 
 class OpenFromOutsideTest : public QObject {
     Q_OBJECT
@@ -124,10 +125,30 @@ void OpenFromOutsideTest::Drops() {
 void OpenFromOutsideTest::QtDialogsInChinese() {
     QVERIFY(!LoadQtTranslation("/nonexistent")); // nothing loaded, nothing reported
     QVERIFY(LoadQtTranslation());
-    QFileDialog dialog(nullptr);
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
-    QCOMPARE(dialog.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Open)->text(),
-             Q("打开(&O)"));
+    // The file dialog lists folders and the files of its filter, letter case ignored, by the
+    // bytes of their names: a GBK name is listed (read as GBK) and chosen byte for byte.
+    TempDir dir;
+    for (const char* name : {"\xb8\xe8.mp3", "b.MP3", "notes.txt"})
+        WriteFile(dir.File(name), "x");
+    QVERIFY(QDir().mkpath(QString::fromStdString(dir.File("sub"))));
+    TOpenDialog open;
+    open.Filter = "*.MP3|*.MP3";
+    open.InitialDir = QString::fromStdString(dir.Path());
+    QStringList listed;
+    QString openText;
+    QTimer::singleShot(0, [&] {
+        auto* files = QApplication::activeModalWidget()->findChild<QListWidget*>("files");
+        for (int i = 0; i < files->count(); ++i)
+            listed << files->item(i)->text();
+        auto* buttons = QApplication::activeModalWidget()->findChild<QDialogButtonBox*>();
+        openText = buttons->button(QDialogButtonBox::Open)->text();
+        files->setCurrentRow(3);
+        buttons->button(QDialogButtonBox::Open)->click();
+    });
+    QVERIFY(open.Execute(nullptr));
+    QCOMPARE(listed, QStringList({"../", "sub/", "b.MP3", Q("歌.mp3")}));
+    QCOMPARE(openText, Q("打开"));
+    QCOMPARE(FileNameBytes(open.FileName), dir.File("\xb8\xe8.mp3"));
     QMessageBox box(QMessageBox::NoIcon, {}, {}, QMessageBox::Ok);
     QCOMPARE(box.button(QMessageBox::Ok)->text(), Q("确定"));
 }
