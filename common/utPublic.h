@@ -38,21 +38,40 @@ bool StartupCheck();
 std::string ResolveLinks(const std::string& fileName);
 
 // One writer per file at a time, across processes: held from the read of the tags to the end of
-// their rewrite, so no writer copies from a file another is rewriting. Taken again by the same
-// thread it only nests. A second writer waits up to `wait` for the holder to finish; Held() is
-// false when it did not. Released however its holder ends. Programs that do not take it are not
-// kept out, nor are ones in another network namespace.
+// their rewrite, so no writer copies from a file another is rewriting. It is a write lock (an
+// open-file-description fcntl lock) on the file itself, opened for writing from its folder's
+// descriptor without following a link: every process sharing the file system sees it, whatever
+// its namespaces, and only those who may write the file can take it. Once taken, the name is
+// checked to still lead to the locked file; a rewrite moves the lock onto the file it writes.
+// Taken again by the same thread it only nests. A second writer waits up to `wait` (asking
+// `keepWaiting`, when given, between tries: false gives up) for the holder to finish. Held() is
+// false when it did not get the lock; Refusal() then says why when the system refused it (not
+// permitted, no locks on this file system), and is empty when the holder kept it past the wait.
+// Released however its holder ends. Programs that do not take it are not kept out.
 class TWriterLock {
   public:
     explicit TWriterLock(const std::string& fileName,
-                         std::chrono::milliseconds wait = std::chrono::seconds(10));
+                         std::chrono::milliseconds wait = std::chrono::seconds(10),
+                         const std::function<bool()>& keepWaiting = {});
     ~TWriterLock();
     TWriterLock(const TWriterLock&) = delete;
     TWriterLock& operator=(const TWriterLock&) = delete;
     bool Held() const { return held_; }
+    const std::string& Refusal() const { return refusal_; }
+    // Shows why the lock is not held: "in use" after a wait, else throws the system's reason.
+    void Refuse() const;
+    // While held: the locked file, its folder and its name there.
+    int Handle() const;
+    int Folder() const;
+    const std::string& BaseName() const { return base_; }
+    // A new open of the locked file itself (its own file offset and share lock), with `flags`
+    // (O_RDONLY or O_RDWR); -1 with errno when it cannot be had.
+    int Reopen(int flags) const;
+    // The rewrite's new file, open for writing and locked, replaces the old one as the lock.
+    void MoveTo(int fd);
 
   private:
-    std::string name_;
+    std::string file_, key_, base_, refusal_;
     bool held_ = false;
 };
 

@@ -4,8 +4,10 @@
 #include "uMp3Const.h"
 #include "utPublic.h"
 
+#include <cerrno>
 #include <climits>
 #include <cstring>
+#include <fcntl.h>
 
 using platform::TFileStream;
 using platform::TOpenMode;
@@ -86,10 +88,13 @@ void TID3v1Tag::ReadFromOpenFile(TFileStream& file) {
 void TID3v1Tag::RemoveFromFile(const std::string& fileName) {
     TWriterLock lock(fileName); // not while another writer copies from the file
     if (!lock.Held()) {
-        ShowMessage(kMsgFileInUse + fileName);
+        lock.Refuse();
         return;
     }
-    TFileStream file(fileName, TOpenMode::ReadWrite, TShareMode::Exclusive);
+    // The locked file itself, whatever its name leads to by now.
+    const int fd = lock.Reopen(O_RDWR);
+    if (fd < 0) platform::RaiseError("Cannot open file", fileName, errno);
+    TFileStream file(fd, fileName, TOpenMode::ReadWrite, TShareMode::Exclusive);
     const int64_t size = file.Size();
     if (size >= kBlockSize) {
         char mark[3];

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
+#include <unistd.h>
 #include <string_view>
 #include <unordered_map>
 #include <zlib.h>
@@ -688,16 +689,10 @@ void BuildHeader(unsigned char* header, uint32_t tagSize) {
     PutSyncSafe32(header + 6, tagSize);
 }
 
-// False when the file's first 10 bytes are no longer `header`. A file that cannot be opened now
-// is left to the rewrite, which refuses it with its own message.
-bool HeaderStillReads(const std::string& fileName, const unsigned char* header) {
+// False when the first 10 bytes of the file the writer lock holds are no longer `header`.
+bool HeaderStillReads(const TWriterLock& lock, const unsigned char* header) {
     unsigned char now[10] = {};
-    try {
-        TFileStream file(fileName, platform::TOpenMode::Read, platform::TShareMode::DenyNone);
-        return file.ReadSome(now, 10) == 10 && std::memcmp(now, header, 10) == 0;
-    } catch (const platform::EPlatformError&) {
-        return true;
-    }
+    return ::pread(lock.Handle(), now, 10, 0) == 10 && std::memcmp(now, header, 10) == 0;
 }
 
 } // namespace
@@ -748,7 +743,11 @@ void TID3v2Tag::SaveToFile() {
     // rewritten the tag since (the window reads long before it writes), that place is wrong and
     // the copy would cut audio: the header is compared under the writer lock of the rewrite.
     TWriterLock lock(FileName);
-    if (lock.Held() && Exists && !HeaderStillReads(FileName, Header))
+    if (!lock.Held()) {
+        lock.Refuse(); // never unchecked: a later wait that succeeds would copy from a stale end
+        return;
+    }
+    if (Exists && !HeaderStillReads(lock, Header))
         throw platform::EPlatformError("The ID3v2 tag of '" + FileName +
                                        "' was changed by another program since it was read; "
                                        "nothing written, read the file again");
