@@ -163,7 +163,8 @@ int ReopenFile(int fd, int folder, const std::string& base, int flags) {
 }
 
 // One try at the lock of `base` in `folder`: the locked descriptor; -1 while another writer holds
-// it (or a rewrite has the name between its files); -2 with `refusal` set when it cannot be had.
+// it (or a rewrite has the name between its files); -2 with `refusal` set when it cannot be had;
+// -3 while a reader holds a lock on the file.
 int TryWriterLock(int folder, const std::string& base, const std::string& file,
                   std::string& refusal) {
     struct stat st {};
@@ -193,7 +194,12 @@ int TryWriterLock(int folder, const std::string& base, const std::string& file,
     lock.l_whence = SEEK_SET;
     if (::fcntl(fd, F_OFD_SETLK, &lock) != 0) {
         const int err = errno;
+        // Only writers take write locks; a read lock is a reader's, which may hold the file as
+        // long as it likes: in use, and no reason to wait.
+        const bool reader = (err == EAGAIN || err == EACCES) &&
+                            ::fcntl(fd, F_OFD_GETLK, &lock) == 0 && lock.l_type == F_RDLCK;
         ::close(fd);
+        if (reader) return -3;
         if (err == EAGAIN || err == EACCES) return -1;
         refusal = "Cannot lock file for writing '" + file + "': " + std::strerror(err);
         return -2;
@@ -239,7 +245,7 @@ TWriterLock::TWriterLock(const std::string& fileName, std::chrono::milliseconds 
                     held_ = true;
                     return;
                 }
-                if (fd == -2) break;
+                if (fd == -2 || fd == -3) break;
             }
         }
         if (std::chrono::steady_clock::now() >= deadline || (keepWaiting && !keepWaiting())) break;
@@ -513,7 +519,9 @@ bool HeldByAnother(int fd) {
 std::string MakeBackup(int fd, const struct stat& original, int folder, const std::string& base,
                        const std::string& backupBase, const std::string& backup,
                        struct stat& made) {
-    platform::DeleteFileAt(folder, backupBase);
+    struct stat there {};
+    if (::fstatat(folder, backupBase.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0)
+        platform::DeleteFileAt(folder, backupBase);
     if (!HeldByAnother(fd)) {
         const std::string self = "/proc/self/fd/" + std::to_string(fd);
         if (::linkat(AT_FDCWD, self.c_str(), folder, backupBase.c_str(), AT_SYMLINK_FOLLOW) == 0) {

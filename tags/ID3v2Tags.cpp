@@ -9,8 +9,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <cerrno>
+#include <fcntl.h>
 #include <stdexcept>
-#include <unistd.h>
 #include <string_view>
 #include <unordered_map>
 #include <zlib.h>
@@ -690,9 +691,13 @@ void BuildHeader(unsigned char* header, uint32_t tagSize) {
 }
 
 // False when the first 10 bytes of the file the writer lock holds are no longer `header`.
-bool HeaderStillReads(const TWriterLock& lock, const unsigned char* header) {
+bool HeaderStillReads(const TWriterLock& lock, const std::string& fileName,
+                      const unsigned char* header) {
     unsigned char now[10] = {};
-    return ::pread(lock.Handle(), now, 10, 0) == 10 && std::memcmp(now, header, 10) == 0;
+    const int fd = lock.Reopen(O_RDONLY);
+    if (fd < 0) platform::RaiseError("Cannot open file", fileName, errno);
+    TFileStream file(fd, fileName, platform::TOpenMode::Read, platform::TShareMode::DenyNone);
+    return file.ReadSome(now, 10) == 10 && std::memcmp(now, header, 10) == 0;
 }
 
 } // namespace
@@ -747,7 +752,7 @@ void TID3v2Tag::SaveToFile() {
         lock.Refuse(); // never unchecked: a later wait that succeeds would copy from a stale end
         return;
     }
-    if (Exists && !HeaderStillReads(lock, Header))
+    if (Exists && !HeaderStillReads(lock, FileName, Header))
         throw platform::EPlatformError("The ID3v2 tag of '" + FileName +
                                        "' was changed by another program since it was read; "
                                        "nothing written, read the file again");
