@@ -153,7 +153,8 @@ int ReopenFile(int fd, int folder, const std::string& base, int flags) {
     const std::string self = "/proc/self/fd/" + std::to_string(fd);
     int again = ::open(self.c_str(), flags & ~O_NOFOLLOW);
     if (again < 0 && errno == ENOENT) again = ::openat(folder, base.c_str(), flags);
-    struct stat a {}, b{};
+    struct stat a {
+    }, b{};
     if (again >= 0 && (::fstat(fd, &a) != 0 || ::fstat(again, &b) != 0 || !SameInode(a, b))) {
         ::close(again);
         errno = ESTALE;
@@ -205,7 +206,8 @@ int TryWriterLock(int folder, const std::string& base, const std::string& file,
         return -2;
     }
     // The name may have been given to a new file while we waited: that one is the file now.
-    struct stat locked {}, named{};
+    struct stat locked {
+    }, named{};
     if (::fstat(fd, &locked) != 0 ||
         ::fstatat(folder, base.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
         !SameInode(locked, named)) {

@@ -77,8 +77,7 @@ TFileStream::TFileStream(const std::string& fileName, TOpenMode openMode, TShare
     }
 }
 
-TFileStream::TFileStream(int fd, const std::string& fileName, TOpenMode openMode,
-                         TShareMode share)
+TFileStream::TFileStream(int fd, const std::string& fileName, TOpenMode openMode, TShareMode share)
     : fileName_(fileName), fd_(fd) {
     ::fcntl(fd_, F_SETFL, O_NONBLOCK);
     Adopt(openMode, share);
@@ -383,9 +382,9 @@ bool CopyFileAt(TFileStream& in, int dirFd, const std::string& base, const std::
     try {
         struct stat st {};
         if (::fstat(in.Handle(), &st) != 0) RaiseError("Cannot open file", in.FileName(), errno);
-        const int fd = ::openat(dirFd, base.c_str(),
-                                O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK,
-                                0600);
+        const int fd =
+            ::openat(dirFd, base.c_str(),
+                     O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);
         if (fd < 0) RaiseError("Cannot open file", target, errno);
         auto drop = [&] { ::unlinkat(dirFd, base.c_str(), 0); };
         std::optional<TFileStream> out;

@@ -171,6 +171,50 @@ TEST(CliSafety, RefusalsLeaveNothingBehind) {
     EXPECT_FALSE(Exists(dir.File("lbak.MP3")));
 }
 
+// In a folder another user may write, that user swaps the song for a link to a file only root
+// may read while root's rewrite is held up at its backup (by strace), and a read-only song of
+// their own stays theirs to edit: no rewrite follows the link, nothing of the secret lands in a
+// file of the folder, and nothing is lost.
+TEST(CliSafety, ANameSwappedForALinkIsNeverFollowed) {
+    if (::geteuid() != 0 || Shell("command -v strace setpriv >/dev/null").status != 0)
+        GTEST_SKIP() << "needs root, strace and setpriv for a second user";
+    TempDir dir, hidden;
+    const std::string f = dir.File("c.MP3"), secret = hidden.File("secret");
+    const Bytes secretBytes(6000, 'S');
+    WriteFile(secret, secretBytes);
+    ASSERT_EQ(chmod(secret.c_str(), 0600), 0);
+    WriteFile(f, kSong);
+    const std::string other = "setpriv --reuid=4242 --regid=4242 --clear-groups ";
+    ASSERT_EQ(chown(dir.Path().c_str(), 4242, 4242), 0);
+    ASSERT_EQ(chown(f.c_str(), 4242, 4242), 0);
+    const ShellResult r = Shell(
+        "cd " + dir.Path() + "; env ASAN_OPTIONS=\"$ASAN_OPTIONS:detect_leaks=0\" strace -f -o " +
+        "/dev/null -e trace=linkat -e inject=linkat:delay_enter=500000 " + kTags + " set " + f +
+        " TIT2 Root 2>e & sleep 0.25; " + other + "sh -c 'mv c.MP3 moved.MP3 && ln -s " + secret +
+        " c.MP3'; wait");
+    EXPECT_EQ(ReadFile(secret), secretBytes);
+    bool kept = false;
+    for (const auto& e : std::filesystem::directory_iterator(dir.Path())) {
+        if (e.is_symlink() || !e.is_regular_file()) continue;
+        const Bytes bytes = ReadFile(e.path().string());
+        EXPECT_EQ(bytes.find(secretBytes.substr(0, 100)), std::string::npos) << e.path();
+        kept = kept || bytes == kSong || Frames(e.path().string()) == "TIT2=Root TPE1=Band";
+    }
+    EXPECT_TRUE(kept) << Shell("ls -l " + dir.Path()).out;
+
+    // The other user's own read-only song: theirs to edit, and still theirs and read-only.
+    std::filesystem::remove(f);
+    WriteFile(f, kSong);
+    ASSERT_EQ(chown(f.c_str(), 4242, 4242), 0);
+    ASSERT_EQ(chmod(f.c_str(), 0444), 0);
+    EXPECT_EQ(Shell(other + kTags + " set " + f + " TIT2 Own 2>&1").out, "");
+    EXPECT_EQ(Frames(f), "TIT2=Own TPE1=Band");
+    struct stat st {};
+    ASSERT_EQ(stat(f.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 4242u);
+    EXPECT_EQ(st.st_mode & 07777, 0444u);
+}
+
 // strip's steps: only what is there changes the file, and the backup of the whole command is
 // the original, also when the first change is the ID3v1 cut in place.
 TEST(CliSafety, StripStepsKeepTheOriginalAsTheBackup) {
