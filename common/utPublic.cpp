@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <map>
 #include <mutex>
@@ -181,11 +182,14 @@ int TryWriterLock(int folder, const std::string& base, const std::string& file,
     const int fd = OpenForWriting(folder, base);
     if (fd < 0) {
         const int err = errno;
-        // A rewrite between deleting the name and writing it anew: its backup is there.
+        // A rewrite between deleting the name and writing it anew: its backup was just made.
         struct stat b {};
         if (err == ENOENT &&
-            ::fstatat(folder, BackupFileName(base).c_str(), &b, AT_SYMLINK_NOFOLLOW) == 0)
-            return -1;
+            ::fstatat(folder, BackupFileName(base).c_str(), &b, AT_SYMLINK_NOFOLLOW) == 0 &&
+            ::time(nullptr) - b.st_ctime < 30) {
+            refusal = "Cannot open file for writing '" + file + "': " + std::strerror(err);
+            return -1; // waited for; the reason stands if it stays so
+        }
         if (err == EAGAIN) return -1;
         refusal = "Cannot open file for writing '" + file + "': " + std::strerror(err);
         return -2;
@@ -241,6 +245,7 @@ TWriterLock::TWriterLock(const std::string& fileName, std::chrono::milliseconds 
                 return;
             }
             if (it == HeldLocks().end()) {
+                refusal_.clear();
                 const int fd = TryWriterLock(folder, base_, file_, refusal_);
                 if (fd >= 0) {
                     HeldLocks()[key_] = {std::this_thread::get_id(), 1, fd, folder};

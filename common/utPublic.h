@@ -102,15 +102,19 @@ bool DeleteOwnBackup(const std::string& fileName);
 using TRewriteWriter =
     std::function<void(platform::TFileStream& backup, platform::TFileStream& target)>;
 
-// The rewrite protocol shared by every engine that rewrites a file:
-//   1. copy the file to BackupFileName(fileName) (a hard link where the file system allows: the
-//      same bytes at no cost, since step 3 writes a new file) and flush it to disk;
-//   2. delete the file;
-//   3. create it anew (never through a symbolic link), let `writeNew` fill it from the backup,
-//      give it the original's permission bits (and owner and group where allowed), and flush
-//      its data and folder entry to disk.
+// The rewrite protocol shared by every engine that rewrites a file, every step from the writer
+// lock's descriptor of the file and its folder's, never by following the name again:
+//   1. copy the file to BackupFileName(fileName) (a hard link made from the descriptor where the
+//      file system allows: the same bytes at no cost, since step 3 writes a new file), check that
+//      the backup is the file checked, and flush it to disk;
+//   2. delete the file, if its name still leads to it;
+//   3. create it anew under a name of its own (never through a symbolic link), locked at once,
+//      let `writeNew` fill it from the backup, give it the original's permission bits (and owner
+//      and group where allowed), flush it, give it the file's name and flush the folder; the
+//      writer lock moves onto it.
 // FILE may be a symbolic link: its file is rewritten. The whole rewrite holds the writer lock (a
-// second writer that cannot get it is refused). A refused step 1 or 2 shows its message (a
+// second writer that cannot get it is refused; a file that cannot be locked for writing is
+// refused with the system's reason, thrown). A refused step 1 or 2 shows its message (a
 // backup failure with the system's reason) and returns false with the file unchanged and no
 // backup made by it left behind. A failure in
 // step 3 removes the partial file, brings the original back under its own name from the backup

@@ -4,10 +4,9 @@
 #include "uMp3Const.h"
 #include "utPublic.h"
 
-#include <cerrno>
 #include <climits>
 #include <cstring>
-#include <fcntl.h>
+#include <unistd.h>
 
 using platform::TFileStream;
 using platform::TOpenMode;
@@ -91,10 +90,8 @@ void TID3v1Tag::RemoveFromFile(const std::string& fileName) {
         lock.Refuse();
         return;
     }
-    // The locked file itself, whatever its name leads to by now.
-    const int fd = lock.Reopen(O_RDWR);
-    if (fd < 0) platform::RaiseError("Cannot open file", fileName, errno);
-    TFileStream file(fd, fileName, TOpenMode::ReadWrite, TShareMode::Exclusive);
+    // The locked file itself, whatever its name leads to by now (also when it is read-only).
+    TFileStream file(::dup(lock.Handle()), fileName, TOpenMode::ReadWrite, TShareMode::Exclusive);
     const int64_t size = file.Size();
     if (size >= kBlockSize) {
         char mark[3];
@@ -105,5 +102,5 @@ void TID3v1Tag::RemoveFromFile(const std::string& fileName) {
             file.Sync(); // the cut is on the disk before we report it done
         }
     }
-    file.Close();
+    ::close(file.Release()); // the lock's own open stays, without the share lock
 }
