@@ -562,7 +562,9 @@ bool TFrmEditText::LockForCommand(std::optional<TWriterLock>& lock) {
     waiting.setAutoReset(false);
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
     lock.emplace(FilePath(), LockWait, [&] {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        // Input waits until the dialog is up: from then on it goes to the dialog alone.
+        QCoreApplication::processEvents(
+            waiting.isVisible() ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents, 10);
         return !waiting.wasCanceled();
     });
     QGuiApplication::restoreOverrideCursor();
