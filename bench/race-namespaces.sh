@@ -24,7 +24,10 @@ for ((i = 0; i < pairs; i++)); do
     unshare -n "$tags" set "$song" TIT2 BBBB 2>"$dir/e2"
     second=$?
     wait $first
-    [ $? -eq 0 ] && [ $second -eq 0 ] || failed=$((failed + 1))
+    if [ $? -ne 0 ] || [ $second -ne 0 ]; then
+        failed=$((failed + 1))
+        echo "pair $i: $(cat "$dir/e1" "$dir/e2")" >&2
+    fi
     size=$(stat -c %s "$song" 2>/dev/null || echo 0)
     if ! cmp -s <(tail -c 262144 "$song" 2>/dev/null) "$dir/audio" || [ "$size" -ne $((262144 + 25)) ]; then
         damaged=$((damaged + 1))
