@@ -5,10 +5,7 @@
 #include "JpegBuilders.h"
 #include "TestFiles.h"
 
-#include <cstddef>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -16,10 +13,8 @@
 #include <optional>
 #include <random>
 #include <set>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 namespace {
@@ -180,29 +175,6 @@ TEST(CliSafety, RefusalsLeaveNothingBehind) {
     EXPECT_TRUE(std::filesystem::is_symlink(dir.File("l.MP3")));
     EXPECT_EQ(ReadFile(dir.File("cbak.MP3")), withApe);
     EXPECT_FALSE(Exists(dir.File("lbak.MP3")));
-
-    // A name any local user can compute and bind (the abstract socket a lock once was) holds
-    // nobody up.
-    {
-        struct stat folder {};
-        ASSERT_EQ(stat(dir.Path().c_str(), &folder), 0);
-        uint64_t hash = 14695981039346656037ull;
-        for (unsigned char c : std::string("c.MP3"))
-            hash = (hash ^ c) * 1099511628211ull;
-        char name[96];
-        const int n = std::snprintf(name, sizeof name, "quillon-writer/%llx/%llx/%llx",
-                                    (unsigned long long)folder.st_dev,
-                                    (unsigned long long)folder.st_ino, (unsigned long long)hash);
-        sockaddr_un addr{};
-        addr.sun_family = AF_UNIX;
-        std::memcpy(addr.sun_path + 1, name, size_t(n));
-        const int squatter = socket(AF_UNIX, SOCK_STREAM, 0);
-        ASSERT_EQ(bind(squatter, reinterpret_cast<sockaddr*>(&addr),
-                       socklen_t(offsetof(sockaddr_un, sun_path) + 1 + n)),
-                  0);
-        EXPECT_EQ(Shell("timeout 5 " + kTags + " set " + f + " TIT2 Free").status, 0);
-        close(squatter);
-    }
 }
 
 // In a folder another user may write, that user swaps the song for a link to a file only root
