@@ -217,8 +217,9 @@ bool IsOwnPiece(std::string_view data) {
 bool IsOwnForm(std::string_view id, std::string_view data, std::string_view payload) {
     if (data.empty() || data[0] != '\0') return false;
     if (IsPictureId(id)) return true;
-    // An empty text is dropped by the next save, as nothing of it reaches a reader either.
-    if (payload.empty()) return !IsCommentOrLyrics(std::string(id)) || data.size() <= 5;
+    // An empty text; frames that are not text (a count of 0, a rating of 0) are data.
+    if (payload.empty())
+        return IsCommentOrLyrics(std::string(id)) ? data.size() <= 5 : IsTextId(id);
     if (data.size() > kPieceSize + 1) return false;
     if (IsCommentOrLyrics(std::string(id)))
         return data.size() >= 5 && data.substr(0, 5) == std::string_view("\0chi\0", 5) &&
@@ -440,14 +441,23 @@ void TID3v2Tag::TakeFrame(const TFrameIn& in) {
 
     const bool picture = IsPictureId(id);
     const int k = id == "APIC" ? -1 : IndexOfId(id);
+    TFrameOrigin* joined =
+        k == -1 || size_t(k) >= FrameOrigins.size() ? nullptr : FrameOrigins[k].get();
+    // A frame joined to an entry keeps its bytes in the entry's record.
+    auto join = [&](std::string_view payload) {
+        if (in.Version == 3 && undone.empty())
+            Join(k, payload, in.Whole);
+        else
+            Join(k, payload, Frame23(id, data));
+    };
     if (k != -1 && id == "TPIC") { // the rules join TPIC frames whole
-        FramePayloads[k].append(data);
+        join(data);
         return;
     }
     // The further pieces of a long text the writer split join their entry again; every other
     // repeated frame (TXXX, COMM with its own description, PRIV, ...) is an entry of its own.
-    if (k != -1 && !OriginOf(k) && IsOwnPiece(data)) {
-        AppendWithoutNulls(FramePayloads[k], data.data(), data.size());
+    if (joined && joined->OwnForm && IsOwnPiece(data)) {
+        join(data.substr(1));
         return;
     }
 
@@ -468,14 +478,15 @@ void TID3v2Tag::TakeFrame(const TFrameIn& in) {
     const std::string converted = encoding == 3 ? Utf8ToUtf16Frame(id, data) : std::string();
     const std::string_view data23 = encoding == 3 ? std::string_view(converted) : data;
     const bool sameHeader = in.Version == 3 && in.Status == 0 && in.Format == 0;
-    if (IsOwnForm(id, data23, payload) && (sameHeader || in.Version != 3)) {
-        Push(id, std::move(payload), nullptr);
-        return;
-    }
     // A version 2.3 frame goes back as it was, status flags included.
     origin->Frame = in.Version == 3 && encoding != 3 && undone.empty() ? TByteString(in.Whole)
                                                                        : Frame23(id, data23);
     origin->Encoding = encoding;
+    if (IsOwnForm(id, data23, payload) && (sameHeader || in.Version != 3)) {
+        origin->OwnForm = true;
+        Push(id, std::move(payload), std::move(origin));
+        return;
+    }
     if (encoding >= 0 || (IsTextId(id) && id[0] == 'W')) {
         origin->HasText = true;
         origin->Text = TextOf(id, encoding, data);

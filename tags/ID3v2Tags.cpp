@@ -89,11 +89,17 @@ int TID3v2Tag::IndexOfId(const TByteString& id) const {
 }
 
 const TFrameOrigin* TID3v2Tag::OriginOf(size_t index) const {
-    return UnchangedOrigin(index);
+    const TFrameOrigin* origin = UnchangedOrigin(index);
+    return origin && !origin->OwnForm ? origin : nullptr;
+}
+
+const TFrameOrigin* TID3v2Tag::StoredFrame(size_t index) const {
+    return index < FrameOrigins.size() && index < FrameIds.size() ? FrameOrigins[index].get()
+                                                                  : nullptr;
 }
 
 std::string TID3v2Tag::DisplayText(size_t index) const {
-    const TFrameOrigin* origin = UnchangedOrigin(index);
+    const TFrameOrigin* origin = OriginOf(index);
     if (origin && origin->HasText) return origin->Text;
     return index < FramePayloads.size() ? platform::Cp936ToUtf8(FramePayloads[index])
                                         : std::string();
@@ -120,6 +126,18 @@ void TID3v2Tag::Push(TByteString id, TByteString payload, std::unique_ptr<TFrame
     }
     FrameIds.push_back(std::move(id));
     FramePayloads.push_back(std::move(payload));
+}
+
+void TID3v2Tag::Join(size_t k, std::string_view payload, std::string_view frame) {
+    FramePayloads[k].append(payload);
+    TFrameOrigin* origin = FrameOrigins[k].get();
+    if (!origin) return;
+    if (origin->PayloadInFrame) {
+        origin->Payload.assign(origin->PayloadAsRead());
+        origin->PayloadInFrame = false;
+    }
+    origin->Payload.append(payload);
+    if (!origin->Frame.empty()) origin->Frame.append(frame);
 }
 
 bool IsFrameIdText(const TByteString& id) {

@@ -23,14 +23,14 @@ TByteString BytesAt(const char* data, int size) {
 
 // Appends the frames of one entry to `out`, building each header in `header` (10 bytes).
 void AppendFrames(std::string_view id, std::string_view data, TByteString& out,
-                  unsigned char* header) {
+                  unsigned char* header, char encoding = 0) {
     if (id.empty()) return;
     std::memset(header, 0, 10);
     std::memcpy(header, id.data(), std::min<size_t>(4, id.size()));
     auto append = [&](std::string_view piece) {
         PutBigEndian32(header + 4, static_cast<uint32_t>(piece.size() + 1));
         out.append(reinterpret_cast<const char*>(header), 10);
-        out += '\0';
+        out += encoding;
         out.append(piece);
     };
     // A picture is never split: a reader must find it whole in one frame. An empty one still
@@ -69,12 +69,19 @@ bool HeaderStillReads(const std::string& fileName, const unsigned char* header) 
     }
 }
 
+// The frame of an empty text the add command made (two NUL bytes behind the encoding byte): it
+// holds nothing for a reader, and a save drops it as the writer drops every empty text.
+bool IsNewEmptyText(const TFrameOrigin& origin) {
+    return origin.OwnForm && origin.PayloadAsRead().empty() && origin.Frame.size() == 13 &&
+           origin.Frame.compare(10, 3, "\0\0\0", 3) == 0;
+}
+
 } // namespace
 
-TByteString RenderFrames(const TByteString& id, const TByteString& data) {
+TByteString RenderFrames(const TByteString& id, const TByteString& data, char encoding) {
     TByteString out;
     unsigned char header[10];
-    AppendFrames(id, data, out, header);
+    AppendFrames(id, data, out, header, encoding);
     return out;
 }
 
@@ -93,12 +100,12 @@ void TID3v2Tag::SaveToFile() {
         const TByteString& id = FrameIds[i];
         std::string_view payload = FramePayloads[i];
         if (const TFrameOrigin* origin = UnchangedOrigin(i)) {
-            // What the user did not change goes back as it was, in its own encoding.
+            // What the user did not change goes back as it was read, whatever its form.
             if (origin->Frame.empty()) {
                 ShowMessage(kMsgFrameNotWritable + platform::Cp936ToUtf8(id));
                 return;
             }
-            tag += origin->Frame;
+            if (!IsNewEmptyText(*origin)) tag += origin->Frame;
         } else if (IsCommentOrLyrics(id)) {
             AppendFrames(id, TByteString("chi", 4) + FramePayloads[i], tag, FrameHeader);
         } else if (IsPictureId(id)) {

@@ -33,7 +33,11 @@ bool IsOwnForm(const std::string& id, const std::string& data, const std::string
     if (data.empty() || data[0] != '\0') return false;
     const bool comment = id == "COMM" || id == "SYLT" || id == "USLT";
     if (id == "APIC" || id == "TPIC") return true;
-    if (payload.empty()) return !comment || data.size() <= 5;
+    // An empty text; frames that are not text (a count of 0) are data.
+    if (payload.empty())
+        return comment
+                   ? data.size() <= 5
+                   : (id[0] == 'T' && id != "TPIC") || id[0] == 'W' || id == "COMM" || id == "USLT";
     if (data.size() > 1000) return false;
     if (comment) return data == std::string("\0chi\0", 5) + payload;
     return data.substr(1) == payload;

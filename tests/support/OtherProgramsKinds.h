@@ -103,6 +103,16 @@ inline std::vector<Kind> Kinds() {
           {"COMM", "hi", 0},
           {"COMM", "[iTunNORM]  0000", 0},
           {"COMM", "hello", 0}}},
+        {"empty and all-zero frames, NUL-separated values",
+         Id3TagStandard(Id3Frame("PCNT", Bytes(4, '\0')) + Id3Frame("POPM", Bytes(6, '\0')) +
+                            Id3Frame("WOAF", Bytes(1, '\0')) + Id3Frame("PCST", Bytes(4, '\0')) +
+                            Id3Frame("TPE1", Bytes("\0piman\0jzig", 11)),
+                        10),
+         {{"PCNT", "", -1, TAccess::Binary},
+          {"POPM", "", -1, TAccess::Binary},
+          {"WOAF", "", kOwnForm},
+          {"PCST", "", -1, TAccess::Binary},
+          {"TPE1", "piman/jzig", 0}}},
         {"binary frames",
          Id3TagStandard(Id3Frame("POPM", popm) + Id3Frame("PRIV", priv) + Id3Frame("RVA2", rva2),
                         10),
