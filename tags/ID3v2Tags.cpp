@@ -128,6 +128,32 @@ void TID3v2Tag::Push(TByteString id, TByteString payload, std::unique_ptr<TFrame
     FramePayloads.push_back(std::move(payload));
 }
 
+namespace {
+
+// Where the characters of the first `limit` bytes end: a double-byte character that starts
+// before `limit` ends past it when it does not fit.
+size_t CharactersEnd(std::string_view text, size_t limit) {
+    size_t at = 0;
+    while (at < limit && at < text.size())
+        at += IsLeadByte(text[at]) ? 2 : 1;
+    return at;
+}
+
+} // namespace
+
+size_t PieceLength(std::string_view text) {
+    if (text.size() <= static_cast<size_t>(kPieceSize)) return text.size();
+    return CharactersEnd(text, kPieceSize) > static_cast<size_t>(kPieceSize) ? kPieceSize - 1
+                                                                             : kPieceSize;
+}
+
+bool IsFullPiece(std::string_view piece, std::string_view next) {
+    if (piece.size() == static_cast<size_t>(kPieceSize)) return true;
+    // One byte short: the writer cut before a double-byte character that did not fit.
+    return piece.size() == static_cast<size_t>(kPieceSize) - 1 && !next.empty() &&
+           IsLeadByte(next[0]) && CharactersEnd(piece, piece.size()) == piece.size();
+}
+
 void TID3v2Tag::Join(size_t k, std::string_view payload, std::string_view frame) {
     FramePayloads[k].append(payload);
     TFrameOrigin* origin = FrameOrigins[k].get();

@@ -157,6 +157,10 @@ class TID3v2Tag {
     void Push(TByteString id, TByteString payload, std::unique_ptr<TFrameOrigin> origin);
     // Appends a further frame to entry k as read: its payload and its version 2.3 form.
     void Join(size_t k, std::string_view payload, std::string_view frame);
+    // After a piece of the writer's own form: whether the next frame may join its entry.
+    void NoteFullPiece(int entry, std::string_view piece);
+    int joinable_ = -1;          // the entry the next frame may join, or -1
+    bool joinNeedsLead_ = false; // only when it begins with a double-byte character
     const TFrameOrigin* UnchangedOrigin(size_t index) const;
 
     // Upper-cased ASCII id -> first entry, for FrameIds[0 .. indexed_). Operations that erase or

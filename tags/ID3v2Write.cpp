@@ -39,8 +39,12 @@ void AppendFrames(std::string_view id, std::string_view data, TByteString& out,
         append(data);
         return;
     }
-    for (size_t at = 0; at < data.size(); at += kPieceSize)
-        append(data.substr(at, kPieceSize));
+    // Pieces end between characters: readers that decode frame by frame see whole characters.
+    for (size_t at = 0; at < data.size();) {
+        const size_t length = PieceLength(data.substr(at));
+        append(data.substr(at, length));
+        at += length;
+    }
 }
 
 // Copies the bytes of the backup from `from` to its end, exactly that many: a backup that turns
@@ -106,6 +110,13 @@ void TID3v2Tag::SaveToFile() {
                 return;
             }
             if (!IsNewEmptyText(*origin)) tag += origin->Frame;
+        } else if (const TFrameOrigin* stored = StoredFrame(i);
+                   stored && stored->Access == TFrameOrigin::TAccess::Unwritable &&
+                   stored->Id == id) {
+            // A version 2.2 id without a later name, given a new text: no version 2.3 frame has
+            // that id.
+            ShowMessage(kMsgFrameNotWritable + platform::Cp936ToUtf8(id));
+            return;
         } else if (IsCommentOrLyrics(id)) {
             AppendFrames(id, TByteString("chi", 4) + FramePayloads[i], tag, FrameHeader);
         } else if (IsPictureId(id)) {
@@ -133,12 +144,14 @@ void TID3v2Tag::SaveToFile() {
 
     const int64_t oldTagEnd = TagSize;
     const int64_t oldReadEnd = TagEnd;
+    const bool hadTag = Exists;
     const bool written = RewriteFile(FileName, [&](TFileStream& backup, TFileStream& target) {
         target.WriteBuffer(tag.data(), tag.size());
-        if (oldReadEnd > oldTagEnd) {
-            // The old tag ran past its size field (a last frame over it, a tag that counts its
-            // size without the header, a footer): none of it may stay behind as junk. Readers
-            // that take the new size without the header find these 10 bytes as padding.
+        if (oldReadEnd > oldTagEnd || !hadTag) {
+            // Readers that take the size field without the header find these 10 bytes as padding
+            // and the audio where it is. The old tag may have run past its size field (a last
+            // frame over it, a tag that counts its size without the header, a footer): none of it
+            // stays behind as junk.
             target.WriteBuffer(std::string(10, '\0').data(), 10);
             CopyTail(backup, target, oldReadEnd);
         } else {

@@ -62,12 +62,13 @@ TEST(ID3v2Save, WritesTheStoreAsAVersion3TagBeforeTheOldAudio) {
     t.SaveToFile();
     EXPECT_EQ(s.File(), kEmptyTag + kAudio);
 
-    // No tag before: the whole old file follows the new tag.
+    // No tag before: 10 bytes of padding, for readers that take the size without the header,
+    // then the whole old file.
     s.Load(kAudio);
     t.FrameIds = {"TIT2"};
     t.FramePayloads = {"Song"};
     t.SaveToFile();
-    EXPECT_EQ(s.File(), Id3TagOurs(Id3FrameWritten("TIT2", "Song")) + kAudio);
+    EXPECT_EQ(s.File(), Id3TagOurs(Id3FrameWritten("TIT2", "Song")) + Bytes(10, '\0') + kAudio);
 
     // Nothing after the old tag: the new file ends after the new frames.
     s.Load(Id3TagOurs(Id3FrameWritten("TIT2", "A")));
@@ -97,11 +98,16 @@ TEST(ID3v2Save, WriteFrameSplitsTextsAndKeepsPicturesWhole) {
                   Id3FrameWritten("TIT", "x") + Id3FrameWritten("TPIC", ""));
     EXPECT_EQ(RenderFrames("TPIC", Bytes(2000, 'q')), Id3FrameWritten("TPIC", Bytes(2000, 'q')));
     EXPECT_EQ(RenderFrames("TXXXX", "v"), Id3FrameWritten("TXXX", "v"));
+    // A piece never ends inside a double-byte character.
+    EXPECT_EQ(RenderFrames("TIT2", Bytes(998, 'a') + "\xd7\xd6"),
+              Id3FrameWritten("TIT2", Bytes(998, 'a')) + Id3FrameWritten("TIT2", "\xd7\xd6"));
+    EXPECT_EQ(RenderFrames("TIT2", Bytes(997, 'a') + "\xd7\xd6" + "b"),
+              Id3FrameWritten("TIT2", Bytes(997, 'a') + "\xd7\xd6") + Id3FrameWritten("TIT2", "b"));
 }
 
 TEST(ID3v2Save, CommentsPicturesAndEmptyEntriesRoundTrip) {
     Song s;
-    auto& t = s.Load(kAudio);
+    auto& t = s.Load(kEmptyTag + kAudio);
     const Bytes jpeg("\0image/jpeg\0\3\0JPG", 17), png("image/png\0\3\0PNG", 15);
     t.FrameIds = {"COMM", "APIC", "APIC", "TIT2", "TPE1"};
     t.FramePayloads = {"abc", jpeg, png, "", Bytes(2, '\0')};
