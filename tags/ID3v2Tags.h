@@ -12,13 +12,17 @@
 // Every entry read from the file keeps, beside it in FrameOrigins, its TFrameOrigin: the id and
 // payload as read, and the version 2.3 frames that give the entry back as it was (`Frame`: the
 // bytes as read for a version 2.3 frame, every piece of a joined text included; versions 2.2 and
-// 2.4 converted only as far as version 2.3 needs). The store's small interface on top:
-//   StoredFrame(i)  the record of entry i as read, edited or not (null for an added entry);
+// 2.4 converted only as far as version 2.3 needs; a single text frame in the program's own form
+// is not held twice but rendered again, byte for byte). The store's small interface on top:
+//   StoredFrame(i)  the record of entry i as read, edited or not (null for an added entry): its
+//                   Encoding byte, OwnForm, Access, decoded Text;
 //   Edited(i)       true for an added entry and one whose id or payload differ from the read;
+//   RawFrames(i)    the frames that give an unedited entry back as it was read;
 //   OriginOf(i)     the record of an unedited entry that is not in the program's own form (what
 //                   the window and show present as another program's frame), else null.
-// A save writes an unedited entry from its Frame, whatever its form; only an edited or added entry
-// is rendered anew from its payload (RenderFrames, with the text encoding byte chosen for it).
+// A save writes an unedited entry from its frames as read, whatever its form; only an edited or
+// added entry is rendered anew from its payload (RenderEntry, with the text encoding byte chosen
+// for it: 0 today).
 //
 // The size field as written and read counts the 10 header bytes: it is the offset of the tag's
 // end, 10 more than the published standard's value. A tag written in front of a file that had none
