@@ -89,11 +89,24 @@ int TID3v2Tag::IndexOfId(const TByteString& id) const {
 }
 
 const TFrameOrigin* TID3v2Tag::OriginOf(size_t index) const {
-    return UnchangedOrigin(index);
+    // An entry in the program's own form has none to show, edited or not: no payload compared.
+    const TFrameOrigin* stored = StoredFrame(index);
+    return stored && !stored->OwnForm ? UnchangedOrigin(index) : nullptr;
+}
+
+TByteString TID3v2Tag::RawFrames(size_t index) const {
+    const TFrameOrigin* origin = UnchangedOrigin(index);
+    if (!origin) return {};
+    return origin->Rendered ? RenderEntry(FrameIds[index], FramePayloads[index]) : origin->Frame;
+}
+
+const TFrameOrigin* TID3v2Tag::StoredFrame(size_t index) const {
+    return index < FrameOrigins.size() && index < FrameIds.size() ? FrameOrigins[index].get()
+                                                                  : nullptr;
 }
 
 std::string TID3v2Tag::DisplayText(size_t index) const {
-    const TFrameOrigin* origin = UnchangedOrigin(index);
+    const TFrameOrigin* origin = OriginOf(index);
     if (origin && origin->HasText) return origin->Text;
     return index < FramePayloads.size() ? platform::Cp936ToUtf8(FramePayloads[index])
                                         : std::string();
@@ -102,7 +115,7 @@ std::string TID3v2Tag::DisplayText(size_t index) const {
 const TFrameOrigin* TID3v2Tag::UnchangedOrigin(size_t index) const {
     const TFrameOrigin* origin = index < FrameOrigins.size() ? FrameOrigins[index].get() : nullptr;
     if (!origin || index >= FrameIds.size() || FrameIds[index] != origin->Id ||
-        FramePayloads[index] != origin->PayloadAsRead())
+        !origin->IsPayloadAsRead(FramePayloads[index]))
         return nullptr;
     return origin;
 }
@@ -110,9 +123,12 @@ const TFrameOrigin* TID3v2Tag::UnchangedOrigin(size_t index) const {
 void TID3v2Tag::Push(TByteString id, TByteString payload, std::unique_ptr<TFrameOrigin> origin) {
     if (origin) {
         origin->Id = id;
-        if (origin->Frame.size() >= 10 && std::string_view(origin->Frame).substr(10) == payload)
+        if (origin->Rendered)
+            origin->PayloadHash = std::hash<std::string_view>()(payload);
+        else if (!origin->PayloadInFrame && origin->Frame.size() >= 10 &&
+                 std::string_view(origin->Frame).substr(10) == payload)
             origin->PayloadInFrame = true;
-        else
+        else if (!origin->PayloadInFrame)
             origin->Payload = payload;
         if (FrameOrigins.size() < FrameIds.size()) FrameOrigins.resize(FrameIds.size());
         FrameOrigins.resize(FrameIds.size() + 1);
@@ -120,6 +136,52 @@ void TID3v2Tag::Push(TByteString id, TByteString payload, std::unique_ptr<TFrame
     }
     FrameIds.push_back(std::move(id));
     FramePayloads.push_back(std::move(payload));
+}
+
+namespace {
+
+// Where the characters of the first `limit` bytes end: a double-byte character that starts
+// before `limit` ends past it when it does not fit.
+size_t CharactersEnd(std::string_view text, size_t limit) {
+    size_t at = 0;
+    while (at < limit && at < text.size())
+        at += IsLeadByte(text[at]) ? 2 : 1;
+    return at;
+}
+
+} // namespace
+
+size_t PieceLength(std::string_view text) {
+    if (text.size() <= static_cast<size_t>(kPieceSize)) return text.size();
+    return CharactersEnd(text, kPieceSize) > static_cast<size_t>(kPieceSize) ? kPieceSize - 1
+                                                                             : kPieceSize;
+}
+
+bool IsFullPiece(std::string_view piece, std::string_view next) {
+    if (piece.size() == static_cast<size_t>(kPieceSize)) return true;
+    // One byte short: the writer cut before a double-byte character that did not fit.
+    return piece.size() == static_cast<size_t>(kPieceSize) - 1 && !next.empty() &&
+           IsLeadByte(next[0]) && CharactersEnd(piece, piece.size()) == piece.size();
+}
+
+void TID3v2Tag::Join(size_t k, std::string_view payload, std::string_view frame) {
+    TFrameOrigin* origin = FrameOrigins[k].get();
+    if (!origin) {
+        FramePayloads[k].append(payload);
+        return;
+    }
+    if (origin->Rendered) { // a second frame: the entry's bytes are held from now on
+        origin->Frame = RenderEntry(origin->Id, FramePayloads[k]);
+        origin->Payload = FramePayloads[k];
+        origin->Rendered = false;
+    }
+    FramePayloads[k].append(payload);
+    if (origin->PayloadInFrame) {
+        origin->Payload.assign(origin->PayloadAsRead());
+        origin->PayloadInFrame = false;
+    }
+    origin->Payload.append(payload);
+    if (!origin->Frame.empty()) origin->Frame.append(frame);
 }
 
 bool IsFrameIdText(const TByteString& id) {

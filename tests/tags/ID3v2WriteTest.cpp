@@ -62,12 +62,13 @@ TEST(ID3v2Save, WritesTheStoreAsAVersion3TagBeforeTheOldAudio) {
     t.SaveToFile();
     EXPECT_EQ(s.File(), kEmptyTag + kAudio);
 
-    // No tag before: the whole old file follows the new tag.
+    // No tag before: 10 bytes of padding, for readers that take the size without the header,
+    // then the whole old file.
     s.Load(kAudio);
     t.FrameIds = {"TIT2"};
     t.FramePayloads = {"Song"};
     t.SaveToFile();
-    EXPECT_EQ(s.File(), Id3TagOurs(Id3FrameWritten("TIT2", "Song")) + kAudio);
+    EXPECT_EQ(s.File(), Id3TagOurs(Id3FrameWritten("TIT2", "Song")) + Bytes(10, '\0') + kAudio);
 
     // Nothing after the old tag: the new file ends after the new frames.
     s.Load(Id3TagOurs(Id3FrameWritten("TIT2", "A")));
@@ -97,11 +98,16 @@ TEST(ID3v2Save, WriteFrameSplitsTextsAndKeepsPicturesWhole) {
                   Id3FrameWritten("TIT", "x") + Id3FrameWritten("TPIC", ""));
     EXPECT_EQ(RenderFrames("TPIC", Bytes(2000, 'q')), Id3FrameWritten("TPIC", Bytes(2000, 'q')));
     EXPECT_EQ(RenderFrames("TXXXX", "v"), Id3FrameWritten("TXXX", "v"));
+    // A piece never ends inside a double-byte character.
+    EXPECT_EQ(RenderFrames("TIT2", Bytes(998, 'a') + "\xd7\xd6"),
+              Id3FrameWritten("TIT2", Bytes(998, 'a')) + Id3FrameWritten("TIT2", "\xd7\xd6"));
+    EXPECT_EQ(RenderFrames("TIT2", Bytes(997, 'a') + "\xd7\xd6" + "b"),
+              Id3FrameWritten("TIT2", Bytes(997, 'a') + "\xd7\xd6") + Id3FrameWritten("TIT2", "b"));
 }
 
 TEST(ID3v2Save, CommentsPicturesAndEmptyEntriesRoundTrip) {
     Song s;
-    auto& t = s.Load(kAudio);
+    auto& t = s.Load(kEmptyTag + kAudio);
     const Bytes jpeg("\0image/jpeg\0\3\0JPG", 17), png("image/png\0\3\0PNG", 15);
     t.FrameIds = {"COMM", "APIC", "APIC", "TIT2", "TPE1"};
     t.FramePayloads = {"abc", jpeg, png, "", Bytes(2, '\0')};
@@ -480,5 +486,50 @@ TEST(ID3v2Save, EditingOneFrameKeepsEveryOtherFrameOfOtherPrograms) {
         // Stripping the tag leaves none of it either.
         s.Load(kind.tag + kAudio).RemoveTag();
         EXPECT_EQ(s.File(), Bytes("ID3\x03\0\0\0\0\0\x0A", 10) + Bytes(gap, '\0') + kAudio);
+    }
+}
+
+// Hostile forms, each found by a pass over the format: a file, one frame set, the file after it.
+TEST(ID3v2Save, HostileFormsKeepTheAudioAndEveryFrame) {
+    const Bytes title = Id3FrameWritten("TIT2", "New"), pad(10, '\0'), pic = kJpeg;
+    const Bytes utf16(Bytes("\x01\xff\xfe", 3) + Utf16("a", false, false) + Bytes(252, '\0'));
+    const Bytes plain = Id3Frame("TPE1", Bytes("\0Artist", 7)) + Id3Frame("TALB", utf16) +
+                        Id3Frame("TCON", Bytes("\0Pop", 4));
+    const Bytes extSize0 =
+        Id3TagOf(4, 0x40, SyncSafe(0) + Bytes(2, '\0') + Id3Frame24("TIT2", "\x03Old")) + kAudio;
+    const Bytes v22 = Id3TagOf(2, 0, Id3Frame22("XYZ", "data") + Bytes(6, '\0')) + kAudio;
+    const Bytes cut = Bytes(998, 'a') + "\xd7\xd6", utf8 = Bytes("\x03", 1) + "a\xff" + "b";
+    struct Case {
+        const char* name;
+        Bytes file, id, text, want;
+    } cases[] = {
+        {"no tag: padding for standard readers", kAudio, "TIT2", "New",
+         Id3TagOurs(title) + pad + kAudio},
+        {"a footer flag without a footer",
+         Id3TagOf(4, 0x10, Id3Frame24("TIT2", "\x03Old") + pad) + kAudio, "TIT2", "New",
+         Id3TagOurs(title) + pad + kAudio},
+        {"an extended header of size 0: damage", extSize0, "TIT2", "New", extSize0},
+        {"plain sizes whose sync-safe reading lands on a NUL",
+         Id3TagOf(4, 0, Id3Frame("TIT2", utf16) + plain + pad) + kAudio, "TIT2", "New",
+         Id3TagOurs(title + plain) + pad + kAudio},
+        {"a text cut before a double-byte character", kEmptyTag + kAudio, "TIT2", cut,
+         Id3TagOurs(Id3FrameWritten("TIT2", cut.substr(0, 998)) +
+                    Id3FrameWritten("TIT2", cut.substr(998))) +
+             kAudio},
+        {"a UTF-8 frame with invalid bytes",
+         Id3TagOf(4, 0, Id3Frame24("TALB", utf8) + pad) + kAudio, "TIT2", "New",
+         Id3TagOurs(Id3Frame("TALB", utf8) + title) + pad + kAudio},
+        {"a version 2.2 picture without an image format",
+         Id3TagOf(2, 0, Id3Frame22("PIC", Bytes("\0\0\0\0\x03\0", 6) + pic) + Bytes(6, '\0')),
+         "TIT2", "New",
+         Id3TagOurs(Id3Frame("APIC", Bytes("\0image/jpeg\0\x03\0", 14) + pic) + title) + pad},
+        {"a new text for a version 2.2 id without a later name", v22, "XYZ", "text", v22},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Song s;
+        MessageCapture messages;
+        s.Load(c.file).SetFrame(c.id, c.text.data(), static_cast<int>(c.text.size()));
+        EXPECT_EQ(s.File(), c.want);
     }
 }
