@@ -454,11 +454,6 @@ TCodePage DetectCodePage(const std::vector<std::string_view>& legacy,
             if (IsAscii(s)) continue;
             const bool cut = s.size() > kLongestScored;
             if (cut) s = s.substr(0, kLongestScored);
-            if (cp == TCodePage::Utf8 && !cut && !IsWellFormedUtf8(s)) {
-                scorer.Add(0xFFFD); // UTF-8 is all or nothing
-                scorer.EndString();
-                continue;
-            }
             const std::string reading = LegacyToUtf8(cp, s);
             // A string cut here, or an ID3v1 field full to its end, may stop inside a
             // character: its last, broken one says nothing.
