@@ -25,7 +25,7 @@ constexpr size_t kLongestScored = 512; // bytes of one string worth reading
 constexpr size_t kId3v1Field = 30;     // ID3v1 fields may end inside a double-byte character
 
 // What a reading costs before its characters: the program's own code page wins close calls.
-constexpr TCost kPrior[] = {0, 5, 5, 5, 5, 4, 6};
+constexpr TCost kPrior[] = {0, 3, 5, 5, 8, 4, 6};
 
 constexpr size_t kCandidates = std::size(kCodePages);
 
@@ -91,54 +91,16 @@ bool IsWesternUpper(char32_t c) {
            c == 0x178;
 }
 
-// Korean syllables as initial, vowel and final jamo, each by its share of running text
-// (per mille); syllables of names and lyrics this short list holds are cheaper still.
-constexpr uint16_t kInitials[19] = {130, 10, 70, 90, 7, 60, 60, 50, 2, 90,
-                                    5,   220, 80, 2, 20, 10, 15, 15, 70};
-constexpr uint16_t kVowels[21] = {220, 50, 10, 1,  100, 40, 50, 5,  90, 20, 2,
-                                  10,  15, 70, 10, 1,   7,  12, 100, 20, 150};
-constexpr uint16_t kFinals[28] = {550, 60, 2, 1, 130, 1, 2,  5, 90, 2, 1, 1,  1, 1,
-                                  1,   1,  40, 15, 3, 10, 15, 70, 3, 2, 1, 2, 1, 1};
-constexpr char32_t kCommonSyllables[] = {
-    U'이', U'다', U'의', U'는', U'에', U'가', U'고', U'하', U'지', U'나', U'사', U'서', U'리',
-    U'기', U'도', U'로', U'을', U'를', U'어', U'아', U'자', U'수', U'대', U'한', U'정', U'시',
-    U'인', U'전', U'주', U'김', U'박', U'최', U'우', U'보', U'해', U'내', U'요', U'게', U'마',
-    U'라', U'구', U'스', U'트', U'드', U'니', U'은', U'민', U'영', U'소', U'사', U'랑', U'너',
-    U'비', U'미', U'원', U'현', U'성', U'진', U'호', U'윤', U'희', U'경', U'선', U'재', U'준',
-    U'태', U'연', U'혜', U'상', U'석', U'빈', U'빅', U'뱅', U'방', U'탄', U'소', U'년', U'단',
-    U'블', U'랙', U'핑', U'크', U'레', U'드', U'벨', U'벳', U'트', U'와', U'이', U'스', U'엑',
-    U'소', U'샤', U'이', U'니', U'원', U'더', U'걸', U'즈', U'세', U'븐', U'틴', U'아', U'이',
-    U'유', U'싸', U'이', U'태', U'양', U'용', U'임', U'재', U'범', U'신', U'승', U'훈', U'조',
-    U'용', U'필', U'노', U'래', U'날', U'밤', U'별', U'꽃', U'눈', U'물', U'길', U'말', U'봄',
-    U'여', U'름', U'겨', U'울', U'바', U'람', U'하', U'늘', U'우', U'리', U'들', U'그', U'대',
-    U'오', U'늘', U'내', U'일', U'안', U'녕', U'행', U'복', U'눈', U'물', U'마', U'음', U'꿈',
-    U'위', U'속', U'밖', U'것', U'때', U'너', U'의', U'만', U'큼', U'좋', U'은', U'없', U'어',
-    U'있', U'어', U'줘', U'네', U'요', U'죠', U'까', U'봐', U'와', U'과', U'러', U'브', U'프',
-    U'타', U'파', U'카', U'쇼', U'팬', U'송', U'앨', U'범', U'집', U'곡', U'편', U'부', U'모',
-};
-
-bool IsKsX1001(char32_t c) {
-    const char32_t i = c - 0xAC00;
-    return (kKsX1001Hangul[i / 8] >> (i % 8)) & 1;
-}
-
-// The cost of each Hangul syllable, computed once: jamo model, common ones capped.
-const std::array<uint8_t, 11172>& HangulCosts() {
-    static const std::array<uint8_t, 11172> costs = [] {
-        std::array<uint8_t, 11172> c{};
-        for (size_t i = 0; i < c.size(); ++i) {
-            const size_t l = i / 588, v = i % 588 / 28, t = i % 28;
-            const double p = kInitials[l] / 1000.0 * kVowels[v] / 1000.0 * kFinals[t] / 1000.0;
-            TCost cost = static_cast<TCost>(std::lround(-2 * std::log2(p)));
-            c[i] = static_cast<uint8_t>(cost > 60 ? 60 : cost);
-        }
-        for (char32_t s : kCommonSyllables) {
-            uint8_t& cost = c[s - 0xAC00];
-            if (cost > 15) cost = 15;
-        }
-        return c;
-    }();
-    return costs;
+bool IsSmallKana(char32_t c) {
+    switch (c) {
+    case U'ぁ': case U'ぃ': case U'ぅ': case U'ぇ': case U'ぉ': case U'ゃ': case U'ゅ': case U'ょ':
+    case U'っ': case U'ゎ': case U'ァ': case U'ィ': case U'ゥ': case U'ェ': case U'ォ': case U'ャ':
+    case U'ュ': case U'ョ': case U'ッ': case U'ヮ': case U'ー': case U'ゝ': case U'ゞ': case U'ヽ':
+    case U'ヾ':
+        return true;
+    default:
+        return false;
+    }
 }
 
 // Which language's model a code page's readings are priced with; UTF-8 prices each character
@@ -172,6 +134,10 @@ bool IsLetter(TKind k) {
     return k == TKind::Upper || k == TKind::Lower;
 }
 
+bool IsAlphabetic(TKind k) {
+    return IsLetter(k) || k == TKind::Latin || k == TKind::Cyrillic;
+}
+
 // Prices one reading; `prev` carries the kind of the last character across calls.
 class TScorer {
   public:
@@ -186,12 +152,22 @@ class TScorer {
         if ((kind == TKind::Cyrillic && IsLetter(prevKind_)) ||
             (IsLetter(kind) && prevKind_ == TKind::Cyrillic))
             total_ += kForeignLetter;
-        if ((kind == TKind::Han || kind == TKind::Hangul) && IsLetter(prevKind_)) total_ += 6;
+        if ((kind == TKind::Han || kind == TKind::Hangul) && IsLetter(prevKind_)) total_ += 12;
         if (IsLetter(kind) && (prevKind_ == TKind::Han || prevKind_ == TKind::Hangul))
-            total_ += 6;
-        if ((kind == TKind::Other || kind == TKind::Kana) &&
-            (IsLetter(prevKind_) || prevKind_ == TKind::Latin) && c < 0x3000)
-            total_ += 10;
+            total_ += 12;
+        // A symbol or a kana glued to a letter of an alphabet.
+        if ((kind == TKind::Other && c < 0x3000) || kind == TKind::Kana) {
+            if (IsAlphabetic(prevKind_)) total_ += 10;
+        } else if ((prevKind_ == TKind::Other && prev_ < 0x3000) || prevKind_ == TKind::Kana) {
+            if (IsAlphabetic(kind)) total_ += 10;
+        }
+        // Latin and Cyrillic words in one text: rare in a Russian tag, usual in a misreading.
+        if (IsLetter(kind)) latinWord_ = true;
+        if (kind == TKind::Cyrillic) cyrillicWord_ = true;
+        if (latinWord_ && cyrillicWord_ && !mixed_) {
+            mixed_ = true;
+            total_ += 14;
+        }
         prev_ = c;
         prevKind_ = kind;
     }
@@ -201,6 +177,7 @@ class TScorer {
         prevKind_ = TKind::Space;
         consonants_ = vowels_ = 0;
         halfWidth_ = fullWidth_ = false;
+        latinWord_ = cyrillicWord_ = mixed_ = false;
     }
 
   private:
@@ -211,7 +188,7 @@ class TScorer {
         case TKind::Punct: consonants_ = vowels_ = 0; return 12;
         case TKind::Upper:
         case TKind::Lower: {
-            TCost cost = 10;
+            TCost cost = 8;
             if (kind == TKind::Upper && prevKind_ == TKind::Latin && !IsWesternUpper(prev_))
                 cost += kCaseBreak;
             return cost;
@@ -272,24 +249,30 @@ class TScorer {
         }
         if (kind == TKind::Hangul) {
             if (language != TLanguage::Korean) return 40;
-            return IsKsX1001(c) ? HangulCosts()[c - 0xAC00] : 40;
+            const uint8_t cost = kHangulCosts[c - 0xAC00];
+            return cost ? cost : 44; // outside KS X 1001: CP949's additions, rare
         }
         if (kind == TKind::Kana) {
-            if (language != TLanguage::Japanese) return 32;
+            if (language != TLanguage::Japanese) return 44;
+            const bool start = prevKind_ != TKind::Kana;
             if (c >= 0xFF66) { // half-width katakana: old Japanese tags, never beside kanji
                 halfWidth_ = true;
-                return fullWidth_ ? 40 : 18;
+                TCost cost = fullWidth_ ? 40 : 20;
+                if (start && ((c >= 0xFF67 && c <= 0xFF70) || c >= 0xFF9E))
+                    cost += 20; // a small kana, a length or voicing mark opens no word
+                return cost;
             }
             fullWidth_ = true;
-            if (halfWidth_) return 40;
-            return c <= 0x309F ? 8 : 10;
+            TCost cost = halfWidth_ ? 40 : c <= 0x309F ? 8 : 10;
+            if (start && IsSmallKana(c)) cost += 16;
+            return cost;
         }
         if (c == 0xB7 || c == 0x30FB) return 16; // the middle dot of foreign names
         if (c >= 0x3000 && c <= 0x303F) return 16;
         if (c >= 0x2010 && c <= 0x2027) return 16;
         if (c >= 0xFF01 && c <= 0xFF5E) return 20;
         if (c >= 0x3130 && c <= 0x318F) return language == TLanguage::Korean ? 24 : 40;
-        return 32;
+        return 40;
     }
 
     TCost Russian(char32_t c, TKind kind) {
@@ -299,7 +282,7 @@ class TScorer {
             case 0xAB: case 0xBB: case 0x2014: case 0x2013: case 0x201E: case 0x201C:
             case 0x201D: case 0x2026: case 0x2116: return 14;
             case 0xA0: return 20;
-            default: return 32;
+            default: return 36;
             }
         }
         const bool upper = (c >= 0x410 && c <= 0x42F) || c == 0x401;
@@ -309,8 +292,8 @@ class TScorer {
         else if (lower == 0x451) cost = 14;
         else if (c == 0x456 || c == 0x457 || c == 0x454 || c == 0x406 || c == 0x407 ||
                  c == 0x404)
-            cost = 18; // Ukrainian
-        else cost = 26;
+            cost = 20; // Ukrainian
+        else cost = 36;
         if (upper && prevKind_ == TKind::Cyrillic && !IsUpperRu(prev_)) cost += kCaseBreak;
         if (upper && prevKind_ != TKind::Cyrillic) cost += 2;
         if (!upper && prevKind_ == TKind::Cyrillic && IsUpperRu(prev_) && prevPrevUpper_)
@@ -367,6 +350,7 @@ class TScorer {
     int consonants_ = 0, vowels_ = 0;
     bool prevPrevUpper_ = false;
     bool halfWidth_ = false, fullWidth_ = false;
+    bool latinWord_ = false, cyrillicWord_ = false, mixed_ = false;
 };
 
 // Calls `f` with each code point of well-formed UTF-8.
@@ -435,6 +419,30 @@ TCost ScriptEvidence(TCodePage cp, const std::vector<std::string_view>& unicode)
     return 0;
 }
 
+// The cost of reading all the strings in candidate k.
+TCost ReadingCost(size_t k, const std::vector<std::string_view>& legacy,
+                  const std::vector<std::string_view>& unicode) {
+    const TCodePage cp = kCodePages[k];
+    TScorer scorer(kLanguageOf[k]);
+    TCost evidence = unicode.empty() ? 0 : ScriptEvidence(cp, unicode);
+    for (std::string_view s : legacy) {
+        if (IsAscii(s)) continue;
+        const bool cut = s.size() > kLongestScored;
+        if (cut) s = s.substr(0, kLongestScored);
+        const std::string reading = LegacyToUtf8(cp, s);
+        // A string cut here, or an ID3v1 field full to its end, may stop inside a character:
+        // its last, broken one says nothing.
+        std::string_view text = reading;
+        if ((cut || s.size() == kId3v1Field || s.size() == kId3v1Field - 2) && text.size() >= 3 &&
+            text.substr(text.size() - 3) == "\xEF\xBF\xBD")
+            text.remove_suffix(3);
+        ForEachCodePoint(text, [&](char32_t c) { scorer.Add(c); });
+        scorer.EndString();
+        if (!unicode.empty()) evidence += UnicodeEvidence(cp, text, unicode);
+    }
+    return scorer.Total() + kPrior[k] + evidence;
+}
+
 } // namespace
 
 TCodePage DetectCodePage(const std::vector<std::string_view>& legacy,
@@ -447,27 +455,9 @@ TCodePage DetectCodePage(const std::vector<std::string_view>& legacy,
     TCodePage best = TCodePage::Gbk;
     TCost bestCost = 0;
     for (size_t k = 0; k < kCandidates; ++k) {
-        const TCodePage cp = kCodePages[k];
-        TScorer scorer(kLanguageOf[k]);
-        TCost evidence = unicode.empty() ? 0 : ScriptEvidence(cp, unicode);
-        for (std::string_view s : legacy) {
-            if (IsAscii(s)) continue;
-            const bool cut = s.size() > kLongestScored;
-            if (cut) s = s.substr(0, kLongestScored);
-            const std::string reading = LegacyToUtf8(cp, s);
-            // A string cut here, or an ID3v1 field full to its end, may stop inside a
-            // character: its last, broken one says nothing.
-            std::string_view text = reading;
-            if ((cut || s.size() == kId3v1Field || s.size() == kId3v1Field - 2) &&
-                text.size() >= 3 && text.substr(text.size() - 3) == "\xEF\xBF\xBD")
-                text.remove_suffix(3);
-            ForEachCodePoint(text, [&](char32_t c) { scorer.Add(c); });
-            scorer.EndString();
-            if (!unicode.empty()) evidence += UnicodeEvidence(cp, text, unicode);
-        }
-        const TCost cost = scorer.Total() + kPrior[k] + evidence;
+        const TCost cost = ReadingCost(k, legacy, unicode);
         if (k == 0 || cost < bestCost) {
-            best = cp;
+            best = kCodePages[k];
             bestCost = cost;
         }
     }
