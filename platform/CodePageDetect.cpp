@@ -25,7 +25,7 @@ constexpr size_t kLongestScored = 512; // bytes of one string worth reading
 constexpr size_t kId3v1Field = 30;     // ID3v1 fields may end inside a double-byte character
 
 // What a reading costs before its characters: the program's own code page wins close calls.
-constexpr TCost kPrior[] = {0, 3, 5, 5, 8, 4, 6};
+constexpr TCost kPrior[] = {0, 3, 5, 9, 8, 4, 6};
 
 constexpr size_t kCandidates = std::size(kCodePages);
 

@@ -37,8 +37,17 @@ INITIALS = [130, 10, 70, 90, 7, 60, 60, 50, 2, 90, 5, 220, 80, 2, 20, 10, 15, 15
 VOWELS = [220, 50, 10, 1, 100, 40, 50, 5, 90, 20, 2, 10, 15, 70, 10, 1, 7, 12, 100, 20, 150]
 FINALS = [550, 60, 2, 1, 130, 1, 2, 5, 90, 2, 1, 1, 1, 1, 1, 1, 40, 15, 3, 10, 15, 70, 3, 2, 1,
           2, 1, 1]
-# The most frequent syllables of running text, of surnames and given names.
-COMMON_SYLLABLES = "이다는에의고가하을지서기사로한도를리시어자나대아수인정전해일게것주부그있보장들제라만우상면요되성여국계적원내했마구문거오과경소없동스비세화말학생중신각미재조위연무회저개모은실방었니야물치분당발관운안트드때람와공래간선심영명금습녕김박최윤준민현희진호혜석용태범훈승필랑날밤별꽃눈길봄름울바늘음꿈속너네줘난널넌크프"
+# The most frequent syllables of running text, of surnames and given names, and of the loanwords
+# of music (love, blue, club, man, pop, dance, show).
+COMMON_SYLLABLES = ("이다는에의고가하을지서기사로한도를리시어자나대아수인정전해일게것주부그있보장들제"
+                    "라만우상면요되성여국계적원내했마구문거오과경소없동스비세화말학생중신각미재조위연"
+                    "무회저개모은실방었니야물치분당발관운안트드때람와공래간선심영명금습녕김박최윤준민"
+                    "현희진호혜석용태범훈승필랑날밤별꽃눈길봄름울바늘음꿈속너네줘난널넌크프못된될됩돼"
+                    "할함합입까죠데던든듯또더런려렇렸록론르른릴림립많맞먹멀며몰몸뭐믿받밝버번벌베뿐살"
+                    "새섯셨손쉬슬식싶써씨않알앞애약얘억언얼엔열였옆왜외욕웃월웠으응익잃임잊잠절젊점좀"
+                    "줄즐직질짐집짜쪽찾처천첫청초추출친칠켜큰터토통파팔평포표품피향허혼홍확환후흐흔히"
+                    "힘강권황송류양배백유남노곽차엄채변염설반왕옥육맹탁예봉철광숙순규형창혁종러브블클"
+                    "플틀링맨빅팝댄뮤쇼컴홈걸키티디")
 
 # The most common Chinese surnames (simplified forms): artists' names begin with them far more
 # often than running text suggests.
