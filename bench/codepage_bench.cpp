@@ -30,7 +30,7 @@ constexpr TClass kClasses[] = {
     {"", TCodePage::Utf8},
 };
 
-constexpr size_t kTagsPerClass = 500, kShortTagsPerClass = 250;
+constexpr size_t kTagsPerClass = 1000, kShortTagsPerClass = 400;
 
 size_t CodePoints(const std::string& utf8) {
     size_t n = 0;

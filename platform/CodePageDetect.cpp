@@ -23,6 +23,7 @@ constexpr TCost kForeignLetter = 30;   // a Cyrillic or Han character glued to a
 constexpr TCost kCaseBreak = 16;       // an upper-case letter after a lower-case one
 constexpr size_t kLongestScored = 512; // bytes of one string worth reading
 constexpr size_t kId3v1Field = 30;     // ID3v1 fields may end inside a double-byte character
+constexpr TCost kBrokenTail = 20;      // the character such a field lost
 
 // What a reading costs before its characters: the program's own code page wins close calls.
 constexpr TCost kPrior[] = {0, 3, 5, 9, 8, 4, 6};
@@ -144,6 +145,8 @@ class TScorer {
     explicit TScorer(TLanguage language) : language_(language) {}
 
     TCost Total() const { return total_; }
+
+    void AddBroken() { total_ += kBrokenTail; }
 
     void Add(char32_t c) {
         const TKind kind = KindOf(c);
@@ -296,6 +299,7 @@ class TScorer {
         else cost = 36;
         if (upper && prevKind_ == TKind::Cyrillic && !IsUpperRu(prev_)) cost += kCaseBreak;
         if (upper && prevKind_ != TKind::Cyrillic) cost += 2;
+        if (upper && prevKind_ == TKind::Cyrillic && IsUpperRu(prev_)) cost += 3; // capitals
         if (!upper && prevKind_ == TKind::Cyrillic && IsUpperRu(prev_) && prevPrevUpper_)
             cost += 8; // "ВИа"
         prevPrevUpper_ = prevKind_ == TKind::Cyrillic && IsUpperRu(prev_) && upper;
@@ -431,12 +435,16 @@ TCost ReadingCost(size_t k, const std::vector<std::string_view>& legacy,
         if (cut) s = s.substr(0, kLongestScored);
         const std::string reading = LegacyToUtf8(cp, s);
         // A string cut here, or an ID3v1 field full to its end, may stop inside a character:
-        // its last, broken one says nothing.
+        // its last, broken one costs what a character does.
         std::string_view text = reading;
+        bool broken = false;
         if ((cut || s.size() == kId3v1Field || s.size() == kId3v1Field - 2) && text.size() >= 3 &&
-            text.substr(text.size() - 3) == "\xEF\xBF\xBD")
+            text.substr(text.size() - 3) == "\xEF\xBF\xBD") {
             text.remove_suffix(3);
+            broken = true;
+        }
         ForEachCodePoint(text, [&](char32_t c) { scorer.Add(c); });
+        if (broken) scorer.AddBroken();
         scorer.EndString();
         if (!unicode.empty()) evidence += UnicodeEvidence(cp, text, unicode);
     }

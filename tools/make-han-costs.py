@@ -83,8 +83,8 @@ def hangul_costs(readings, weight):
         if not ks[i]:
             costs.append(0)
             continue
-        p = (0.5 * sino[i] / totals[0] + 0.15 * jamo[i] / totals[1] +
-             0.35 * common[i] / totals[2])
+        p = (0.45 * sino[i] / totals[0] + 0.25 * jamo[i] / totals[1] +
+             0.3 * common[i] / totals[2])
         costs.append(min(255, max(2, round(-2 * math.log2(p)))) if p > 0 else 60)
     return costs
 
