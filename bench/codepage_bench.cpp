@@ -24,9 +24,8 @@ struct TClass {
 };
 
 constexpr TClass kClasses[] = {
-    {"zh-Hans", TCodePage::Gbk},         {"zh-Hant", TCodePage::Big5},
-    {"ja", TCodePage::ShiftJis},         {"ko", TCodePage::EucKr},
-    {"ru", TCodePage::Windows1251},      {"west", TCodePage::Windows1252},
+    {"zh-Hans", TCodePage::Gbk}, {"zh-Hant", TCodePage::Big5},   {"ja", TCodePage::ShiftJis},
+    {"ko", TCodePage::EucKr},    {"ru", TCodePage::Windows1251}, {"west", TCodePage::Windows1252},
     {"", TCodePage::Utf8},
 };
 
@@ -69,8 +68,10 @@ int main(int argc, char** argv) {
     bool errors = false;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
-        if (a == "--errors") errors = true;
-        else path = a;
+        if (a == "--errors")
+            errors = true;
+        else
+            path = a;
     }
     std::ifstream in(path);
     if (!in) {

@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdint>
 #include <iterator>
+#include <string_view>
 
 namespace platform {
 
@@ -32,21 +33,17 @@ constexpr size_t kCandidates = std::size(kCodePages);
 
 enum class TKind { Space, Digit, Punct, Upper, Lower, Latin, Cyrillic, Han, Kana, Hangul, Other };
 
-bool IsVowelRu(char32_t c) {
-    c = c >= 0x410 && c <= 0x42F ? c + 0x20 : c == 0x401 ? 0x451 : c;
-    switch (c) {
-    case 0x430: case 0x435: case 0x438: case 0x43E: case 0x443:
-    case 0x44B: case 0x44D: case 0x44E: case 0x44F: case 0x451:
-        return true;
-    default:
-        return false;
-    }
+bool Holds(std::u32string_view set, char32_t c) {
+    return set.find(c) != std::u32string_view::npos;
 }
 
+bool IsVowelRu(char32_t c) {
+    return Holds(U"аеиоуыэюяёАЕИОУЫЭЮЯЁ", c);
+}
 // Russian letters а..я by their share of running text (per mille).
-constexpr uint16_t kRussianLetters[32] = {80, 16, 45, 17, 30, 85, 9,  17, 74, 12, 35,
+constexpr uint16_t kRussianLetters[32] = {80, 16, 45, 17,  30, 85, 9,  17, 74, 12, 35,
                                           44, 32, 67, 110, 28, 47, 55, 63, 26, 3,  10,
-                                          5,  14, 7,  4,  1,  19, 17, 3,  6,  20};
+                                          5,  14, 7,  4,   1,  19, 17, 3,  6,  20};
 
 TCost CostOf(double perMille) {
     return static_cast<TCost>(std::lround(-2 * std::log2(perMille / 1000)));
@@ -65,19 +62,13 @@ const std::array<TCost, 32>& RussianCosts() {
 
 // Latin letters of Western European names, by how often they appear in them.
 TCost WesternLetterCost(char32_t lower) {
-    switch (lower) {
-    case U'é': return 10;
-    case U'ö': case U'ü': case U'ä': case U'è': case U'á': case U'ó': case U'í': case U'à':
-    case U'ñ': return 12;
-    case U'ç': case U'ø': case U'å': case U'ú': case U'ê': case U'ô': case U'â': case U'ß':
-    case U'ë': case U'ã': return 14;
-    case U'ï': case U'î': case U'û': case U'ù': case U'ò': case U'ì': case U'æ': case U'õ':
-    case U'œ': case U'š': case U'ž': return 16;
-    case U'ý': case U'ÿ': case U'ð': case U'þ': return 22;
-    default: return 0;
-    }
+    if (lower == U'é') return 10;
+    if (Holds(U"öüäèáóíàñ", lower)) return 12;
+    if (Holds(U"çøåúêôâßëã", lower)) return 14;
+    if (Holds(U"ïîûùòìæõœšž", lower)) return 16;
+    if (Holds(U"ýÿðþ", lower)) return 22;
+    return 0; // outside windows-1252
 }
-
 char32_t WesternLower(char32_t c) {
     if ((c >= 0xC0 && c <= 0xDE && c != 0xD7)) return c + 0x20;
     if (c == 0x152) return 0x153;
@@ -92,26 +83,17 @@ bool IsWesternUpper(char32_t c) {
            c == 0x178;
 }
 
+// Small kana, the length mark and the iteration marks: none opens a word.
 bool IsSmallKana(char32_t c) {
-    switch (c) {
-    case U'ぁ': case U'ぃ': case U'ぅ': case U'ぇ': case U'ぉ': case U'ゃ': case U'ゅ': case U'ょ':
-    case U'っ': case U'ゎ': case U'ァ': case U'ィ': case U'ゥ': case U'ェ': case U'ォ': case U'ャ':
-    case U'ュ': case U'ョ': case U'ッ': case U'ヮ': case U'ー': case U'ゝ': case U'ゞ': case U'ヽ':
-    case U'ヾ':
-        return true;
-    default:
-        return false;
-    }
+    return Holds(U"ぁぃぅぇぉゃゅょっゎァィゥェォャュョッヮーゝゞヽヾ", c);
 }
-
 // Which language's model a code page's readings are priced with; UTF-8 prices each character
 // with the model of its script.
 enum class TLanguage { Simplified, Traditional, Japanese, Korean, Russian, Western, Any };
 
-constexpr TLanguage kLanguageOf[] = {TLanguage::Simplified, TLanguage::Traditional,
-                                     TLanguage::Japanese,   TLanguage::Korean,
-                                     TLanguage::Russian,    TLanguage::Western,
-                                     TLanguage::Any};
+constexpr TLanguage kLanguageOf[] = {
+    TLanguage::Simplified, TLanguage::Traditional, TLanguage::Japanese, TLanguage::Korean,
+    TLanguage::Russian,    TLanguage::Western,     TLanguage::Any};
 
 TKind KindOf(char32_t c) {
     if (c < 0x80) {
@@ -139,7 +121,7 @@ bool IsAlphabetic(TKind k) {
     return IsLetter(k) || k == TKind::Latin || k == TKind::Cyrillic;
 }
 
-// Prices one reading; `prev` carries the kind of the last character across calls.
+// Prices one reading, character by character, with what came just before in the same string.
 class TScorer {
   public:
     explicit TScorer(TLanguage language) : language_(language) {}
@@ -156,8 +138,7 @@ class TScorer {
             (IsLetter(kind) && prevKind_ == TKind::Cyrillic))
             total_ += kForeignLetter;
         if ((kind == TKind::Han || kind == TKind::Hangul) && IsLetter(prevKind_)) total_ += 12;
-        if (IsLetter(kind) && (prevKind_ == TKind::Han || prevKind_ == TKind::Hangul))
-            total_ += 12;
+        if (IsLetter(kind) && (prevKind_ == TKind::Han || prevKind_ == TKind::Hangul)) total_ += 12;
         // A symbol or a kana glued to a letter of an alphabet.
         if ((kind == TKind::Other && c < 0x3000) || kind == TKind::Kana) {
             if (IsAlphabetic(prevKind_)) total_ += 10;
@@ -186,9 +167,15 @@ class TScorer {
   private:
     TCost Cost(char32_t c, TKind kind) {
         switch (kind) {
-        case TKind::Space: consonants_ = vowels_ = 0; return 6;
-        case TKind::Digit: consonants_ = vowels_ = 0; return 10;
-        case TKind::Punct: consonants_ = vowels_ = 0; return 12;
+        case TKind::Space:
+            consonants_ = vowels_ = 0;
+            return 6;
+        case TKind::Digit:
+            consonants_ = vowels_ = 0;
+            return 10;
+        case TKind::Punct:
+            consonants_ = vowels_ = 0;
+            return 12;
         case TKind::Upper:
         case TKind::Lower: {
             TCost cost = 8;
@@ -196,35 +183,53 @@ class TScorer {
                 cost += kCaseBreak;
             return cost;
         }
-        default: break;
+        default:
+            break;
         }
-        if ((c >= 0x80 && c < 0xA0) || (c >= 0xE000 && c <= 0xF8FF) || c == 0xFFFD ||
-            c >= 0xF0000)
+        if ((c >= 0x80 && c < 0xA0) || (c >= 0xE000 && c <= 0xF8FF) || c == 0xFFFD || c >= 0xF0000)
             return kRefused;
         TLanguage language = language_;
         if (language == TLanguage::Any) {
             switch (kind) {
-            case TKind::Latin: language = TLanguage::Western; break;
-            case TKind::Cyrillic: language = TLanguage::Russian; break;
-            case TKind::Kana: language = TLanguage::Japanese; break;
-            case TKind::Hangul: language = TLanguage::Korean; break;
-            case TKind::Han: return AnyHan(c);
+            case TKind::Latin:
+                language = TLanguage::Western;
+                break;
+            case TKind::Cyrillic:
+                language = TLanguage::Russian;
+                break;
+            case TKind::Kana:
+                language = TLanguage::Japanese;
+                break;
+            case TKind::Hangul:
+                language = TLanguage::Korean;
+                break;
+            case TKind::Han:
+                return AnyHan(c);
             default:
-                if (c >= 0xA0 && c <= 0xBF) language = TLanguage::Western;
-                else if (c >= 0x2000 && c <= 0x206F) return 16;
-                else if (c >= 0x3000 && c <= 0x303F) return 16;
-                else if (c >= 0xFF01 && c <= 0xFF5E) return 20;
-                else return 40;
+                if (c >= 0xA0 && c <= 0xBF)
+                    language = TLanguage::Western;
+                else if (c >= 0x2000 && c <= 0x206F)
+                    return 16;
+                else if (c >= 0x3000 && c <= 0x303F)
+                    return 16;
+                else if (c >= 0xFF01 && c <= 0xFF5E)
+                    return 20;
+                else
+                    return 40;
             }
         }
         switch (language) {
         case TLanguage::Simplified:
         case TLanguage::Traditional:
         case TLanguage::Japanese:
-        case TLanguage::Korean: return Cjk(c, kind, language);
-        case TLanguage::Russian: return Russian(c, kind);
-        case TLanguage::Western: return Western(c, kind);
-        case TLanguage::Any: break;
+        case TLanguage::Korean:
+            return Cjk(c, kind, language);
+        case TLanguage::Russian:
+            return Russian(c, kind);
+        case TLanguage::Western:
+            return Western(c, kind);
+        case TLanguage::Any:
+            break;
         }
         return 40;
     }
@@ -244,10 +249,14 @@ class TScorer {
             if (c < kFirstHan || c > kLastHan) return language == TLanguage::Korean ? 34 : 40;
             const THanCosts& h = kHanCosts[c - kFirstHan];
             switch (language) {
-            case TLanguage::Simplified: return h.simplified;
-            case TLanguage::Traditional: return h.traditional;
-            case TLanguage::Japanese: return h.japanese;
-            default: return h.korean;
+            case TLanguage::Simplified:
+                return h.simplified;
+            case TLanguage::Traditional:
+                return h.traditional;
+            case TLanguage::Japanese:
+                return h.japanese;
+            default:
+                return h.korean;
             }
         }
         if (kind == TKind::Hangul) {
@@ -281,22 +290,20 @@ class TScorer {
     TCost Russian(char32_t c, TKind kind) {
         if (kind != TKind::Cyrillic) {
             consonants_ = vowels_ = 0;
-            switch (c) {
-            case 0xAB: case 0xBB: case 0x2014: case 0x2013: case 0x201E: case 0x201C:
-            case 0x201D: case 0x2026: case 0x2116: return 14;
-            case 0xA0: return 20;
-            default: return 36;
-            }
+            if (Holds(U"«»—–„“”…№", c)) return 14;
+            return c == 0xA0 ? 20 : 36;
         }
         const bool upper = (c >= 0x410 && c <= 0x42F) || c == 0x401;
         const char32_t lower = c >= 0x410 && c <= 0x42F ? c + 0x20 : c == 0x401 ? 0x451 : c;
         TCost cost;
-        if (lower >= 0x430 && lower <= 0x44F) cost = RussianCosts()[lower - 0x430];
-        else if (lower == 0x451) cost = 14;
-        else if (c == 0x456 || c == 0x457 || c == 0x454 || c == 0x406 || c == 0x407 ||
-                 c == 0x404)
+        if (lower >= 0x430 && lower <= 0x44F)
+            cost = RussianCosts()[lower - 0x430];
+        else if (lower == 0x451)
+            cost = 14;
+        else if (c == 0x456 || c == 0x457 || c == 0x454 || c == 0x406 || c == 0x407 || c == 0x404)
             cost = 20; // Ukrainian
-        else cost = 36;
+        else
+            cost = 36;
         if (upper && prevKind_ == TKind::Cyrillic && !IsUpperRu(prev_)) cost += kCaseBreak;
         if (upper && prevKind_ != TKind::Cyrillic) cost += 2;
         if (upper && prevKind_ == TKind::Cyrillic && IsUpperRu(prev_)) cost += 3; // capitals
@@ -327,24 +334,19 @@ class TScorer {
         if (kind == TKind::Latin) {
             const char32_t lower = WesternLower(c);
             TCost cost = WesternLetterCost(lower);
-            if (cost == 0) return 32; // outside windows-1252
+            if (cost == 0) return 32;
             if (IsWesternUpper(c)) {
                 cost += 4;
-                if (prevKind_ == TKind::Lower || (prevKind_ == TKind::Latin && !IsWesternUpper(prev_)))
+                if (prevKind_ == TKind::Lower ||
+                    (prevKind_ == TKind::Latin && !IsWesternUpper(prev_)))
                     cost += kCaseBreak;
-            } else if (prevKind_ == TKind::Upper || (prevKind_ == TKind::Latin && IsWesternUpper(prev_))) {
-                cost += 0;
             }
             return cost;
         }
-        switch (c) {
-        case 0x2018: case 0x2019: case 0x201C: case 0x201D: case 0x2013: case 0x2014:
-        case 0x2026: return 14;
-        case 0x2022: case 0xBF: case 0xA1: case 0xAB: case 0xBB: return 18;
-        case 0xA9: case 0xAE: case 0xB0: case 0xB7: case 0xD7: case 0x2122: case 0xA0:
-            return 22;
-        default: return 30;
-        }
+        if (Holds(U"‘’“”–—…", c)) return 14;
+        if (Holds(U"•¿¡«»", c)) return 18;
+        if (Holds(U"©®°·×™\u00A0", c)) return 22;
+        return 30;
     }
 
     TLanguage language_;
@@ -364,33 +366,42 @@ template <typename F> void ForEachCodePoint(std::string_view utf8, F&& f) {
         size_t n = Utf8SequenceLength(utf8, i);
         char32_t c;
         switch (n) {
-        case 1: c = b(0); break;
-        case 2: c = (b(0) & 0x1F) << 6 | (b(1) & 0x3F); break;
-        case 3: c = (b(0) & 0x0F) << 12 | (b(1) & 0x3F) << 6 | (b(2) & 0x3F); break;
+        case 1:
+            c = b(0);
+            break;
+        case 2:
+            c = (b(0) & 0x1F) << 6 | (b(1) & 0x3F);
+            break;
+        case 3:
+            c = (b(0) & 0x0F) << 12 | (b(1) & 0x3F) << 6 | (b(2) & 0x3F);
+            break;
         case 4:
             c = (b(0) & 0x07) << 18 | (b(1) & 0x3F) << 12 | (b(2) & 0x3F) << 6 | (b(3) & 0x3F);
             break;
-        default: c = 0xFFFD; n = 1;
+        default:
+            c = 0xFFFD;
+            n = 1;
         }
         f(c);
         i += n;
     }
 }
 
-// What the file's Unicode texts say: a legacy string whose reading equals one settles it;
-// their scripts lean towards the code pages of the same language.
-TCost UnicodeEvidence(TCodePage cp, std::string_view reading,
-                      const std::vector<std::string_view>& unicode) {
+// A legacy string whose reading equals one of the file's Unicode texts settles it.
+TCost UnicodeEvidence(std::string_view reading, const std::vector<std::string_view>& unicode) {
+    while (!reading.empty() && (reading.back() == ' ' || reading.back() == '\0'))
+        reading.remove_suffix(1); // ID3v1 pads its fields
     TCost bonus = 0;
     for (std::string_view u : unicode) {
         if (u == reading) return -400;
-        if (reading.size() >= 12 && u.size() > reading.size() && u.substr(0, reading.size()) == reading)
+        if (reading.size() >= 12 && u.size() > reading.size() &&
+            u.substr(0, reading.size()) == reading)
             bonus = -200; // an ID3v1 field holds the start of a longer text
     }
-    (void)cp;
     return bonus;
 }
 
+// The scripts of the file's Unicode texts lean towards the code pages of the same language.
 TCost ScriptEvidence(TCodePage cp, const std::vector<std::string_view>& unicode) {
     bool han = false, kana = false, hangul = false, cyrillic = false, latin = false;
     TCost simplified = 0, traditional = 0;
@@ -404,21 +415,37 @@ TCost ScriptEvidence(TCodePage cp, const std::vector<std::string_view>& unicode)
                     traditional += kHanCosts[c - kFirstHan].traditional;
                 }
                 break;
-            case TKind::Kana: kana = true; break;
-            case TKind::Hangul: hangul = true; break;
-            case TKind::Cyrillic: cyrillic = true; break;
-            case TKind::Latin: latin = true; break;
-            default: break;
+            case TKind::Kana:
+                kana = true;
+                break;
+            case TKind::Hangul:
+                hangul = true;
+                break;
+            case TKind::Cyrillic:
+                cyrillic = true;
+                break;
+            case TKind::Latin:
+                latin = true;
+                break;
+            default:
+                break;
             }
         });
     switch (cp) {
-    case TCodePage::Gbk: return han && !kana && simplified <= traditional ? -20 : 0;
-    case TCodePage::Big5: return han && !kana && traditional < simplified ? -20 : 0;
-    case TCodePage::ShiftJis: return kana ? -20 : 0;
-    case TCodePage::EucKr: return hangul ? -20 : 0;
-    case TCodePage::Windows1251: return cyrillic ? -20 : 0;
-    case TCodePage::Windows1252: return latin && !cyrillic ? -12 : 0;
-    case TCodePage::Utf8: return 0;
+    case TCodePage::Gbk:
+        return han && !kana && simplified <= traditional ? -20 : 0;
+    case TCodePage::Big5:
+        return han && !kana && traditional < simplified ? -20 : 0;
+    case TCodePage::ShiftJis:
+        return kana ? -20 : 0;
+    case TCodePage::EucKr:
+        return hangul ? -20 : 0;
+    case TCodePage::Windows1251:
+        return cyrillic ? -20 : 0;
+    case TCodePage::Windows1252:
+        return latin && !cyrillic ? -12 : 0;
+    case TCodePage::Utf8:
+        return 0;
     }
     return 0;
 }
@@ -446,7 +473,7 @@ TCost ReadingCost(size_t k, const std::vector<std::string_view>& legacy,
         ForEachCodePoint(text, [&](char32_t c) { scorer.Add(c); });
         if (broken) scorer.AddBroken();
         scorer.EndString();
-        if (!unicode.empty()) evidence += UnicodeEvidence(cp, text, unicode);
+        if (!unicode.empty()) evidence += UnicodeEvidence(text, unicode);
     }
     return scorer.Total() + kPrior[k] + evidence;
 }

@@ -1,6 +1,6 @@
 // The character model of the code-page detector, made at build time from the Unihan tables
-// (tools/make-han-costs.py): what a CJK ideograph costs, in half bits, in each language's text, and a Hangul syllable in
-// Korean.
+// (tools/make-han-costs.py): what a CJK ideograph costs, in half bits, in each language's text, and
+// a Hangul syllable in Korean.
 #pragma once
 
 #include <cstdint>
