@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdint>
 #include <iterator>
+#include <limits>
 #include <string_view>
 
 namespace platform {
@@ -450,22 +451,93 @@ TCost ScriptEvidence(TCodePage cp, const std::vector<std::string_view>& unicode)
     return 0;
 }
 
-// The cost of reading all the strings in candidate k.
+// windows-1251 and windows-1252 byte by byte (U+FFFD where the code page has no character),
+// made once from the conversion so that the two readings need no converter.
+const std::array<char32_t, 256>& SingleByteTable(TCodePage cp) {
+    static const auto make = [](TCodePage page) {
+        std::array<char32_t, 256> t{};
+        for (size_t b = 0; b < 256; ++b) {
+            const char byte = static_cast<char>(b);
+            ForEachCodePoint(LegacyToUtf8(page, std::string_view(&byte, 1)),
+                             [&](char32_t c) { t[b] = c; });
+        }
+        return t;
+    };
+    static const std::array<char32_t, 256> cyrillic = make(TCodePage::Windows1251),
+                                           western = make(TCodePage::Windows1252);
+    return cp == TCodePage::Windows1251 ? cyrillic : western;
+}
+
+// Whether the double-byte code page surely refuses some byte of `s`: a lead byte followed by a
+// byte no character of the code page has second. The converter reads in step with this scan up
+// to its first refusal, so a hit here means at least one refused byte.
+bool SurelyRefused(TCodePage cp, std::string_view s) {
+    auto lead = [cp](unsigned char b) {
+        switch (cp) {
+        case TCodePage::ShiftJis:
+            return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+        default:
+            return b >= 0x81 && b <= 0xFE;
+        }
+    };
+    auto trail = [cp](unsigned char b) {
+        switch (cp) {
+        case TCodePage::Gbk:
+            return b >= 0x40 && b <= 0xFE && b != 0x7F;
+        case TCodePage::Big5:
+            return (b >= 0x40 && b <= 0x7E) || (b >= 0xA1 && b <= 0xFE);
+        case TCodePage::ShiftJis:
+            return b >= 0x40 && b <= 0xFC && b != 0x7F;
+        default:
+            return (b >= 0x41 && b <= 0x5A) || (b >= 0x61 && b <= 0x7A) || b >= 0x81;
+        }
+    };
+    for (size_t i = 0; i + 1 < s.size(); ++i) {
+        if (!lead(static_cast<unsigned char>(s[i]))) continue;
+        if (!trail(static_cast<unsigned char>(s[i + 1]))) return true;
+        ++i;
+    }
+    return false;
+}
+
+// A string cut here, or an ID3v1 field full to its end, may stop inside a character.
+bool MayEndInsideACharacter(std::string_view s, bool cut) {
+    return cut || s.size() == kId3v1Field || s.size() == kId3v1Field - 2;
+}
+
+// The cost of reading all the strings in candidate k; `bound` is the cost to beat, past which
+// a reading that surely holds a refused byte is not read at all.
 TCost ReadingCost(size_t k, const std::vector<std::string_view>& legacy,
-                  const std::vector<std::string_view>& unicode) {
+                  const std::vector<std::string_view>& unicode, TCost bound) {
     const TCodePage cp = kCodePages[k];
+    const bool singleByte = cp == TCodePage::Windows1251 || cp == TCodePage::Windows1252;
+    if (!singleByte && unicode.empty() && kRefused + kPrior[k] >= bound)
+        for (std::string_view s : legacy) {
+            if (s.size() > kLongestScored) continue;
+            if (cp == TCodePage::Utf8 ? !IsWellFormedUtf8(s) && !MayEndInsideACharacter(s, false)
+                                      : SurelyRefused(cp, s))
+                return bound;
+        }
     TScorer scorer(kLanguageOf[k]);
     TCost evidence = unicode.empty() ? 0 : ScriptEvidence(cp, unicode);
+    std::string reading;
     for (std::string_view s : legacy) {
         if (IsAscii(s)) continue;
         const bool cut = s.size() > kLongestScored;
         if (cut) s = s.substr(0, kLongestScored);
-        const std::string reading = LegacyToUtf8(cp, s);
-        // A string cut here, or an ID3v1 field full to its end, may stop inside a character:
-        // its last, broken one costs what a character does.
+        if (singleByte) {
+            const auto& table = SingleByteTable(cp);
+            for (unsigned char b : s)
+                scorer.Add(table[b]);
+            scorer.EndString();
+            if (!unicode.empty()) evidence += UnicodeEvidence(LegacyToUtf8(cp, s), unicode);
+            continue;
+        }
+        reading = LegacyToUtf8(cp, s);
+        // Such a character, broken, costs what a character does.
         std::string_view text = reading;
         bool broken = false;
-        if ((cut || s.size() == kId3v1Field || s.size() == kId3v1Field - 2) && text.size() >= 3 &&
+        if (MayEndInsideACharacter(s, cut) && text.size() >= 3 &&
             text.substr(text.size() - 3) == "\xEF\xBF\xBD") {
             text.remove_suffix(3);
             broken = true;
@@ -488,10 +560,10 @@ TCodePage DetectCodePage(const std::vector<std::string_view>& legacy,
     if (!any) return TCodePage::Gbk;
 
     TCodePage best = TCodePage::Gbk;
-    TCost bestCost = 0;
-    for (size_t k = 0; k < kCandidates; ++k) {
-        const TCost cost = ReadingCost(k, legacy, unicode);
-        if (k == 0 || cost < bestCost) {
+    TCost bestCost = ReadingCost(0, legacy, unicode, std::numeric_limits<TCost>::max());
+    for (size_t k = 1; k < kCandidates; ++k) {
+        const TCost cost = ReadingCost(k, legacy, unicode, bestCost);
+        if (cost < bestCost) {
             best = kCodePages[k];
             bestCost = cost;
         }
