@@ -23,12 +23,13 @@ using TCost = int32_t;
 constexpr TCost kRefused = 80;         // a byte the code page refuses, a control, a private use
 constexpr TCost kForeignLetter = 30;   // a Cyrillic or Han character glued to a Latin letter
 constexpr TCost kCaseBreak = 16;       // an upper-case letter after a lower-case one
+constexpr TCost kSpacedWords = 4;      // a space between two Chinese or Japanese words
 constexpr size_t kLongestScored = 512; // bytes of one string worth reading
 constexpr size_t kId3v1Field = 30;     // ID3v1 fields may end inside a double-byte character
 constexpr TCost kBrokenTail = 20;      // the character such a field lost
 
 // What a reading costs before its characters: the program's own code page wins close calls.
-constexpr TCost kPrior[] = {0, 3, 5, 9, 8, 4, 6};
+constexpr TCost kPrior[] = {0, 3, 5, 8, 8, 4, 6};
 
 constexpr size_t kCandidates = std::size(kCodePages);
 
@@ -146,6 +147,12 @@ class TScorer {
         } else if ((prevKind_ == TKind::Other && prev_ < 0x3000) || prevKind_ == TKind::Kana) {
             if (IsAlphabetic(kind)) total_ += 10;
         }
+        // Chinese and Japanese write no spaces between words, Korean does.
+        if ((kind == TKind::Han || kind == TKind::Kana || kind == TKind::Hangul) &&
+            prevKind_ == TKind::Space && beforeSpace_ == kind && language_ != TLanguage::Korean &&
+            language_ != TLanguage::Any)
+            total_ += kSpacedWords;
+        if (kind != TKind::Space) beforeSpace_ = kind;
         // Latin and Cyrillic words in one text: rare in a Russian tag, usual in a misreading.
         if (IsLetter(kind)) latinWord_ = true;
         if (kind == TKind::Cyrillic) cyrillicWord_ = true;
@@ -163,6 +170,7 @@ class TScorer {
         consonants_ = vowels_ = 0;
         halfWidth_ = fullWidth_ = false;
         latinWord_ = cyrillicWord_ = mixed_ = false;
+        beforeSpace_ = TKind::Space;
     }
 
   private:
@@ -358,6 +366,7 @@ class TScorer {
     bool prevPrevUpper_ = false;
     bool halfWidth_ = false, fullWidth_ = false;
     bool latinWord_ = false, cyrillicWord_ = false, mixed_ = false;
+    TKind beforeSpace_ = TKind::Space; // the last character that was not a space
 };
 
 // Calls `f` with each code point of well-formed UTF-8.

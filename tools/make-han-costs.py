@@ -55,6 +55,11 @@ SURNAMES = ("王李张刘陈杨黄赵吴周徐孙马朱胡郭何高林罗郑梁�
             "叶程苏魏吕丁任沈姚卢姜崔钟谭陆汪范金石廖贾夏韦付方白邹孟熊秦邱江尹薛闫段雷侯龙史陶"
             "黎贺顾毛郝龚邵万钱严覃武戴莫孔向汤温庞齐萧费伍")
 
+# The most common characters of Chinese given names (simplified forms), for the same reason.
+GIVEN_NAMES = ("英华玉秀明丽文兰珍红芳国建军平志金海云霞春杰伟涛敏静娟燕刚勇强磊洋艳超鹏辉斌波宇浩凯"
+               "俊婷琳颖倩雪慧欣怡佳梓涵轩晨萱子嘉思雨琪瑶菲娜妮莉萍蓉翔毅彦博峰龙飞鑫晶莹婉淑雯蕾"
+               "薇健豪亮成德荣光永林美丹君秋冬梅")
+
 
 def hangul_costs(readings, weight):
     """Costs of the 11,172 syllables, 0 for those outside KS X 1001 (EUC-KR proper). A syllable
@@ -124,8 +129,10 @@ def main():
 
     frequency_counts = {0: 0, 1: 3000, 2: 600, 3: 100, 4: 20, 5: 5}
     surnames = set(ord(c) for c in SURNAMES)
-    for c in list(surnames):
-        surnames.update(t for t in traditional.get(c, []))
+    given_names = set(ord(c) for c in GIVEN_NAMES)
+    for names in (surnames, given_names):
+        for c in list(names):
+            names.update(t for t in traditional.get(c, []))
 
     def usenet_count(cp):
         """kFrequency (of traditional Chinese Usenet text) as a count on kHanyuPinlu's scale."""
@@ -142,6 +149,8 @@ def main():
         count = max(pinlu.get(cp, 0), usenet_count(cp))
         if cp in surnames:
             count = max(count, 2000)
+        if cp in given_names:
+            count = max(count, 1000)
         if cp in simplified and cp not in simplified[cp]:
             count, floor = 0.03 * count, min(floor, 0.03)  # a traditional form
         return count + floor
@@ -159,8 +168,11 @@ def main():
         freq = like["kFrequency"].get(cp)
         if freq:
             count = max(count, frequency_counts[int(freq)])
-        if cp in surnames and not (cp in traditional and cp not in traditional[cp]):
-            count = max(count, 2000)
+        if not (cp in traditional and cp not in traditional[cp]):
+            if cp in surnames:
+                count = max(count, 2000)
+            if cp in given_names:
+                count = max(count, 1000)
         big5 = other["kBigFive"].get(cp)
         floor = 0.03
         if big5:
