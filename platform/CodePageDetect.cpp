@@ -509,6 +509,13 @@ bool SurelyRefused(TCodePage cp, std::string_view s) {
     return false;
 }
 
+// An ID3v1 field as stored: the NULs that pad it are no part of its text.
+std::string_view WithoutPadding(std::string_view s) {
+    while (!s.empty() && s.back() == '\0')
+        s.remove_suffix(1);
+    return s;
+}
+
 // A string cut here, or an ID3v1 field full to its end, may stop inside a character.
 bool MayEndInsideACharacter(std::string_view s, bool cut) {
     return cut || s.size() == kId3v1Field || s.size() == kId3v1Field - 2;
@@ -522,6 +529,7 @@ TCost ReadingCost(size_t k, const std::vector<std::string_view>& legacy,
     const bool singleByte = cp == TCodePage::Windows1251 || cp == TCodePage::Windows1252;
     if (!singleByte && unicode.empty() && kRefused + kPrior[k] >= bound)
         for (std::string_view s : legacy) {
+            s = WithoutPadding(s);
             if (s.size() > kLongestScored) continue;
             if (cp == TCodePage::Utf8 ? !IsWellFormedUtf8(s) && !MayEndInsideACharacter(s, false)
                                       : SurelyRefused(cp, s))
@@ -531,6 +539,7 @@ TCost ReadingCost(size_t k, const std::vector<std::string_view>& legacy,
     TCost evidence = unicode.empty() ? 0 : ScriptEvidence(cp, unicode);
     std::string reading;
     for (std::string_view s : legacy) {
+        s = WithoutPadding(s);
         if (IsAscii(s)) continue;
         const bool cut = s.size() > kLongestScored;
         if (cut) s = s.substr(0, kLongestScored);
