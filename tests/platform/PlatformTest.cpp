@@ -137,6 +137,8 @@ TEST(CodePage, Conversions) {
     EXPECT_TRUE(SameText("\xb7\xe2\xc3\xe6", "\xb7\xe2\xc3\xe6"));
     // A trail byte that looks like a letter is not folded: 0xB0 0x41 and 0xB0 0x61 differ.
     EXPECT_FALSE(SameText("\x81\x41", "\x81\x61"));
+    // A refused pair the converter steps over itself, at the end of the input.
+    EXPECT_EQ(LegacyToUtf8(TCodePage::EucKr, "\xA2\xE8"), "\xEF\xBF\xBD");
 }
 
 TEST(CodePage, AsciiPassesUnchangedInEveryDirection) {
