@@ -145,6 +145,9 @@ std::string LegacyToUtf8(TCodePage cp, std::string_view bytes) {
     iconv_t cd = FromLegacy(cp);
     while (!Convert(cd, in, left, out)) {
         out += "\xEF\xBF\xBD"; // U+FFFD for the byte that is not valid in the code page
+        // glibc's CP949 steps over some pairs it refuses (0xA2 0xE8) instead of stopping at
+        // them: at the end of the input there is no byte left to skip.
+        if (left == 0) break;
         ++in;
         --left;
         iconv(cd, nullptr, nullptr, nullptr, nullptr);
