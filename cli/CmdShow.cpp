@@ -28,7 +28,11 @@ void AppendId3v2(std::string& out, const TID3v2Tag& tag) {
     out += ", \"frames\": [";
     for (size_t i = 0; i < tag.FrameIds.size(); ++i) {
         const std::string& id = tag.FrameIds[i];
-        const std::string& payload = tag.FramePayloads[i];
+        // Frames read in another form than the program's own say where their text came from,
+        // and show their payload as it stands in the file.
+        const TFrameOrigin* origin = tag.OriginOf(i);
+        const std::string_view payload =
+            origin ? origin->DataAsRead() : std::string_view(tag.FramePayloads[i]);
         if (i) out += ", ";
         out += "{\"id\": ";
         AppendJsonString(out, platform::Cp936ToUtf8(id));
@@ -37,8 +41,6 @@ void AppendId3v2(std::string& out, const TID3v2Tag& tag) {
         out += ", \"hex\": \"";
         AppendHex(out, payload);
         out += '"';
-        // Frames read in another form than the program's own say where their text came from.
-        const TFrameOrigin* origin = tag.OriginOf(i);
         if (origin && origin->Encoding >= 0)
             out += ", \"encoding\": " + std::to_string(origin->Encoding);
         if (origin && origin->Access != TFrameOrigin::TAccess::Editable) {

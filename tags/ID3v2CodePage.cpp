@@ -69,10 +69,9 @@ void TID3v2Tag::CollectTexts(std::vector<std::string_view>& legacy,
                              std::vector<std::string_view>& unicode) const {
     for (size_t i = 0; i < FrameIds.size(); ++i) {
         const TByteString& id = FrameIds[i];
-        if (const TFrameOrigin* origin = UnchangedOrigin(i)) {
-            if (origin->Encoding == 0 && origin->Access == TAccess::Editable &&
-                origin->Frame.size() > 10)
-                LegacyStrings(id, std::string_view(origin->Frame).substr(10), legacy);
+        if (const TFrameOrigin* origin = OriginOf(i)) {
+            if (origin->Encoding == 0 && origin->Access == TAccess::Editable)
+                LegacyStrings(id, origin->DataAsRead(), legacy);
             else if (origin->Encoding > 0 && origin->HasText && !origin->Text.empty())
                 unicode.push_back(origin->Text);
             continue;
@@ -95,22 +94,21 @@ bool TID3v2Tag::HasLegacyText() const {
 
 void TID3v2Tag::SetCodePage(TCodePage cp) {
     CodePage = cp;
+    // Texts of the program's own form are decoded when shown; other programs' were decoded at
+    // the read.
     for (size_t i = 0; i < FrameIds.size(); ++i) {
-        if (!UnchangedOrigin(i)) continue;
+        if (!OriginOf(i)) continue;
         TFrameOrigin& origin = *FrameOrigins[i];
-        if (origin.Encoding <= 0 && origin.HasText && origin.Access == TAccess::Editable &&
-            origin.Frame.size() >= 10)
-            origin.Text = FrameText(FrameIds[i], origin.Encoding,
-                                    std::string_view(origin.Frame).substr(10), cp);
+        if (origin.Encoding <= 0 && origin.HasText && origin.Access == TAccess::Editable)
+            origin.Text = FrameText(FrameIds[i], origin.Encoding, origin.DataAsRead(), cp);
     }
 }
 
 std::string_view TID3v2Tag::EntryData(size_t index, std::string& buffer) const {
     const TByteString& id = FrameIds[index];
-    if (const TFrameOrigin* origin = UnchangedOrigin(index))
-        return origin->Access == TAccess::Editable && origin->Frame.size() > 10
-                   ? std::string_view(origin->Frame).substr(10)
-                   : std::string_view();
+    if (const TFrameOrigin* origin = OriginOf(index))
+        return origin->Access == TAccess::Editable ? origin->DataAsRead() : std::string_view();
+    // The program's own form, as read or edited: the frame the writer makes of the payload.
     const TByteString& payload = FramePayloads[index];
     if (id == "APIC") {
         if (!payload.empty() && payload[0] == '\0') return payload;
@@ -131,10 +129,14 @@ void TID3v2Tag::SetText(size_t index, const std::string& utf8, bool unicode) {
     const TByteString& id = FrameIds[index];
     // A legacy frame is only worth writing where a reader can guess its code page back; text
     // written as UTF-8 into a Latin-1 frame is such a fault, not a code page to keep.
+    // An edited payload is rendered in the writer's own form (encoding 0); one the edit left as it
+    // was goes back as read.
     std::string legacy;
-    if (!unicode && CodePage != TCodePage::Utf8 && platform::Utf8ToLegacy(CodePage, utf8, legacy)) {
-        FramePayloads[index] = legacy;
-        FrameOrigins[index].reset();
+    const TFrameOrigin* stored = StoredFrame(index);
+    if ((!unicode && CodePage != TCodePage::Utf8 &&
+         platform::Utf8ToLegacy(CodePage, utf8, legacy)) ||
+        (stored && stored->Access == TAccess::Unwritable)) {
+        FramePayloads[index] = legacy; // an Unwritable id is refused by the save
         return;
     }
     std::string data(1, '\1');

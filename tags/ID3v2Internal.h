@@ -51,4 +51,10 @@ inline std::string AsciiUpper(std::string_view s) {
     return out;
 }
 
+// The first byte of a double-byte character of code page 936.
+inline bool IsLeadByte(char c) {
+    const unsigned char b = static_cast<unsigned char>(c);
+    return b >= 0x81 && b <= 0xFE;
+}
+
 } // namespace id3v2

@@ -68,7 +68,9 @@ const char* Version23Id(std::string_view id) {
         {"TXT", "TEXT"}, {"TXX", "TXXX"}, {"TYE", "TYER"}, {"UFI", "UFID"}, {"ULT", "USLT"},
         {"WAF", "WOAF"}, {"WAR", "WOAR"}, {"WAS", "WOAS"}, {"WCM", "WCOM"}, {"WCP", "WCOP"},
         {"WPB", "WPUB"}, {"WXX", "WXXX"}, {"TCP", "TCMP"}, {"TST", "TSOT"}, {"TSP", "TSOP"},
-        {"TSA", "TSOA"}, {"TS2", "TSO2"}, {"TSC", "TSOC"},
+        {"TSA", "TSOA"}, {"TS2", "TSO2"}, {"TSC", "TSOC"}, {"GP1", "GRP1"}, {"MVN", "MVNM"},
+        {"MVI", "MVIN"}, {"PCS", "PCST"}, {"TCT", "TCAT"}, {"TDS", "TDES"}, {"TID", "TGID"},
+        {"TKW", "TKWD"}, {"WFD", "WFED"},
     };
     const auto it = map.find(id);
     return it == map.end() ? nullptr : it->second;
@@ -81,9 +83,20 @@ std::string PictureFromVersion22(std::string_view data) {
     std::string format =
         AsciiUpper(UpToNul(reinterpret_cast<const unsigned char*>(data.data()) + 1, 3));
     std::string mime = format == "JPG" ? "image/jpeg" : format == "-->" ? "-->" : "image/";
-    if (mime == "image/")
+    if (format.empty()) {
+        // No format given: the picture's own first bytes tell it, or the type stays unknown.
+        size_t at;
+        id3text::StringEnd(static_cast<unsigned char>(data[0]), data, 5, at);
+        const std::string_view picture = data.substr(at);
+        mime = picture.substr(0, 3) == "\xFF\xD8\xFF" ? "image/jpeg"
+               : picture.substr(0, 4) == "\x89PNG"    ? "image/png"
+               : picture.substr(0, 3) == "GIF"        ? "image/gif"
+               : picture.substr(0, 2) == "BM"         ? "image/bmp"
+                                                      : "";
+    } else if (mime == "image/") {
         for (char c : format)
             mime += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    }
     std::string out(1, data[0]);
     out += mime;
     out += '\0';
@@ -154,20 +167,26 @@ std::string TextOf(std::string_view id, int encoding, std::string_view data,
 
 // A UTF-8 frame (encoding 3) or a legacy one (encoding 0, in `cp`) as version 2.3 has it in
 // Unicode: UTF-16 instead. The fields that are not text (language, MIME type, picture type, URL,
-// picture) stay as they are.
+// picture) stay as they are. A UTF-8 frame whose text is not well-formed stays as it is:
+// converted, its bytes would be lost.
 std::string ToUtf16Frame(std::string_view id, std::string_view data, int encoding,
                          platform::TCodePage cp) {
     std::string out(1, '\1');
-    auto utf16 = [&](std::string_view text) {
-        return id3text::Utf8ToUtf16(encoding == 3 ? std::string(text)
-                                                  : platform::LegacyToUtf8(cp, text));
+    bool wellFormed = true;
+    auto convert = [&](std::string_view text) {
+        if (encoding == 3) {
+            wellFormed = wellFormed && platform::IsWellFormedUtf8(text);
+            out += id3text::Utf8ToUtf16(text);
+        } else {
+            out += id3text::Utf8ToUtf16(platform::LegacyToUtf8(cp, text));
+        }
     };
     auto descriptionAndRest = [&](size_t head, bool restIsText) {
         const size_t nul = data.find('\0', head);
         if (restIsText || nul == std::string_view::npos) {
-            out += utf16(data.substr(head));
+            convert(data.substr(head));
         } else {
-            out += utf16(data.substr(head, nul + 1 - head));
+            convert(data.substr(head, nul + 1 - head));
             out.append(data.substr(nul + 1));
         }
     };
@@ -186,7 +205,7 @@ std::string ToUtf16Frame(std::string_view id, std::string_view data, int encodin
     } else {
         descriptionAndRest(1, true);
     }
-    return out;
+    return wellFormed ? out : std::string(data);
 }
 
 // The data of a compressed frame: at most `length` bytes (the frame's data length indicator), no
@@ -225,13 +244,43 @@ bool IsOwnPiece(std::string_view data) {
 bool IsOwnForm(std::string_view id, std::string_view data, std::string_view payload) {
     if (data.empty() || data[0] != '\0') return false;
     if (IsPictureId(id)) return true;
-    // An empty text is dropped by the next save, as nothing of it reaches a reader either.
-    if (payload.empty()) return !IsCommentOrLyrics(std::string(id)) || data.size() <= 5;
+    // An empty text; frames that are not text (a count of 0, a rating of 0) are data.
+    if (payload.empty())
+        return IsCommentOrLyrics(std::string(id)) ? data.size() <= 5 : IsTextId(id);
     if (data.size() > kPieceSize + 1) return false;
     if (IsCommentOrLyrics(std::string(id)))
         return data.size() >= 5 && data.substr(0, 5) == std::string_view("\0chi\0", 5) &&
                data.substr(5) == payload;
     return data.substr(1) == payload;
+}
+
+// Whether a frame whose data ends at `at` is followed by what may follow a frame: the tag's end,
+// another frame's header, or padding (zero bytes up to the tag's end).
+bool FitsNext(std::string_view body, size_t at) {
+    if (at == body.size()) return true;
+    if (at > body.size()) return false;
+    if (body[at] == '\0')
+        return std::all_of(body.begin() + at, body.end(), [](char c) { return c == '\0'; });
+    return at + 10 <= body.size() && IsFrameIdText(TByteString(body.substr(at, 4)));
+}
+
+// The size of the version 2.4 frame at `pos`. Sync-safe as the standard says; but some writers
+// (older iTunes) put plain big-endian sizes there, as readers that cope know: when the sync-safe
+// reading runs into garbage and the plain one lands on a frame, the padding or the tag's end, the
+// plain one holds, and is tried first for the frames after it.
+uint32_t Version24Size(std::string_view body, size_t pos, bool& plainSizes) {
+    const auto* h = reinterpret_cast<const unsigned char*>(body.data()) + pos + 4;
+    const uint32_t plain = GetBigEndian32(h);
+    if ((h[0] | h[1] | h[2] | h[3]) & 0x80) return plain; // no sync-safe size has a top bit
+    const uint32_t syncSafe = static_cast<uint32_t>(GetSyncSafe32(h));
+    if (plain == syncSafe) return plain;
+    const uint32_t first = plainSizes ? plain : syncSafe, second = plainSizes ? syncSafe : plain;
+    for (uint32_t size : {first, second})
+        if (size <= body.size() - pos - 10 && FitsNext(body, pos + 10 + size)) {
+            plainSizes = size == plain;
+            return size;
+        }
+    return syncSafe;
 }
 
 } // namespace
@@ -285,6 +334,7 @@ void TID3v2Tag::Reset(const std::string& fileName) {
     indexed_ = 0;
     ReadError.clear();
     CodePage = platform::TCodePage::Gbk;
+    joinable_ = -1;
     std::memset(Header, 0, sizeof Header);
     std::memset(FrameHeader, 0, sizeof FrameHeader);
 }
@@ -322,7 +372,11 @@ void TID3v2Tag::ReadTag(TFileStream& file) {
                 ReadFrames(region, version, flags);
             }
             TagEnd = end;
-            if (version == 4 && (flags & 0x10)) TagEnd = std::min<int64_t>(end + 10, fileSize);
+            // The footer flag counts only over a footer: bytes behind the tag without one are
+            // the audio.
+            const unsigned char* footer =
+                version == 4 && (flags & 0x10) ? tag.Take(end, 10) : nullptr;
+            if (footer && std::memcmp(footer, "3DI", 3) == 0) TagEnd = end + 10;
         } else {
             tag.Reserve(TagSize);
             int64_t pos = 10;
@@ -353,6 +407,14 @@ void TID3v2Tag::ReadTag(TFileStream& file) {
                 TakeFrame(in);
             }
             TagEnd = std::max<int64_t>(TagSize, framesEnd);
+            // Zero bytes up to the size field's end without the header are the tag's padding: a
+            // standard tag, or the padding this program writes behind its frames.
+            const int64_t standardEnd = int64_t(TagSize) + 10;
+            const unsigned char* rest =
+                TagEnd < standardEnd ? tag.Take(TagEnd, standardEnd - TagEnd) : nullptr;
+            if (rest && std::all_of(rest, rest + (standardEnd - TagEnd),
+                                    [](unsigned char b) { return b == 0; }))
+                TagEnd = standardEnd;
         }
     }
     Loaded = ReadError.empty();
@@ -369,13 +431,20 @@ void TID3v2Tag::ReadFrames(std::string_view body, int version, int flags) {
         const uint64_t size = body.size() < 4 ? UINT64_MAX
                               : version == 3  ? 4 + uint64_t(GetBigEndian32(b))
                                               : GetSyncSafe32(b);
-        if (size > body.size()) {
+        // Some writers set the flag without writing an extended header: the frames begin at once.
+        if (body.size() >= 10 && IsFrameIdText(TByteString(body.substr(0, 4)))) {
+        } else if (size > body.size()) {
             ReadError = "the extended header runs past the end of the tag";
             return;
+        } else if (size < 6) { // its own size and flags at the least: no frame can be found
+            ReadError = "the extended header is too small (" + std::to_string(size) + " bytes)";
+            return;
+        } else {
+            pos = static_cast<size_t>(size);
         }
-        pos = static_cast<size_t>(size);
     }
     const size_t headerSize = version == 2 ? 6 : 10;
+    bool plainSizes = false; // a version 2.4 tag whose writer put plain sizes in its frames
     while (pos + headerSize <= body.size() && body[pos] != '\0') { // a NUL id starts the padding
         const auto* h = reinterpret_cast<const unsigned char*>(body.data()) + pos;
         TFrameIn in;
@@ -388,10 +457,7 @@ void TID3v2Tag::ReadFrames(std::string_view body, int version, int flags) {
             std::memcpy(FrameHeader, h, 10);
             in.Status = h[8];
             in.Format = h[9];
-            // Some writers put plain sizes into version 2.4 frames; a sync-safe size has no top
-            // bits.
-            const bool plain = version == 3 || ((h[4] | h[5] | h[6] | h[7]) & 0x80);
-            size = plain ? GetBigEndian32(h + 4) : static_cast<uint32_t>(GetSyncSafe32(h + 4));
+            size = version == 3 ? GetBigEndian32(h + 4) : Version24Size(body, pos, plainSizes);
             in.TagUnsync = version == 4 && (flags & 0x80);
         }
         if (size > body.size() - pos - headerSize) {
@@ -406,7 +472,21 @@ void TID3v2Tag::ReadFrames(std::string_view body, int version, int flags) {
     }
 }
 
+void TID3v2Tag::NoteFullPiece(int entry, std::string_view piece) {
+    if (IsFullPiece(piece, {})) {
+        joinable_ = entry;
+        joinNeedsLead_ = false;
+    } else if (IsFullPiece(piece, "\x81")) {
+        joinable_ = entry;
+        joinNeedsLead_ = true;
+    }
+}
+
 void TID3v2Tag::TakeFrame(const TFrameIn& in) {
+    // Only the frame right after a full piece of the writer's may join that piece's entry.
+    const int joinable = joinable_;
+    const bool joinNeedsLead = joinNeedsLead_;
+    joinable_ = -1;
     std::string id = in.Id;
     if (id.empty()) return; // zero padding and empty ids store nothing
     std::string_view data = in.Data;
@@ -418,6 +498,7 @@ void TID3v2Tag::TakeFrame(const TFrameIn& in) {
         const char* id23 = Version23Id(id);
         if (!id23) {
             origin->Access = TAccess::Unwritable;
+            origin->Data.assign(data);
             Push(id, IsPictureId(id) ? TByteString(data) : StripNulls(TByteString(data)),
                  std::move(origin));
             return;
@@ -438,6 +519,7 @@ void TID3v2Tag::TakeFrame(const TFrameIn& in) {
             data = undone;
         } else if (grouped || compressed || encrypted) {
             origin->Access = TAccess::Compressed;
+            origin->Data.assign(data);
             // Version 2.3 has compression too: its length field is plain, not sync-safe.
             if (compressed && !grouped && !encrypted && lengthGiven && data.size() >= 4) {
                 unsigned char length[4];
@@ -462,15 +544,25 @@ void TID3v2Tag::TakeFrame(const TFrameIn& in) {
     }
 
     const bool picture = IsPictureId(id);
-    const int k = id == "APIC" ? -1 : IndexOfId(id);
+    int k = id == "APIC" ? -1 : IndexOfId(id);
+    // A frame joined to an entry keeps its bytes in the entry's record.
+    auto join = [&](std::string_view payload) {
+        if (in.Version == 3 && undone.empty())
+            Join(k, payload, in.Whole);
+        else
+            Join(k, payload, Frame23(id, data));
+    };
     if (k != -1 && id == "TPIC") { // the rules join TPIC frames whole
-        FramePayloads[k].append(data);
+        join(data);
         return;
     }
     // The further pieces of a long text the writer split join their entry again; every other
     // repeated frame (TXXX, COMM with its own description, PRIV, ...) is an entry of its own.
-    if (k != -1 && !OriginOf(k) && IsOwnPiece(data)) {
-        AppendWithoutNulls(FramePayloads[k], data.data(), data.size());
+    if (joinable != -1 && platform::SameText(FrameIds[joinable], id) && id != "APIC" &&
+        IsOwnPiece(data) && (!joinNeedsLead || (data.size() > 1 && IsLeadByte(data[1])))) {
+        k = joinable;
+        join(data.substr(1));
+        NoteFullPiece(k, data.substr(1));
         return;
     }
 
@@ -492,14 +584,17 @@ void TID3v2Tag::TakeFrame(const TFrameIn& in) {
         encoding == 3 ? ToUtf16Frame(id, data, 3, platform::TCodePage::Utf8) : std::string();
     const std::string_view data23 = encoding == 3 ? std::string_view(converted) : data;
     const bool sameHeader = in.Version == 3 && in.Status == 0 && in.Format == 0;
-    if (IsOwnForm(id, data23, payload) && (sameHeader || in.Version != 3)) {
-        Push(id, std::move(payload), nullptr);
-        return;
-    }
     // A version 2.3 frame goes back as it was, status flags included.
     origin->Frame = in.Version == 3 && encoding != 3 && undone.empty() ? TByteString(in.Whole)
                                                                        : Frame23(id, data23);
     origin->Encoding = encoding;
+    if (data23 != data) origin->Data.assign(data);
+    if (IsOwnForm(id, data23, payload) && (sameHeader || in.Version != 3)) {
+        origin->OwnForm = true;
+        Push(id, std::move(payload), std::move(origin));
+        if (!picture) NoteFullPiece(static_cast<int>(FrameIds.size()) - 1, data.substr(1));
+        return;
+    }
     if (encoding >= 0 || (IsTextId(id) && id[0] == 'W')) {
         origin->HasText = true;
         origin->Text = TextOf(id, encoding, data);

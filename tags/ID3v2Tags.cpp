@@ -89,11 +89,17 @@ int TID3v2Tag::IndexOfId(const TByteString& id) const {
 }
 
 const TFrameOrigin* TID3v2Tag::OriginOf(size_t index) const {
-    return UnchangedOrigin(index);
+    const TFrameOrigin* origin = UnchangedOrigin(index);
+    return origin && !origin->OwnForm ? origin : nullptr;
+}
+
+const TFrameOrigin* TID3v2Tag::StoredFrame(size_t index) const {
+    return index < FrameOrigins.size() && index < FrameIds.size() ? FrameOrigins[index].get()
+                                                                  : nullptr;
 }
 
 std::string TID3v2Tag::DisplayText(size_t index) const {
-    const TFrameOrigin* origin = UnchangedOrigin(index);
+    const TFrameOrigin* origin = OriginOf(index);
     if (origin && origin->HasText) return origin->Text;
     return index < FramePayloads.size() ? platform::LegacyToUtf8(CodePage, FramePayloads[index])
                                         : std::string();
@@ -120,6 +126,44 @@ void TID3v2Tag::Push(TByteString id, TByteString payload, std::unique_ptr<TFrame
     }
     FrameIds.push_back(std::move(id));
     FramePayloads.push_back(std::move(payload));
+}
+
+namespace {
+
+// Where the characters of the first `limit` bytes end: a double-byte character that starts
+// before `limit` ends past it when it does not fit.
+size_t CharactersEnd(std::string_view text, size_t limit) {
+    size_t at = 0;
+    while (at < limit && at < text.size())
+        at += IsLeadByte(text[at]) ? 2 : 1;
+    return at;
+}
+
+} // namespace
+
+size_t PieceLength(std::string_view text) {
+    if (text.size() <= static_cast<size_t>(kPieceSize)) return text.size();
+    return CharactersEnd(text, kPieceSize) > static_cast<size_t>(kPieceSize) ? kPieceSize - 1
+                                                                             : kPieceSize;
+}
+
+bool IsFullPiece(std::string_view piece, std::string_view next) {
+    if (piece.size() == static_cast<size_t>(kPieceSize)) return true;
+    // One byte short: the writer cut before a double-byte character that did not fit.
+    return piece.size() == static_cast<size_t>(kPieceSize) - 1 && !next.empty() &&
+           IsLeadByte(next[0]) && CharactersEnd(piece, piece.size()) == piece.size();
+}
+
+void TID3v2Tag::Join(size_t k, std::string_view payload, std::string_view frame) {
+    FramePayloads[k].append(payload);
+    TFrameOrigin* origin = FrameOrigins[k].get();
+    if (!origin) return;
+    if (origin->PayloadInFrame) {
+        origin->Payload.assign(origin->PayloadAsRead());
+        origin->PayloadInFrame = false;
+    }
+    origin->Payload.append(payload);
+    if (!origin->Frame.empty()) origin->Frame.append(frame);
 }
 
 bool IsFrameIdText(const TByteString& id) {

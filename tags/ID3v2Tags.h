@@ -1,18 +1,29 @@
 // The ID3v2 tag at the head of an MP3 file, held as a frame store: frame ids and payloads in two
-// lists kept in step, in file order. Payloads are byte strings in code page 936.
+// lists kept in step, in file order (FrameIds, FramePayloads). Payloads are byte strings in code
+// page 936; the window and quillon-tags read and overwrite them directly.
 //
 // The reader and the writer fit together: the writer puts a NUL encoding byte in front of every
-// payload, "chi" in front of comment and lyrics texts and splits texts into 999-byte pieces; the
-// reader removes every NUL byte (except in picture frames), drops the encoding byte and language
-// field of comment/lyrics frames and joins those pieces again.
+// payload, "chi" in front of comment and lyrics texts and cuts texts into pieces of 999 bytes
+// (998 where the 999th byte would split a double-byte character); the reader removes every NUL
+// byte (except in picture frames), drops the encoding byte and language field of comment/lyrics
+// frames and joins those pieces again: a frame joins the entry of the frame just before it only
+// when both are in the writer's own form and that one was a full piece.
 //
-// Frames of other programs (UTF-16 or UTF-8 text, descriptions and languages of their own, binary
-// data, versions 2.2 and 2.4, unsynchronisation, frame flags) are read as well. Such an entry
-// keeps its origin beside it: the decoded text for display and the version 2.3 frame that writes
-// it back unchanged, so that a save changes only what the user changed.
+// Every entry read from the file keeps, beside it in FrameOrigins, its TFrameOrigin: the id and
+// payload as read, and the version 2.3 frames that give the entry back as it was (`Frame`: the
+// bytes as read for a version 2.3 frame, every piece of a joined text included; versions 2.2 and
+// 2.4 converted only as far as version 2.3 needs). The store's small interface on top:
+//   StoredFrame(i)  the record of entry i as read, edited or not (null for an added entry);
+//   Edited(i)       true for an added entry and one whose id or payload differ from the read;
+//   OriginOf(i)     the record of an unedited entry that is not in the program's own form (what
+//                   the window and show present as another program's frame), else null.
+// A save writes an unedited entry from its Frame, whatever its form; only an edited or added entry
+// is rendered anew from its payload (RenderFrames, with the text encoding byte chosen for it).
 //
 // The size field as written and read counts the 10 header bytes: it is the offset of the tag's
-// end, 10 more than the published standard's value.
+// end, 10 more than the published standard's value. A tag written in front of a file that had none
+// is followed by 10 bytes of zero padding, so that standard readers find the audio where it is;
+// the reader passes over such padding.
 #pragma once
 
 #include "CodePage.h"
@@ -34,8 +45,7 @@ class TFileStream;
 using TByteString = std::string; // counted bytes, NULs allowed
 using TStringList = std::vector<TByteString>;
 
-// What an entry was in the file, for an entry whose frame the writer's own form would not give
-// back the same.
+// What an entry was in the file.
 struct TFrameOrigin {
     enum class TAccess {
         Editable,
@@ -45,12 +55,23 @@ struct TFrameOrigin {
     };
     TByteString Id;      // the entry's id and payload as read: an entry still holding both is
     TByteString Payload; // unchanged and is written back from Frame
-    TByteString Frame;   // the version 2.3 frame that writes the entry back; empty for Unwritable
+    // The version 2.3 frames that write the entry back unchanged; empty for Unwritable.
+    TByteString Frame;
     // The payload as read is Frame behind its header: a picture is not held a third time.
     bool PayloadInFrame = false;
     std::string_view PayloadAsRead() const {
         return PayloadInFrame ? std::string_view(Frame).substr(10) : std::string_view(Payload);
     }
+    // The frame's data as it is in the file (unsynchronisation and compression undone), when it
+    // differs from Frame's: a version 2.4 UTF-8 text that version 2.3 holds as UTF-16.
+    TByteString Data;
+    std::string_view DataAsRead() const {
+        return Data.empty() && Frame.size() >= 10 ? std::string_view(Frame).substr(10)
+                                                  : std::string_view(Data);
+    }
+    // The writer gives Frame back from the payload as read: the entry is shown and edited as the
+    // program's own text.
+    bool OwnForm = false;
     int Encoding = -1; // the text encoding byte as read; -1 for a frame without one
     bool HasText = false;
     std::string Text; // the text as UTF-8 (a picture's description); "[description] text" for
@@ -78,6 +99,10 @@ class TID3v2Tag {
     // The origin of entry `index`, or null for an entry in the program's own form and for an
     // entry whose id or payload changed since the read.
     const TFrameOrigin* OriginOf(size_t index) const;
+    // The record of entry `index` as read, edited since or not; null for an entry added since.
+    const TFrameOrigin* StoredFrame(size_t index) const;
+    // True for an entry added since the read and one whose id or payload was changed.
+    bool Edited(size_t index) const { return UnchangedOrigin(index) == nullptr; }
     // The text entry `index` shows, as UTF-8: its decoded text, or its payload read in CodePage.
     std::string DisplayText(size_t index) const;
 
@@ -135,8 +160,7 @@ class TID3v2Tag {
     std::string FileName;
     TStringList FrameIds;
     TStringList FramePayloads;
-    // In step with the two lists: each entry's origin, or null for an entry in the program's own
-    // form and for entries the program adds.
+    // In step with the two lists: each entry's record as read, or null for an entry added since.
     std::vector<std::unique_ptr<TFrameOrigin>> FrameOrigins;
     // Where the bytes the read took as the tag end: TagSize, or past it when the last frame ran
     // over TagSize or the tag counts its size without its header (version 2.2, 2.4, flags). A
@@ -156,6 +180,12 @@ class TID3v2Tag {
     void ReadFrames(std::string_view body, int version, int flags);
     void TakeFrame(const TFrameIn& in);
     void Push(TByteString id, TByteString payload, std::unique_ptr<TFrameOrigin> origin);
+    // Appends a further frame to entry k as read: its payload and its version 2.3 form.
+    void Join(size_t k, std::string_view payload, std::string_view frame);
+    // After a piece of the writer's own form: whether the next frame may join its entry.
+    void NoteFullPiece(int entry, std::string_view piece);
+    int joinable_ = -1;          // the entry the next frame may join, or -1
+    bool joinNeedsLead_ = false; // only when it begins with a double-byte character
     const TFrameOrigin* UnchangedOrigin(size_t index) const;
     // The frame data (encoding byte on) entry `index` stands for, or empty for an entry whose
     // frame is kept byte for byte.
@@ -185,11 +215,17 @@ inline constexpr const char* kMsgNewTagNeedsFourChars = "！新标签必须是�
 inline constexpr const char* kMsgFrameNotWritable = "！该帧不能写入ID3v2.3标签：";
 inline constexpr const char* kMsgTagTooLarge = "！ID3v2标签超过256MB，不能写入：";
 
-// The frames of one entry as WriteFrame writes them: for every piece of at most kPieceSize bytes
-// (the whole payload for "APIC" and "TPIC") the id's four bytes (NUL-padded), the size piece + 1
-// big-endian, two zero flag bytes, 0x00 and the piece. An empty id, or an empty text, gives no
-// frame; an empty picture gives one frame holding only the 0x00.
-TByteString RenderFrames(const TByteString& id, const TByteString& data);
+// The frames of one entry as WriteFrame writes them: for every piece (the whole payload for
+// "APIC" and "TPIC") the id's four bytes (NUL-padded), the size piece + 1 big-endian, two zero
+// flag bytes, the text encoding byte `encoding` and the piece. An empty id, or an empty text,
+// gives no frame; an empty picture gives one frame holding only the encoding byte.
+TByteString RenderFrames(const TByteString& id, const TByteString& data, char encoding = 0);
+// The length of the first piece of a code page 936 text: kPieceSize bytes, one less where the
+// last of them would be the first byte of a double-byte character.
+size_t PieceLength(std::string_view text);
+// Whether a piece of `piece` bytes followed by one beginning `next` is a cut the writer makes:
+// a full piece, so that the next joins it.
+bool IsFullPiece(std::string_view piece, std::string_view next);
 
 // True for an id of three or four characters A-Z and 0-9, the only ids other programs read.
 bool IsFrameIdText(const TByteString& id);

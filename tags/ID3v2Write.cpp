@@ -23,14 +23,14 @@ TByteString BytesAt(const char* data, int size) {
 
 // Appends the frames of one entry to `out`, building each header in `header` (10 bytes).
 void AppendFrames(std::string_view id, std::string_view data, TByteString& out,
-                  unsigned char* header) {
+                  unsigned char* header, char encoding = 0) {
     if (id.empty()) return;
     std::memset(header, 0, 10);
     std::memcpy(header, id.data(), std::min<size_t>(4, id.size()));
     auto append = [&](std::string_view piece) {
         PutBigEndian32(header + 4, static_cast<uint32_t>(piece.size() + 1));
         out.append(reinterpret_cast<const char*>(header), 10);
-        out += '\0';
+        out += encoding;
         out.append(piece);
     };
     // A picture is never split: a reader must find it whole in one frame. An empty one still
@@ -39,8 +39,12 @@ void AppendFrames(std::string_view id, std::string_view data, TByteString& out,
         append(data);
         return;
     }
-    for (size_t at = 0; at < data.size(); at += kPieceSize)
-        append(data.substr(at, kPieceSize));
+    // Pieces end between characters: readers that decode frame by frame see whole characters.
+    for (size_t at = 0; at < data.size();) {
+        const size_t length = PieceLength(data.substr(at));
+        append(data.substr(at, length));
+        at += length;
+    }
 }
 
 // Copies the bytes of the backup from `from` to its end, exactly that many: a backup that turns
@@ -69,12 +73,19 @@ bool HeaderStillReads(const std::string& fileName, const unsigned char* header) 
     }
 }
 
+// The frame of an empty text the add command made (two NUL bytes behind the encoding byte): it
+// holds nothing for a reader, and a save drops it as the writer drops every empty text.
+bool IsNewEmptyText(const TFrameOrigin& origin) {
+    return origin.OwnForm && origin.PayloadAsRead().empty() && origin.Frame.size() == 13 &&
+           origin.Frame.compare(10, 3, "\0\0\0", 3) == 0;
+}
+
 } // namespace
 
-TByteString RenderFrames(const TByteString& id, const TByteString& data) {
+TByteString RenderFrames(const TByteString& id, const TByteString& data, char encoding) {
     TByteString out;
     unsigned char header[10];
-    AppendFrames(id, data, out, header);
+    AppendFrames(id, data, out, header, encoding);
     return out;
 }
 
@@ -93,12 +104,19 @@ void TID3v2Tag::SaveToFile() {
         const TByteString& id = FrameIds[i];
         std::string_view payload = FramePayloads[i];
         if (const TFrameOrigin* origin = UnchangedOrigin(i)) {
-            // What the user did not change goes back as it was, in its own encoding.
+            // What the user did not change goes back as it was read, whatever its form.
             if (origin->Frame.empty()) {
                 ShowMessage(kMsgFrameNotWritable + platform::Cp936ToUtf8(id));
                 return;
             }
-            tag += origin->Frame;
+            if (!IsNewEmptyText(*origin)) tag += origin->Frame;
+        } else if (const TFrameOrigin* stored = StoredFrame(i);
+                   stored && stored->Access == TFrameOrigin::TAccess::Unwritable &&
+                   stored->Id == id) {
+            // A version 2.2 id without a later name, given a new text: no version 2.3 frame has
+            // that id.
+            ShowMessage(kMsgFrameNotWritable + platform::Cp936ToUtf8(id));
+            return;
         } else if (IsCommentOrLyrics(id)) {
             AppendFrames(id, TByteString("chi", 4) + FramePayloads[i], tag, FrameHeader);
         } else if (IsPictureId(id)) {
@@ -126,12 +144,14 @@ void TID3v2Tag::SaveToFile() {
 
     const int64_t oldTagEnd = TagSize;
     const int64_t oldReadEnd = TagEnd;
+    const bool hadTag = Exists;
     const bool written = RewriteFile(FileName, [&](TFileStream& backup, TFileStream& target) {
         target.WriteBuffer(tag.data(), tag.size());
-        if (oldReadEnd > oldTagEnd) {
-            // The old tag ran past its size field (a last frame over it, a tag that counts its
-            // size without the header, a footer): none of it may stay behind as junk. Readers
-            // that take the new size without the header find these 10 bytes as padding.
+        if (oldReadEnd > oldTagEnd || !hadTag) {
+            // Readers that take the size field without the header find these 10 bytes as padding
+            // and the audio where it is. The old tag may have run past its size field (a last
+            // frame over it, a tag that counts its size without the header, a footer): none of it
+            // stays behind as junk.
             target.WriteBuffer(std::string(10, '\0').data(), 10);
             CopyTail(backup, target, oldReadEnd);
         } else {

@@ -25,6 +25,14 @@ TEST(CliShow, PrintsTheStoreAsJsonLines) {
         << first;
     std::string second = r.out.substr(r.out.find('\n') + 1);
     EXPECT_NE(second.find("\"exists\": false, \"tag_size\": 0, \"frames\": []"), std::string::npos);
+
+    // Another program's frame: its payload as it stands in the file, NULs and all.
+    WriteFile(dir.File("c.MP3"),
+              Id3TagStandard(Id3Frame("TIT2", "\x01" + Utf16("NoBOM", false, false))) +
+                  MpegFrames(1));
+    r = Tags("show " + dir.File("c.MP3"), dir);
+    EXPECT_NE(r.out.find("\"size\": 11, \"hex\": \"014e006f0042004f004d00\""), std::string::npos)
+        << r.out;
 }
 
 TEST(CliShow, OneUnreadableFileDoesNotStopTheOthers) {

@@ -33,10 +33,27 @@ bool IsOwnForm(const std::string& id, const std::string& data, const std::string
     if (data.empty() || data[0] != '\0') return false;
     const bool comment = id == "COMM" || id == "SYLT" || id == "USLT";
     if (id == "APIC" || id == "TPIC") return true;
-    if (payload.empty()) return !comment || data.size() <= 5;
+    // An empty text; frames that are not text (a count of 0) are data.
+    if (payload.empty())
+        return comment
+                   ? data.size() <= 5
+                   : (id[0] == 'T' && id != "TPIC") || id[0] == 'W' || id == "COMM" || id == "USLT";
     if (data.size() > 1000) return false;
     if (comment) return data == std::string("\0chi\0", 5) + payload;
     return data.substr(1) == payload;
+}
+
+// A piece the writer cut: 999 bytes, or 998 whole characters of code page 936 before one that
+// did not fit (then `needsLead`).
+bool FullPiece(const std::string& piece, bool& needsLead) {
+    needsLead = false;
+    if (piece.size() == 999) return true;
+    if (piece.size() != 998) return false;
+    size_t at = 0;
+    while (at < piece.size())
+        at += Byte(piece, at) >= 0x81 && Byte(piece, at) <= 0xFE ? 2 : 1;
+    needsLead = at == piece.size();
+    return needsLead;
 }
 
 } // namespace
@@ -55,6 +72,8 @@ Id3v2Store ReadByRules(const std::string& f) {
         return s;
     }
     size_t pos = 10;
+    int joinable = -1;      // the entry whose last piece was full, when it was the frame before
+    bool needsLead = false; // a piece of 998 bytes: the next must begin a double-byte character
     while (static_cast<int64_t>(s.TagSize) > static_cast<int64_t>(pos)) {
         if (f.size() - pos < 10) {
             s.Loaded = false;
@@ -73,6 +92,8 @@ Id3v2Store ReadByRules(const std::string& f) {
         std::string payload = data;
         pos += 10 + size;
         if (id != "APIC" && id != "TPIC") payload = WithoutNuls(payload);
+        const int after = joinable;
+        joinable = -1;
         if (id.empty()) continue;
         int k = -1;
         for (size_t i = 0; i < s.Ids.size() && k < 0; ++i)
@@ -80,8 +101,12 @@ Id3v2Store ReadByRules(const std::string& f) {
         const bool packed = Byte(f, pos - size - 1) & 0xE0; // compressed, encrypted, grouped
         if (k >= 0 && id == "TPIC" && !packed) {
             s.Payloads[k] += payload;
-        } else if (k >= 0 && id != "APIC" && own[k] && !packed && IsOwnPiece(data)) {
-            s.Payloads[k] += payload; // the pieces of a long text join again
+        } else if (after >= 0 && platform::SameText(s.Ids[after], id) && id != "APIC" &&
+                   IsOwnPiece(data) &&
+                   (!needsLead ||
+                    (data.size() > 1 && Byte(data, 1) >= 0x81 && Byte(data, 1) <= 0xFE))) {
+            s.Payloads[after] += payload; // the pieces of a long text join again
+            joinable = FullPiece(data.substr(1), needsLead) ? after : -1;
         } else {
             if (packed) { // kept as it is
             } else if (id == "COMM" || id == "USLT") {
@@ -89,9 +114,11 @@ Id3v2Store ReadByRules(const std::string& f) {
             } else if (id == "SYLT") {
                 payload.erase(0, std::min<size_t>(3, payload.size()));
             }
-            own.push_back(!flags && IsOwnForm(id, data, payload));
+            own.push_back(!packed && !flags && IsOwnForm(id, data, payload));
             s.Ids.push_back(id);
             s.Payloads.push_back(payload);
+            if (own.back() && id != "APIC" && id != "TPIC" && FullPiece(data.substr(1), needsLead))
+                joinable = static_cast<int>(s.Ids.size()) - 1;
         }
     }
     return s;

@@ -103,6 +103,35 @@ inline std::vector<Kind> Kinds() {
           {"COMM", "hi", 0},
           {"COMM", "[iTunNORM]  0000", 0},
           {"COMM", "hello", 0}}},
+        {"empty and all-zero frames, NUL-separated values",
+         Id3TagStandard(Id3Frame("PCNT", Bytes(4, '\0')) + Id3Frame("POPM", Bytes(6, '\0')) +
+                            Id3Frame("WOAF", Bytes(1, '\0')) + Id3Frame("PCST", Bytes(4, '\0')) +
+                            Id3Frame("TPE1", Bytes("\0piman\0jzig", 11)),
+                        10),
+         {{"PCNT", "", -1, TAccess::Binary},
+          {"POPM", "", -1, TAccess::Binary},
+          {"WOAF", "", kOwnForm},
+          {"PCST", "", -1, TAccess::Binary},
+          {"TPE1", "piman/jzig", 0}}},
+        {"repeated whole texts",
+         Id3TagStandard(
+             Id3Frame("TPE1", Bytes("\0Enya", 5)) + Id3Frame("TPE1", Bytes("\0Enya", 5)) +
+                 Id3Frame("TRCK", Bytes("\0001", 2)) + Id3Frame("TRCK", Bytes("\0002", 2)),
+             10),
+         {{"TPE1", "Enya", kOwnForm},
+          {"TPE1", "Enya", kOwnForm},
+          {"TRCK", "1", kOwnForm},
+          {"TRCK", "2", kOwnForm}}},
+        {"v2.4 plain frame sizes, an extended-header flag over none",
+         Id3TagOf(4, 0x40,
+                  "TIT2" + BE32(256) + Bytes(2, '\0') + '\0' + Bytes(255, 'x') +
+                      Id3Frame24("TPE1", Bytes("\0Artist", 7)) + Bytes(10, '\0')),
+         {{"TIT2", Bytes(255, 'x'), kOwnForm}, {"TPE1", "Artist", kOwnForm}}},
+        {"v2.2 iTunes ids with later names",
+         Id3TagOf(2, 0,
+                  Id3Frame22("GP1", Bytes("\0Group", 6)) + Id3Frame22("MVN", Bytes("\0Move", 5)) +
+                      Id3Frame22("TCP", Bytes("\0001", 2)) + Bytes(6, '\0')),
+         {{"GRP1", "Group", kOwnForm}, {"MVNM", "Move", kOwnForm}, {"TCMP", "1", kOwnForm}}},
         {"binary frames",
          Id3TagStandard(Id3Frame("POPM", popm) + Id3Frame("PRIV", priv) + Id3Frame("RVA2", rva2),
                         10),

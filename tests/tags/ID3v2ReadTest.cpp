@@ -61,7 +61,7 @@ TEST(ID3v2Read, PayloadsAsStored) {
               "\1\xff\xfeSo");
 }
 
-TEST(ID3v2Read, RepeatedIdsJoinExceptApic) {
+TEST(ID3v2Read, OnlyTheWritersFullPiecesJoin) {
     Read read;
     Bytes apic1("\0image/jpeg\0\3\0\xff\xd8", 16), apic2("\0image/png\0\4x\0\x89P", 16);
     auto& t = read(
@@ -69,18 +69,48 @@ TEST(ID3v2Read, RepeatedIdsJoinExceptApic) {
                    Id3Frame("COMM", Bytes("\0chi\0abc", 8)) + Id3Frame("tit2", Bytes("\0B", 2)) +
                    Id3Frame("APIC", apic2) + Id3Frame("COMM", Bytes("\0def", 4)) +
                    Id3Frame("TPIC", Bytes("\0\xff\0", 3)) + Id3Frame("TPIC", Bytes("\0\xd8", 2))));
-    ASSERT_EQ(t.FrameIds, (TStringList{"TIT2", "APIC", "COMM", "APIC", "TPIC"}));
-    EXPECT_EQ(t.FramePayloads[0], "AB");
+    ASSERT_EQ(t.FrameIds, (TStringList{"TIT2", "APIC", "COMM", "tit2", "APIC", "COMM", "TPIC"}));
+    EXPECT_EQ(t.FramePayloads[0], "A");
     EXPECT_EQ(t.FramePayloads[1], apic1);
-    EXPECT_EQ(t.FramePayloads[2], "abcdef");
-    EXPECT_EQ(t.FramePayloads[3], apic2);
-    EXPECT_EQ(t.FramePayloads[4], Bytes("\0\xff\0\0\xd8", 5)); // TPIC keeps its NULs when joined
+    EXPECT_EQ(t.FramePayloads[2], "abc");
+    EXPECT_EQ(t.FramePayloads[3], "B");
+    EXPECT_EQ(t.FramePayloads[4], apic2);
+    EXPECT_EQ(t.FramePayloads[6], Bytes("\0\xff\0\0\xd8", 5)); // TPIC keeps its NULs when joined
 
-    // A later COMM joined to an entry "comm" drops nothing from its front.
-    auto& c =
-        read(Id3TagOurs(Id3Frame("comm", Bytes("\0x", 2)) + Id3Frame("COMM", Bytes("\0eng", 4))));
-    ASSERT_EQ(c.FrameIds, (TStringList{"comm"}));
-    EXPECT_EQ(c.FramePayloads[0], "xeng");
+    // A frame joins the one just before it when that is a full piece of the writer: 999 bytes,
+    // or 998 before a double-byte character that did not fit.
+    const Bytes full(999, 'a'), cut = Bytes(997, 'a') + "\xd7";
+    struct Case {
+        const char* name;
+        Bytes frames;
+        TStringList payloads;
+    } cases[] = {
+        {"full piece", Id3FrameWritten("TIT2", full) + Id3FrameWritten("TIT2", "b"), {full + "b"}},
+        {"998 before a character",
+         Id3FrameWritten("TIT2", Bytes(998, 'a')) + Id3FrameWritten("TIT2", "\xd7\xd6"),
+         {Bytes(998, 'a') + "\xd7\xd6"}},
+        {"998 before a letter",
+         Id3FrameWritten("TIT2", Bytes(998, 'a')) + Id3FrameWritten("TIT2", "b"),
+         {Bytes(998, 'a'), "b"}},
+        {"998 ending inside a character",
+         Id3FrameWritten("TIT2", cut) + Id3FrameWritten("TIT2", "\xd6\xd7\xd6"),
+         {cut, "\xd6\xd7\xd6"}},
+        {"whole texts twice",
+         Id3FrameWritten("TPE1", "Enya") + Id3FrameWritten("TPE1", "Enya"),
+         {"Enya", "Enya"}},
+        {"three numbers",
+         Id3FrameWritten("TRCK", "1") + Id3FrameWritten("TRCK", "2") +
+             Id3FrameWritten("TRCK", "99"),
+         {"1", "2", "99"}},
+        {"not right after",
+         Id3FrameWritten("TIT2", full) + Id3FrameWritten("TALB", "x") +
+             Id3FrameWritten("TIT2", "b"),
+         {full, "x", "b"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(read(Id3TagOurs(c.frames)).FramePayloads, c.payloads);
+    }
 }
 
 TEST(ID3v2Read, OddIds) {
@@ -190,10 +220,9 @@ TEST(ID3v2Read, OtherProgramsFramesByKind) {
                 EXPECT_EQ(t.DisplayText(i), w.text);
             }
         }
-        // A tag that counts its size without the header is taken whole, footer included; a
-        // plain version 2.3 tag ends where its size field says, as the program's own tags do.
-        const bool plain = kind.tag[3] == 3 && kind.tag[5] == 0;
-        EXPECT_EQ(t.TagEnd, plain ? t.TagSize : static_cast<int64_t>(kind.tag.size()));
+        // A tag that counts its size without the header is taken whole, its padding and footer
+        // included.
+        EXPECT_EQ(t.TagEnd, static_cast<int64_t>(kind.tag.size()));
     }
     // Pictures of version 2.2 get a MIME type; frames that are not text keep every byte.
     auto& v22 = read(Kinds()[6].tag);

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
 #include <stdexcept>
 #include <sys/stat.h>
@@ -62,12 +63,13 @@ TEST(ID3v2Save, WritesTheStoreAsAVersion3TagBeforeTheOldAudio) {
     t.SaveToFile();
     EXPECT_EQ(s.File(), kEmptyTag + kAudio);
 
-    // No tag before: the whole old file follows the new tag.
+    // No tag before: 10 bytes of padding, for readers that take the size without the header,
+    // then the whole old file.
     s.Load(kAudio);
     t.FrameIds = {"TIT2"};
     t.FramePayloads = {"Song"};
     t.SaveToFile();
-    EXPECT_EQ(s.File(), Id3TagOurs(Id3FrameWritten("TIT2", "Song")) + kAudio);
+    EXPECT_EQ(s.File(), Id3TagOurs(Id3FrameWritten("TIT2", "Song")) + Bytes(10, '\0') + kAudio);
 
     // Nothing after the old tag: the new file ends after the new frames.
     s.Load(Id3TagOurs(Id3FrameWritten("TIT2", "A")));
@@ -97,11 +99,16 @@ TEST(ID3v2Save, WriteFrameSplitsTextsAndKeepsPicturesWhole) {
                   Id3FrameWritten("TIT", "x") + Id3FrameWritten("TPIC", ""));
     EXPECT_EQ(RenderFrames("TPIC", Bytes(2000, 'q')), Id3FrameWritten("TPIC", Bytes(2000, 'q')));
     EXPECT_EQ(RenderFrames("TXXXX", "v"), Id3FrameWritten("TXXX", "v"));
+    // A piece never ends inside a double-byte character.
+    EXPECT_EQ(RenderFrames("TIT2", Bytes(998, 'a') + "\xd7\xd6"),
+              Id3FrameWritten("TIT2", Bytes(998, 'a')) + Id3FrameWritten("TIT2", "\xd7\xd6"));
+    EXPECT_EQ(RenderFrames("TIT2", Bytes(997, 'a') + "\xd7\xd6" + "b"),
+              Id3FrameWritten("TIT2", Bytes(997, 'a') + "\xd7\xd6") + Id3FrameWritten("TIT2", "b"));
 }
 
 TEST(ID3v2Save, CommentsPicturesAndEmptyEntriesRoundTrip) {
     Song s;
-    auto& t = s.Load(kAudio);
+    auto& t = s.Load(kEmptyTag + kAudio);
     const Bytes jpeg("\0image/jpeg\0\3\0JPG", 17), png("image/png\0\3\0PNG", 15);
     t.FrameIds = {"COMM", "APIC", "APIC", "TIT2", "TPE1"};
     t.FramePayloads = {"abc", jpeg, png, "", Bytes(2, '\0')};
@@ -480,5 +487,93 @@ TEST(ID3v2Save, EditingOneFrameKeepsEveryOtherFrameOfOtherPrograms) {
         // Stripping the tag leaves none of it either.
         s.Load(kind.tag + kAudio).RemoveTag();
         EXPECT_EQ(s.File(), Bytes("ID3\x03\0\0\0\0\0\x0A", 10) + Bytes(gap, '\0') + kAudio);
+    }
+}
+
+// Hostile forms, each found by a pass over the format: the file, the edit, what must hold.
+TEST(ID3v2Save, HostileFormsKeepTheAudioAndEveryFrame) {
+    const Bytes newTag = Id3TagOurs(Id3FrameWritten("TIT2", "New"));
+    const Bytes utf16(Bytes("\x01\xff\xfe", 3) + Utf16("a", false, false) + Bytes(252, '\0'));
+    auto plain = [](const Bytes& id, const Bytes& data) {
+        return id + BE32(static_cast<uint32_t>(data.size())) + Bytes(2, '\0') + data;
+    };
+    auto setTitle = [](TID3v2Tag& t) { t.SetFrame("TIT2", "New", 3); };
+    struct Case {
+        const char* name;
+        Bytes file;
+        std::function<void(TID3v2Tag&)> edit;
+        std::function<void(const Bytes&, TID3v2Tag&)> check;
+    } cases[] = {
+        {"a file without a tag gets padding for standard readers", kAudio, setTitle,
+         [&](const Bytes& f, TID3v2Tag&) { EXPECT_EQ(f, newTag + Bytes(10, '\0') + kAudio); }},
+        {"a footer flag without a footer",
+         Id3TagOf(4, 0x10, Id3Frame24("TIT2", "\x03Old") + Bytes(10, '\0')) + kAudio, setTitle,
+         [&](const Bytes& f, TID3v2Tag&) { EXPECT_EQ(f, newTag + Bytes(10, '\0') + kAudio); }},
+        {"an extended header of size 0",
+         Id3TagOf(4, 0x40, SyncSafe(0) + Bytes(2, '\0') + Id3Frame24("TIT2", "\x03Old")) + kAudio,
+         setTitle,
+         [&](const Bytes& f, TID3v2Tag& t) {
+             EXPECT_FALSE(t.Loaded);
+             EXPECT_NE(t.ReadError, "");
+             EXPECT_EQ(f.substr(f.size() - kAudio.size() - 3, 3), "Old");
+         }},
+        {"plain sizes whose sync-safe reading lands on a NUL",
+         Id3TagOf(4, 0,
+                  plain("TIT2", utf16) + plain("TPE1", Bytes("\0Artist", 7)) +
+                      plain("TALB", utf16) + plain("TRCK", Bytes("\0001", 2)) +
+                      plain("TCON", Bytes("\0Pop", 4)) + Bytes(10, '\0')) +
+             kAudio,
+         setTitle,
+         [&](const Bytes&, TID3v2Tag& t) {
+             EXPECT_EQ(t.FrameIds, (TStringList{"TIT2", "TPE1", "TALB", "TRCK", "TCON"}));
+             EXPECT_EQ(t.FramePayloads[4], "Pop");
+         }},
+        {"a text cut before a double-byte character", kEmptyTag + kAudio,
+         [](TID3v2Tag& t) {
+             const Bytes text = Bytes(998, 'a') + "\xd7\xd6";
+             t.SetFrame("TIT2", text.data(), static_cast<int>(text.size()));
+         },
+         [&](const Bytes& f, TID3v2Tag&) {
+             EXPECT_EQ(f, Id3TagOurs(Id3FrameWritten("TIT2", Bytes(998, 'a')) +
+                                     Id3FrameWritten("TIT2", "\xd7\xd6")) +
+                              kAudio);
+         }},
+        {"a UTF-8 frame with invalid bytes",
+         Id3TagOf(4, 0,
+                  Id3Frame24("TALB", "\x03"
+                                     "a\xff"
+                                     "b") +
+                      Bytes(10, '\0')) +
+             kAudio,
+         setTitle,
+         [&](const Bytes&, TID3v2Tag& t) {
+             ASSERT_TRUE(t.OriginOf(0));
+             EXPECT_EQ(t.OriginOf(0)->Frame, Id3Frame("TALB", "\x03"
+                                                              "a\xff"
+                                                              "b"));
+         }},
+        {"a version 2.2 picture without an image format",
+         Id3TagOf(2, 0, Id3Frame22("PIC", Bytes("\0\0\0\0\x03\0", 6) + kJpeg) + Bytes(6, '\0')),
+         [](TID3v2Tag&) {},
+         [&](const Bytes&, TID3v2Tag& t) {
+             EXPECT_EQ(t.FramePayloads[0], Bytes("\0image/jpeg\0\x03\0", 14) + kJpeg);
+         }},
+        {"a new text for a version 2.2 id without a later name",
+         Id3TagOf(2, 0, Id3Frame22("XYZ", "data") + Bytes(6, '\0')) + kAudio,
+         [](TID3v2Tag& t) {
+             MessageCapture messages;
+             t.SetFrame("XYZ", "text", 4);
+             EXPECT_EQ(messages.Messages(),
+                       std::vector<std::string>{kMsgFrameNotWritable + std::string("XYZ")});
+         },
+         [&](const Bytes& f, TID3v2Tag&) {
+             EXPECT_EQ(f, Id3TagOf(2, 0, Id3Frame22("XYZ", "data") + Bytes(6, '\0')) + kAudio);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Song s;
+        c.edit(s.Load(c.file));
+        c.check(s.File(), s.tag);
     }
 }
