@@ -1,5 +1,6 @@
 // The character model of the code-page detector, made at build time from the Unihan tables
-// (tools/make-han-costs.py): what a CJK ideograph costs, in half bits, in each language's text.
+// (tools/make-han-costs.py): what a CJK ideograph costs, in half bits, in each language's text, and
+// a Hangul syllable in Korean.
 #pragma once
 
 #include <cstdint>
@@ -17,7 +18,7 @@ inline constexpr char32_t kFirstHan = 0x4E00, kLastHan = 0x9FFF;
 
 extern const THanCosts kHanCosts[kLastHan - kFirstHan + 1];
 
-// Bit i is set when Hangul syllable U+AC00 + i is one of KS X 1001's 2,350.
-extern const unsigned char kKsX1001Hangul[(11172 + 7) / 8];
+// What Hangul syllable U+AC00 + i costs in Korean text; 0 for those outside KS X 1001.
+extern const uint8_t kHangulCosts[11172];
 
 } // namespace platform

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Turns the Unihan tables of Debian's unicode-data into the costs, in half bits, of each CJK
-ideograph (U+4E00..U+9FFF) in simplified Chinese, traditional Chinese, Japanese and Korean text:
-the character model of the code-page detector (platform/CodePageDetect.cpp).
+ideograph (U+4E00..U+9FFF) in simplified Chinese, traditional Chinese, Japanese and Korean text,
+and of each Hangul syllable of KS X 1001 in Korean text: the character model of the code-page
+detector (platform/CodePageDetect.cpp).
 
 usage: make-han-costs.py UNIHAN_DIR OUT.cpp
 """
@@ -30,6 +31,68 @@ def read(directory, name, keys):
 def code_points(value):
     return [int(v[2:].split("<")[0], 16) for v in value.split()]
 
+# Korean syllables as initial, vowel and final jamo, each by its share of running text (per
+# mille), for the syllables of native words and loanwords.
+INITIALS = [130, 10, 70, 90, 7, 60, 60, 50, 2, 90, 5, 220, 80, 2, 20, 10, 15, 15, 70]
+VOWELS = [220, 50, 10, 1, 100, 40, 50, 5, 90, 20, 2, 10, 15, 70, 10, 1, 7, 12, 100, 20, 150]
+FINALS = [550, 60, 2, 1, 130, 1, 2, 5, 90, 2, 1, 1, 1, 1, 1, 1, 40, 15, 3, 10, 15, 70, 3, 2, 1,
+          2, 1, 1]
+# The most frequent syllables of running text, of surnames and given names, and of the loanwords
+# of music (love, blue, club, man, pop, dance, show).
+COMMON_SYLLABLES = ("이다는에의고가하을지서기사로한도를리시어자나대아수인정전해일게것주부그있보장들제"
+                    "라만우상면요되성여국계적원내했마구문거오과경소없동스비세화말학생중신각미재조위연"
+                    "무회저개모은실방었니야물치분당발관운안트드때람와공래간선심영명금습녕김박최윤준민"
+                    "현희진호혜석용태범훈승필랑날밤별꽃눈길봄름울바늘음꿈속너네줘난널넌크프못된될됩돼"
+                    "할함합입까죠데던든듯또더런려렇렸록론르른릴림립많맞먹멀며몰몸뭐믿받밝버번벌베뿐살"
+                    "새섯셨손쉬슬식싶써씨않알앞애약얘억언얼엔열였옆왜외욕웃월웠으응익잃임잊잠절젊점좀"
+                    "줄즐직질짐집짜쪽찾처천첫청초추출친칠켜큰터토통파팔평포표품피향허혼홍확환후흐흔히"
+                    "힘강권황송류양배백유남노곽차엄채변염설반왕옥육맹탁예봉철광숙순규형창혁종러브블클"
+                    "플틀링맨빅팝댄뮤쇼컴홈걸키티디")
+
+# The most common Chinese surnames (simplified forms): artists' names begin with them far more
+# often than running text suggests.
+SURNAMES = ("王李张刘陈杨黄赵吴周徐孙马朱胡郭何高林罗郑梁谢宋唐许韩冯邓曹彭曾肖田董袁潘于蒋蔡余杜"
+            "叶程苏魏吕丁任沈姚卢姜崔钟谭陆汪范金石廖贾夏韦付方白邹孟熊秦邱江尹薛闫段雷侯龙史陶"
+            "黎贺顾毛郝龚邵万钱严覃武戴莫孔向汤温庞齐萧费伍")
+
+# The most common characters of Chinese given names (simplified forms), for the same reason.
+GIVEN_NAMES = ("英华玉秀明丽文兰珍红芳国建军平志金海云霞春杰伟涛敏静娟燕刚勇强磊洋艳超鹏辉斌波宇浩凯"
+               "俊婷琳颖倩雪慧欣怡佳梓涵轩晨萱子嘉思雨琪瑶菲娜妮莉萍蓉翔毅彦博峰龙飞鑫晶莹婉淑雯蕾"
+               "薇健豪亮成德荣光永林美丹君秋冬梅")
+
+
+def hangul_costs(readings, weight):
+    """Costs of the 11,172 syllables, 0 for those outside KS X 1001 (EUC-KR proper). A syllable
+    is read as a mixture: the Sino-Korean reading of common hanja (most names and much of the
+    vocabulary), the jamo model and the list of the most frequent syllables."""
+    ks = [False] * 11172
+    for i in range(11172):
+        try:
+            ks[i] = len(chr(0xAC00 + i).encode("euc_kr")) == 2
+        except UnicodeEncodeError:
+            pass
+    sino = [0.0] * 11172
+    for cp, value in readings["kHangul"].items():
+        for reading in value.split():
+            s = ord(reading.split(":")[0]) - 0xAC00
+            if 0 <= s < 11172:
+                sino[s] += weight(cp)
+    jamo = [INITIALS[i // 588] * VOWELS[i % 588 // 28] * FINALS[i % 28] if ks[i] else 0
+            for i in range(11172)]
+    common = [0.0] * 11172
+    for c in COMMON_SYLLABLES:
+        common[ord(c) - 0xAC00] = 1.0
+    totals = [sum(x for x, k in zip(t, ks) if k) for t in (sino, jamo, common)]
+    costs = []
+    for i in range(11172):
+        if not ks[i]:
+            costs.append(0)
+            continue
+        p = (0.45 * sino[i] / totals[0] + 0.25 * jamo[i] / totals[1] +
+             0.3 * common[i] / totals[2])
+        costs.append(min(255, max(2, round(-2 * math.log2(p)))) if p > 0 else 60)
+    return costs
+
 
 def main():
     directory, out = sys.argv[1], sys.argv[2]
@@ -40,7 +103,7 @@ def main():
                 return base + ext
         sys.exit("missing " + base + " in " + directory)
 
-    readings = read(directory, table("Unihan_Readings"), ["kHanyuPinlu"])
+    readings = read(directory, table("Unihan_Readings"), ["kHanyuPinlu", "kHangul"])
     other = read(directory, table("Unihan_OtherMappings"),
                  ["kTGH", "kGB0", "kBigFive", "kJis0", "kJoyoKanji", "kJinmeiyoKanji",
                   "kKoreanEducationHanja"])
@@ -64,12 +127,30 @@ def main():
     simplified = {cp: code_points(v) for cp, v in variants["kSimplifiedVariant"].items()}
     traditional = {cp: code_points(v) for cp, v in variants["kTraditionalVariant"].items()}
 
+    frequency_counts = {0: 0, 1: 3000, 2: 600, 3: 100, 4: 20, 5: 5}
+    surnames = set(ord(c) for c in SURNAMES)
+    given_names = set(ord(c) for c in GIVEN_NAMES)
+    for names in (surnames, given_names):
+        for c in list(names):
+            names.update(t for t in traditional.get(c, []))
+
+    def usenet_count(cp):
+        """kFrequency (of traditional Chinese Usenet text) as a count on kHanyuPinlu's scale."""
+        count = frequency_counts.get(int(like["kFrequency"].get(cp, 0)), 0)
+        for t in traditional.get(cp, []):
+            count = max(count, frequency_counts.get(int(like["kFrequency"].get(t, 0)), 0))
+        return count
+
     def simplified_count(cp):
         level = tgh_level(cp)
-        floor = {1: 3.0, 2: 0.8, 3: 0.2}.get(level, 0.0)
+        floor = {1: 5.0, 2: 1.5, 3: 0.3}.get(level, 0.0)
         if not floor:
             floor = 0.2 if cp in other["kGB0"] else 0.03
-        count = pinlu.get(cp, 0)
+        count = max(pinlu.get(cp, 0), usenet_count(cp))
+        if cp in surnames:
+            count = max(count, 2000)
+        if cp in given_names:
+            count = max(count, 1000)
         if cp in simplified and cp not in simplified[cp]:
             count, floor = 0.03 * count, min(floor, 0.03)  # a traditional form
         return count + floor
@@ -86,11 +167,16 @@ def main():
             count = max(count, {1: 300, 2: 150, 3: 80, 4: 40, 5: 25, 6: 15}[int(grade)])
         freq = like["kFrequency"].get(cp)
         if freq:
-            count = max(count, {1: 3000, 2: 600, 3: 100, 4: 20, 5: 5}[int(freq)])
+            count = max(count, frequency_counts[int(freq)])
+        if not (cp in traditional and cp not in traditional[cp]):
+            if cp in surnames:
+                count = max(count, 2000)
+            if cp in given_names:
+                count = max(count, 1000)
         big5 = other["kBigFive"].get(cp)
         floor = 0.03
         if big5:
-            floor = 0.6 if int(big5, 16) < 0xC940 else 0.08
+            floor = 2.0 if int(big5, 16) < 0xC940 else 0.1
         return count + floor
 
     def japanese_count(cp):
@@ -119,17 +205,16 @@ def main():
             f.write("{%d,%d,%d,%d},\n" % (cost(simplified_count(cp)), cost(traditional_count(cp)),
                                         cost(japanese_count(cp)), cost(korean_count(cp))))
         f.write("};\n\n")
-        # The 2,350 syllables of KS X 1001, the set EUC-KR proper holds (CP949 adds the rest).
-        bits = [0] * ((11172 + 7) // 8)
-        for i in range(11172):
-            try:
-                if len(chr(0xAC00 + i).encode("euc_kr")) == 2:
-                    bits[i // 8] |= 1 << (i % 8)
-            except UnicodeEncodeError:
-                pass
-        f.write("const unsigned char kKsX1001Hangul[%d] = {\n" % len(bits))
-        for i in range(0, len(bits), 24):
-            f.write(",".join(str(b) for b in bits[i:i + 24]) + ",\n")
+        def hanja_weight(cp):
+            count = pinlu.get(cp, 0)
+            for v in simplified.get(cp, []):
+                count = max(count, pinlu.get(v, 0))
+            return count + (5.0 if cp in other["kKoreanEducationHanja"] else 0.1)
+
+        costs = hangul_costs(readings, hanja_weight)
+        f.write("const uint8_t kHangulCosts[11172] = {\n")
+        for i in range(0, len(costs), 32):
+            f.write(",".join(str(c) for c in costs[i:i + 32]) + ",\n")
         f.write("};\n\n} // namespace platform\n")
 
 

@@ -154,6 +154,53 @@ TEST(CodePage, AsciiPassesUnchangedInEveryDirection) {
     EXPECT_EQ(Utf8ToCp936Lossy("abc\xE2\x82\xAC"), "abc\x80");
 }
 
+// A row per trap. The texts are written in `written` and cut to `cut` bytes where it is set, as
+// an ID3v1 field is.
+TEST(CodePage, DetectionTellsTheTrapsApart) {
+    const TCodePage gbk = TCodePage::Gbk, big5 = TCodePage::Big5, sjis = TCodePage::ShiftJis,
+                    kr = TCodePage::EucKr, cyr = TCodePage::Windows1251,
+                    west = TCodePage::Windows1252, utf8 = TCodePage::Utf8;
+    struct TRow {
+        const char* why;
+        TCodePage written;
+        std::vector<std::string> texts;
+        std::vector<std::string_view> unicode;
+        TCodePage expected;
+        size_t cut = 0;
+    };
+    const TRow rows[] = {
+        {"pure ASCII needs no guess", west, {"ABBA", "Waterloo"}, {}, gbk},
+        {"GBK bytes that are valid UTF-8", gbk, {"薛之谦"}, {}, gbk},
+        {"Big5 trail bytes that are ASCII letters", big5, {"周杰倫"}, {}, big5},
+        {"Big5, the whole tag", big5, {"月亮代表我的心", "鄧麗君"}, {}, big5},
+        {"Hangul inside GB2312's rows", kr, {"소녀시대"}, {}, kr},
+        {"Shift-JIS kana and kanji", sjis, {"宇多田ヒカル", "花"}, {}, sjis},
+        {"Western names with one accent", west, {"Café del Mar", "Beyoncé", "Motörhead"}, {}, west},
+        {"Cyrillic, one word", cyr, {"Кино"}, {}, cyr},
+        {"UTF-8 in a Latin-1 frame", utf8, {"周杰伦", "晴天"}, {}, utf8},
+        {"an ID3v1 field cut inside a character",
+         big5,
+         {"月亮代表我的心 鄧麗君 甜蜜蜜 小城故事"},
+         {},
+         big5,
+         30},
+        {"a Unicode frame settles a short string", kr, {"좋니"}, {"좋니"}, kr},
+        {"one Cyrillic letter among Latin words", west, {"Hymne à l'amour"}, {}, west},
+    };
+    for (const TRow& row : rows) {
+        std::vector<std::string> bytes;
+        for (const std::string& t : row.texts) {
+            std::string b;
+            ASSERT_TRUE(Utf8ToLegacy(row.written, t, b)) << row.why;
+            if (row.cut) b.resize(row.cut);
+            bytes.push_back(b);
+        }
+        const std::vector<std::string_view> legacy(bytes.begin(), bytes.end());
+        EXPECT_EQ(CodePageName(DetectCodePage(legacy, row.unicode)), CodePageName(row.expected))
+            << row.why;
+    }
+}
+
 TEST(PerfCounter, MonotonicClockIsFineGrained) {
     EXPECT_GT(PerformanceFrequency(), 0);
 }
