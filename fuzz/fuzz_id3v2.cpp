@@ -77,7 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (size_t i = 0; i < ids.size(); ++i) {
         const TFrameOrigin* stored = tag.StoredFrame(i);
         FUZZ_CHECK(stored && !tag.Edited(i));
-        writable = writable && !stored->Frame.empty();
+        writable = writable && !tag.RawFrames(i).empty();
         if (stored->OwnForm && payloads[i].empty() && stored->Frame.size() == 13 &&
             stored->Frame.compare(10, 3, std::string(3, '\0')) == 0)
             continue;
@@ -89,6 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (origin) texts.push_back(origin->HasText ? tag.DisplayText(i) : origin->Frame);
     }
     const int64_t oldEnd = tag.TagSize, oldReadEnd = tag.TagEnd;
+    const bool hadTag = tag.Exists;
     FUZZ_CHECK(oldReadEnd >= oldEnd);
     tag.SaveToFile();
     if (!writable) { // a version 2.2 frame without a name in 2.3: refused, nothing written
@@ -109,9 +110,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string now = Contents(file.Path());
     FUZZ_CHECK(now.compare(0, 6, "ID3\x03\x00\x00", 6) == 0);
     // Behind the new tag: the old bytes from the old tag's end; a tag that ran past its size
-    // field leaves 10 bytes of padding instead of its remains.
+    // field leaves 10 bytes of padding instead of its remains, and a file without a tag gets them
+    // in front of all its bytes.
     const std::string tail =
-        oldReadEnd > oldEnd
+        oldReadEnd > oldEnd || !hadTag
             ? std::string(10, '\0') + (oldReadEnd < static_cast<int64_t>(size)
                                            ? bytes.substr(oldReadEnd)
                                            : std::string())

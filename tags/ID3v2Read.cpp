@@ -584,12 +584,25 @@ void TID3v2Tag::TakeFrame(const TFrameIn& in) {
         encoding == 3 ? ToUtf16Frame(id, data, 3, platform::TCodePage::Utf8) : std::string();
     const std::string_view data23 = encoding == 3 ? std::string_view(converted) : data;
     const bool sameHeader = in.Version == 3 && in.Status == 0 && in.Format == 0;
-    // A version 2.3 frame goes back as it was, status flags included.
-    origin->Frame = in.Version == 3 && encoding != 3 && undone.empty() ? TByteString(in.Whole)
-                                                                       : Frame23(id, data23);
     origin->Encoding = encoding;
+    const bool own = IsOwnForm(id, data23, payload) && (sameHeader || in.Version != 3);
+    // One text frame that the writer gives back byte for byte from the payload holds no copy of
+    // itself: the id as the writer pads it, and no cut of the writer's inside it. (A picture keeps
+    // its frame, which holds the payload: a copy costs less than a hash of it.)
+    origin->Rendered =
+        own && !picture && !payload.empty() &&
+        (in.Version != 3 || std::all_of(in.Whole.begin() + id.size(), in.Whole.begin() + 4,
+                                        [](char c) { return c == '\0'; })) &&
+        PieceLength(data.substr(1)) == data.size() - 1;
+    // A version 2.3 frame goes back as it was, status flags included.
+    if (!origin->Rendered) {
+        origin->Frame = in.Version == 3 && encoding != 3 && undone.empty() ? TByteString(in.Whole)
+                                                                           : Frame23(id, data23);
+        // A picture's payload is its data, which the frame holds: not compared to know it.
+        origin->PayloadInFrame = picture && data23.data() == data.data();
+    }
     if (data23 != data) origin->Data.assign(data);
-    if (IsOwnForm(id, data23, payload) && (sameHeader || in.Version != 3)) {
+    if (own) {
         origin->OwnForm = true;
         Push(id, std::move(payload), std::move(origin));
         if (!picture) NoteFullPiece(static_cast<int>(FrameIds.size()) - 1, data.substr(1));

@@ -89,8 +89,15 @@ int TID3v2Tag::IndexOfId(const TByteString& id) const {
 }
 
 const TFrameOrigin* TID3v2Tag::OriginOf(size_t index) const {
+    // An entry in the program's own form has none to show, edited or not: no payload compared.
+    const TFrameOrigin* stored = StoredFrame(index);
+    return stored && !stored->OwnForm ? UnchangedOrigin(index) : nullptr;
+}
+
+TByteString TID3v2Tag::RawFrames(size_t index) const {
     const TFrameOrigin* origin = UnchangedOrigin(index);
-    return origin && !origin->OwnForm ? origin : nullptr;
+    if (!origin) return {};
+    return origin->Rendered ? RenderEntry(FrameIds[index], FramePayloads[index]) : origin->Frame;
 }
 
 const TFrameOrigin* TID3v2Tag::StoredFrame(size_t index) const {
@@ -108,7 +115,7 @@ std::string TID3v2Tag::DisplayText(size_t index) const {
 const TFrameOrigin* TID3v2Tag::UnchangedOrigin(size_t index) const {
     const TFrameOrigin* origin = index < FrameOrigins.size() ? FrameOrigins[index].get() : nullptr;
     if (!origin || index >= FrameIds.size() || FrameIds[index] != origin->Id ||
-        FramePayloads[index] != origin->PayloadAsRead())
+        !origin->IsPayloadAsRead(FramePayloads[index]))
         return nullptr;
     return origin;
 }
@@ -116,9 +123,12 @@ const TFrameOrigin* TID3v2Tag::UnchangedOrigin(size_t index) const {
 void TID3v2Tag::Push(TByteString id, TByteString payload, std::unique_ptr<TFrameOrigin> origin) {
     if (origin) {
         origin->Id = id;
-        if (origin->Frame.size() >= 10 && std::string_view(origin->Frame).substr(10) == payload)
+        if (origin->Rendered)
+            origin->PayloadHash = std::hash<std::string_view>()(payload);
+        else if (!origin->PayloadInFrame && origin->Frame.size() >= 10 &&
+                 std::string_view(origin->Frame).substr(10) == payload)
             origin->PayloadInFrame = true;
-        else
+        else if (!origin->PayloadInFrame)
             origin->Payload = payload;
         if (FrameOrigins.size() < FrameIds.size()) FrameOrigins.resize(FrameIds.size());
         FrameOrigins.resize(FrameIds.size() + 1);
@@ -155,9 +165,17 @@ bool IsFullPiece(std::string_view piece, std::string_view next) {
 }
 
 void TID3v2Tag::Join(size_t k, std::string_view payload, std::string_view frame) {
-    FramePayloads[k].append(payload);
     TFrameOrigin* origin = FrameOrigins[k].get();
-    if (!origin) return;
+    if (!origin) {
+        FramePayloads[k].append(payload);
+        return;
+    }
+    if (origin->Rendered) { // a second frame: the entry's bytes are held from now on
+        origin->Frame = RenderEntry(origin->Id, FramePayloads[k]);
+        origin->Payload = FramePayloads[k];
+        origin->Rendered = false;
+    }
+    FramePayloads[k].append(payload);
     if (origin->PayloadInFrame) {
         origin->Payload.assign(origin->PayloadAsRead());
         origin->PayloadInFrame = false;

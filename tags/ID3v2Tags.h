@@ -12,13 +12,17 @@
 // Every entry read from the file keeps, beside it in FrameOrigins, its TFrameOrigin: the id and
 // payload as read, and the version 2.3 frames that give the entry back as it was (`Frame`: the
 // bytes as read for a version 2.3 frame, every piece of a joined text included; versions 2.2 and
-// 2.4 converted only as far as version 2.3 needs). The store's small interface on top:
-//   StoredFrame(i)  the record of entry i as read, edited or not (null for an added entry);
+// 2.4 converted only as far as version 2.3 needs; a single text frame in the program's own form
+// is not held twice but rendered again, byte for byte). The store's small interface on top:
+//   StoredFrame(i)  the record of entry i as read, edited or not (null for an added entry): its
+//                   Encoding byte, OwnForm, Access, decoded Text;
 //   Edited(i)       true for an added entry and one whose id or payload differ from the read;
+//   RawFrames(i)    the frames that give an unedited entry back as it was read;
 //   OriginOf(i)     the record of an unedited entry that is not in the program's own form (what
 //                   the window and show present as another program's frame), else null.
-// A save writes an unedited entry from its Frame, whatever its form; only an edited or added entry
-// is rendered anew from its payload (RenderFrames, with the text encoding byte chosen for it).
+// A save writes an unedited entry from its frames as read, whatever its form; only an edited or
+// added entry is rendered anew from its payload (RenderEntry, with the text encoding byte chosen
+// for it: 0 today).
 //
 // The size field as written and read counts the 10 header bytes: it is the offset of the tag's
 // end, 10 more than the published standard's value. A tag written in front of a file that had none
@@ -57,8 +61,19 @@ struct TFrameOrigin {
     TByteString Payload; // unchanged and is written back from Frame
     // The version 2.3 frames that write the entry back unchanged; empty for Unwritable.
     TByteString Frame;
+    // A single text frame in the program's own form that RenderEntry gives back byte for byte from
+    // the payload: neither Frame nor the payload is held a second time, only the payload's hash.
+    // TID3v2Tag::RawFrames renders such an entry's frame while it is unedited.
+    bool Rendered = false;
+    size_t PayloadHash = 0;
+    // Whether `payload` is the payload as read.
+    bool IsPayloadAsRead(std::string_view payload) const {
+        return Rendered ? std::hash<std::string_view>()(payload) == PayloadHash
+                        : payload == PayloadAsRead();
+    }
     // The payload as read is Frame behind its header: a picture is not held a third time.
     bool PayloadInFrame = false;
+    // Not for a Rendered entry, which holds no copy.
     std::string_view PayloadAsRead() const {
         return PayloadInFrame ? std::string_view(Frame).substr(10) : std::string_view(Payload);
     }
@@ -101,6 +116,9 @@ class TID3v2Tag {
     const TFrameOrigin* OriginOf(size_t index) const;
     // The record of entry `index` as read, edited since or not; null for an entry added since.
     const TFrameOrigin* StoredFrame(size_t index) const;
+    // The version 2.3 frames that give entry `index` back as it was read, while it is unedited;
+    // empty for an edited or added entry (and for Unwritable).
+    TByteString RawFrames(size_t index) const;
     // True for an entry added since the read and one whose id or payload was changed.
     bool Edited(size_t index) const { return UnchangedOrigin(index) == nullptr; }
     // The text entry `index` shows, as UTF-8: its decoded text, or its payload read in CodePage.
@@ -220,6 +238,9 @@ inline constexpr const char* kMsgTagTooLarge = "！ID3v2标签超过256MB，不�
 // flag bytes, the text encoding byte `encoding` and the piece. An empty id, or an empty text,
 // gives no frame; an empty picture gives one frame holding only the encoding byte.
 TByteString RenderFrames(const TByteString& id, const TByteString& data, char encoding = 0);
+// The frames of an entry with this id and payload as a save writes an edited entry: comments and
+// lyrics with the language "chi" in front, pictures with their leading NUL byte not doubled.
+TByteString RenderEntry(const TByteString& id, std::string_view payload, char encoding = 0);
 // The length of the first piece of a code page 936 text: kPieceSize bytes, one less where the
 // last of them would be the first byte of a double-byte character.
 size_t PieceLength(std::string_view text);

@@ -73,11 +73,25 @@ bool HeaderStillReads(const std::string& fileName, const unsigned char* header) 
     }
 }
 
+// The frames of an entry as an edited one is written.
+void AppendEntry(std::string_view id, std::string_view payload, TByteString& out,
+                 unsigned char* header, char encoding = 0) {
+    if (IsCommentOrLyrics(std::string(id))) {
+        AppendFrames(id, TByteString("chi", 4) + TByteString(payload), out, header, encoding);
+    } else if (IsPictureId(id)) {
+        // The writer puts the encoding byte in front itself; one already there is not doubled.
+        if (!payload.empty() && payload[0] == '\0') payload.remove_prefix(1);
+        AppendFrames(id, payload, out, header, encoding);
+    } else {
+        AppendFrames(id, payload, out, header, encoding);
+    }
+}
+
 // The frame of an empty text the add command made (two NUL bytes behind the encoding byte): it
 // holds nothing for a reader, and a save drops it as the writer drops every empty text.
 bool IsNewEmptyText(const TFrameOrigin& origin) {
-    return origin.OwnForm && origin.PayloadAsRead().empty() && origin.Frame.size() == 13 &&
-           origin.Frame.compare(10, 3, "\0\0\0", 3) == 0;
+    return origin.OwnForm && !origin.Rendered && origin.PayloadAsRead().empty() &&
+           origin.Frame.size() == 13 && origin.Frame.compare(10, 3, "\0\0\0", 3) == 0;
 }
 
 } // namespace
@@ -86,6 +100,13 @@ TByteString RenderFrames(const TByteString& id, const TByteString& data, char en
     TByteString out;
     unsigned char header[10];
     AppendFrames(id, data, out, header, encoding);
+    return out;
+}
+
+TByteString RenderEntry(const TByteString& id, std::string_view payload, char encoding) {
+    TByteString out;
+    unsigned char header[10];
+    AppendEntry(id, payload, out, header, encoding);
     return out;
 }
 
@@ -105,11 +126,14 @@ void TID3v2Tag::SaveToFile() {
         std::string_view payload = FramePayloads[i];
         if (const TFrameOrigin* origin = UnchangedOrigin(i)) {
             // What the user did not change goes back as it was read, whatever its form.
-            if (origin->Frame.empty()) {
+            if (origin->Rendered) {
+                AppendEntry(id, payload, tag, FrameHeader);
+            } else if (origin->Frame.empty()) {
                 ShowMessage(kMsgFrameNotWritable + platform::Cp936ToUtf8(id));
                 return;
+            } else if (!IsNewEmptyText(*origin)) {
+                tag += origin->Frame;
             }
-            if (!IsNewEmptyText(*origin)) tag += origin->Frame;
         } else if (const TFrameOrigin* stored = StoredFrame(i);
                    stored && stored->Access == TFrameOrigin::TAccess::Unwritable &&
                    stored->Id == id) {
@@ -117,14 +141,8 @@ void TID3v2Tag::SaveToFile() {
             // that id.
             ShowMessage(kMsgFrameNotWritable + platform::Cp936ToUtf8(id));
             return;
-        } else if (IsCommentOrLyrics(id)) {
-            AppendFrames(id, TByteString("chi", 4) + FramePayloads[i], tag, FrameHeader);
-        } else if (IsPictureId(id)) {
-            // The writer puts the encoding byte in front itself; one already there is not doubled.
-            if (!payload.empty() && payload[0] == '\0') payload.remove_prefix(1);
-            AppendFrames(id, payload, tag, FrameHeader);
         } else {
-            AppendFrames(id, payload, tag, FrameHeader);
+            AppendEntry(id, payload, tag, FrameHeader);
         }
         if (static_cast<int64_t>(tag.size()) > kMaxTagSize) {
             ShowMessage(kMsgTagTooLarge + FileName);
