@@ -127,10 +127,9 @@ void TID3v2Tag::SetText(size_t index, const std::string& utf8, bool unicode) {
     if (index >= FrameIds.size()) return;
     FrameOrigins.resize(FrameIds.size());
     const TByteString& id = FrameIds[index];
-    // A legacy frame is only worth writing where a reader can guess its code page back; text
-    // written as UTF-8 into a Latin-1 frame is such a fault, not a code page to keep.
-    // An edited payload is rendered in the writer's own form (encoding 0); one the edit left as it
-    // was goes back as read.
+    // A text that fits goes in the tag's code page: the edited payload is rendered in the writer's
+    // own form (encoding 0), one the edit left as it was goes back as read. UTF-8 written into a
+    // Latin-1 frame is a fault of other programs, not a code page to keep writing in.
     std::string legacy;
     const TFrameOrigin* stored = StoredFrame(index);
     if ((!unicode && CodePage != TCodePage::Utf8 &&
