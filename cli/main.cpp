@@ -108,7 +108,7 @@ platform::TCodePage JudgeFileCodePage(const std::string& file,
 bool LockForWriting(const std::string& file, std::optional<TWriterLock>& lock) {
     lock.emplace(file);
     if (lock->Held()) return true;
-    ShowMessage(kMsgFileInUse + file); // another writer kept it past the wait
+    lock->Refuse(); // another writer kept it past the wait, or the system's reason
     return false;
 }
 

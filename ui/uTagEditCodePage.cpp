@@ -91,6 +91,11 @@ void TFrmEditText::ConvertAllToUnicode() {
     // A file without legacy text is left as it is: no rewrite, no backup.
     if (ID3v2Tag->ConvertToUnicode().empty()) return;
     EnableTagControls(false);
+    std::optional<TWriterLock> lock;
+    if (!LockForCommand(lock)) {
+        ShowCommandResult();
+        return;
+    }
     ID3v2Tag->SaveToFile();
     if (!chkBackFile->isChecked()) DeleteOwnBackup(FilePath());
     ShowCommandResult();
