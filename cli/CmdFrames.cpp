@@ -30,32 +30,49 @@ bool OpenForEdit(const std::string& file, std::optional<TWriterLock>& lock) {
 
 } // namespace
 
+namespace {
+
+const TOptionTable kTextOptions{{"--unicode"}, {"--codepage"}, true};
+
+bool WantsUnicode(const TParsedArgs& parsed) {
+    for (const auto& [option, value] : parsed.options)
+        if (option == "--unicode") return true;
+    return false;
+}
+
+} // namespace
+
 int CmdSet(const TArgs& args) {
     TParsedArgs parsed;
     std::string error;
-    if (!TakeWords(args, 3, parsed, error))
+    if (!TakeWords(args, 3, parsed, error, kTextOptions))
         return UsageError(error.empty() ? "set needs FILE... ID TEXT" : error);
+    std::optional<platform::TCodePage> forced;
+    if (!ForcedCodePage(parsed, forced, error)) return UsageError("set: " + error);
+    const bool unicode = WantsUnicode(parsed);
     TArgs files = parsed.words;
-    const std::string typedText = files.back();
+    const std::string text = files.back();
     files.pop_back();
     const std::string typedId = files.back();
     files.pop_back();
-    std::string id, text;
+    std::string id;
     if (!TextToCp936(typedId, id, error) || !IsFrameIdText(UpperAscii(id)))
         return UsageError("set needs a frame ID of 3 or 4 characters A-Z and 0-9");
     id = UpperAscii(id);
     const std::string names = files.size() == 1 ? files[0] : "set";
     if (IsPictureId(id))
         return Failure(names + ": " + id + " holds a picture: use embed; nothing written");
-    if (!TextToCp936(typedText, text, error))
-        return Failure(names + ": " + error + "; nothing written");
+    // Every character can be written (as UTF-16 where the tag's code page has no room for it).
+    if (!platform::IsWellFormedUtf8(text))
+        return Failure(names + ": the text is not valid UTF-8; nothing written");
 
     return RunRewrites(files, parsed.common, [&](const std::string& file) {
         std::optional<TWriterLock> lock;
         if (!OpenForEdit(file, lock)) return 1;
+        JudgeFileCodePage(file, forced);
         // A frame that is not there yet is added by the add command's rule.
         if (ID3v2Tag->IndexOfId(id) == -1 && !PrepareNewFrame(id)) return 1;
-        ID3v2Tag->SetFrame(id, text.data(), static_cast<int>(text.size()));
+        ID3v2Tag->SetFrameText(id, text, unicode);
         return FinishRewrite(file, parsed.common);
     });
 }
@@ -63,8 +80,13 @@ int CmdSet(const TArgs& args) {
 int CmdAdd(const TArgs& args) {
     TParsedArgs parsed;
     std::string error;
-    if (!TakeWords(args, 2, parsed, error))
+    if (!TakeWords(args, 2, parsed, error, kTextOptions))
         return UsageError(error.empty() ? "add needs FILE... ID" : error);
+    // The new frame's text is empty: a code page changes none of its bytes, but a wrong name is
+    // still a wrong command.
+    std::optional<platform::TCodePage> forced;
+    if (!ForcedCodePage(parsed, forced, error)) return UsageError("add: " + error);
+    const bool unicode = WantsUnicode(parsed);
     TArgs files = parsed.words;
     const std::string typedId = files.back();
     files.pop_back();
@@ -77,8 +99,12 @@ int CmdAdd(const TArgs& args) {
     return RunRewrites(files, parsed.common, [&](const std::string& file) {
         std::optional<TWriterLock> lock;
         if (!OpenForEdit(file, lock)) return 1;
-        ID3v2Tag->AddFrame(frame->Id, frame->Payload.data(),
-                           static_cast<int>(frame->Payload.size()));
+        // An empty UTF-16 text where asked; a picture and a frame already there go by the rule.
+        if (unicode && !IsPictureId(frame->Id) && ID3v2Tag->IndexOfId(frame->Id) == -1)
+            ID3v2Tag->SetFrameText(frame->Id, std::string(), true);
+        else
+            ID3v2Tag->AddFrame(frame->Id, frame->Payload.data(),
+                               static_cast<int>(frame->Payload.size()));
         return FinishRewrite(file, parsed.common);
     });
 }

@@ -14,11 +14,17 @@
 
 namespace {
 
+void AppendCodePage(std::string& out, platform::TCodePage cp) {
+    out += ", \"codepage\": ";
+    AppendJsonString(out, std::string(platform::CodePageName(cp)));
+}
+
 void AppendId3v2(std::string& out, const TID3v2Tag& tag) {
     out += "{\"exists\": ";
     out += tag.Exists ? "true" : "false";
     out += ", \"tag_size\": ";
     out += std::to_string(tag.TagSize);
+    if (tag.HasLegacyText()) AppendCodePage(out, tag.CodePage);
     out += ", \"frames\": [";
     for (size_t i = 0; i < tag.FrameIds.size(); ++i) {
         const std::string& id = tag.FrameIds[i];
@@ -54,15 +60,15 @@ void AppendId3v2(std::string& out, const TID3v2Tag& tag) {
     out += "]}";
 }
 
-// [[key, value], ...] in list order; the engines hold both in code page 936.
-void AppendPairs(std::string& out, const TStringList& keys, const TStringList& values) {
+// [[key, value], ...] in list order; `text` gives value i as UTF-8.
+template <typename TText> void AppendPairs(std::string& out, const TStringList& keys, TText text) {
     out += '[';
     for (size_t i = 0; i < keys.size(); ++i) {
         if (i) out += ", ";
         out += '[';
         AppendJsonString(out, platform::Cp936ToUtf8(keys[i]));
         out += ", ";
-        AppendJsonString(out, platform::Cp936ToUtf8(values[i]));
+        AppendJsonString(out, text(i));
         out += ']';
     }
     out += ']';
@@ -71,8 +77,9 @@ void AppendPairs(std::string& out, const TStringList& keys, const TStringList& v
 void AppendId3v1(std::string& out, const TID3v1Tag& tag) {
     out += "{\"exists\": ";
     out += tag.Exists ? "true" : "false";
+    if (tag.Exists && tag.HasLegacyText()) AppendCodePage(out, tag.CodePage);
     out += ", \"fields\": ";
-    AppendPairs(out, tag.Keys, tag.Values);
+    AppendPairs(out, tag.Keys, [&](size_t i) { return tag.ValueText(i); });
     out += '}';
 }
 
@@ -84,7 +91,10 @@ void AppendApev2(std::string& out, const TAPEv2Tag& tag) {
     out += ", \"size\": ";
     out += std::to_string(tag.TagSize);
     out += ", \"items\": ";
-    AppendPairs(out, tag.Keys, tag.Values);
+    // The values are UTF-8 in the file: shown as they stand, whatever the code page.
+    AppendPairs(out, tag.Keys, [&](size_t i) {
+        return i < tag.Texts.size() ? tag.Texts[i] : platform::Cp936ToUtf8(tag.Values[i]);
+    });
     out += '}';
 }
 
@@ -105,8 +115,8 @@ struct TOwnTagObjects {
 // One file's line into `out` (warnings and errors into `err`). Each section stands on its own:
 // one that cannot be read holds {"error": ...} and the others print. Returns false when a
 // section could not be read.
-bool ShowFile(const TTagObjects& tags, const std::string& path, std::string& out,
-              std::string& err) {
+bool ShowFile(const TTagObjects& tags, const std::string& path,
+              std::optional<platform::TCodePage> forced, std::string& out, std::string& err) {
     // The three reads in the editor's order: ID3v2, ID3v1, APEv2, all from one open of the file
     // that shares it with other readers. A file that cannot be opened at all gives no line.
     platform::TFileStream file(path, platform::TOpenMode::Read, platform::TShareMode::DenyNone);
@@ -120,37 +130,42 @@ bool ShowFile(const TTagObjects& tags, const std::string& path, std::string& out
         out += '"';
     }
     int failed = 0;
-    auto section = [&](const char* name, auto read, auto append) {
+    // Each read's failure, or empty: the sections are printed once the code page is known.
+    std::string errors[3];
+    auto read = [&](int section, const char* name, auto run) {
+        try {
+            run();
+        } catch (const std::exception& e) {
+            errors[section] = e.what();
+            ++failed;
+            err += path + ": " + name + ": " + e.what() + "\n";
+        }
+    };
+    read(0, "id3v2", [&] {
+        tags.id3v2->ReadFromOpenFile(file);
+        if (!tags.id3v2->ReadError.empty())
+            err += path + ": warning: ID3v2 tag damaged: " + tags.id3v2->ReadError + "\n";
+    });
+    read(1, "id3v1", [&] { tags.id3v1->ReadFromOpenFile(file); });
+    read(2, "apev2", [&] { tags.apev2->ReadFromOpenFile(file); });
+    file.Close();
+    // The legacy texts of both tags that hold them decide the code page together.
+    JudgeCodePage(*tags.id3v2, errors[1].empty() ? tags.id3v1 : nullptr, forced);
+    auto section = [&](int index, const char* name, auto append) {
         out += ", \"";
         out += name;
         out += "\": ";
-        try {
-            read();
-        } catch (const std::exception& e) {
-            out += "{\"error\": ";
-            AppendJsonString(out, e.what());
-            out += '}';
-            ++failed;
-            err += path + ": " + name + ": " + e.what() + "\n";
+        if (errors[index].empty()) {
+            append();
             return;
         }
-        append();
+        out += "{\"error\": ";
+        AppendJsonString(out, errors[index]);
+        out += '}';
     };
-    section(
-        "id3v2",
-        [&] {
-            tags.id3v2->ReadFromOpenFile(file);
-            if (!tags.id3v2->ReadError.empty())
-                err += path + ": warning: ID3v2 tag damaged: " + tags.id3v2->ReadError + "\n";
-        },
-        [&] { AppendId3v2(out, *tags.id3v2); });
-    section(
-        "id3v1", [&] { tags.id3v1->ReadFromOpenFile(file); },
-        [&] { AppendId3v1(out, *tags.id3v1); });
-    section(
-        "apev2", [&] { tags.apev2->ReadFromOpenFile(file); },
-        [&] { AppendApev2(out, *tags.apev2); });
-    file.Close();
+    section(0, "id3v2", [&] { AppendId3v2(out, *tags.id3v2); });
+    section(1, "id3v1", [&] { AppendId3v1(out, *tags.id3v1); });
+    section(2, "apev2", [&] { AppendApev2(out, *tags.apev2); });
     out += "}\n";
     return failed == 0;
 }
@@ -160,7 +175,10 @@ bool ShowFile(const TTagObjects& tags, const std::string& path, std::string& out
 int CmdShow(const TArgs& argsIn) {
     TParsedArgs parsed;
     std::string error;
-    if (!ParseArgs(argsIn, {}, parsed, error)) return UsageError("show: " + error);
+    if (!ParseArgs(argsIn, {{}, {"--codepage"}, true}, parsed, error))
+        return UsageError("show: " + error);
+    std::optional<platform::TCodePage> forced;
+    if (!ForcedCodePage(parsed, forced, error)) return UsageError("show: " + error);
     const TArgs& args = parsed.words;
     const TCommonOptions& options = parsed.common;
     if (args.empty()) return UsageError("show needs at least one FILE");
@@ -171,9 +189,10 @@ int CmdShow(const TArgs& argsIn) {
         own.push_back(std::make_unique<TOwnTagObjects>());
         tags.push_back({&own.back()->id3v2, &own.back()->id3v1, &own.back()->apev2});
     }
-    auto show = [&tags](int worker, const std::string& path, std::string& out, std::string& err) {
+    auto show = [&tags, forced](int worker, const std::string& path, std::string& out,
+                                std::string& err) {
         try {
-            return ShowFile(tags[worker], path, out, err) ? 0 : 1;
+            return ShowFile(tags[worker], path, forced, out, err) ? 0 : 1;
         } catch (const platform::EPlatformError& e) {
             err += e.what();
             err += '\n';

@@ -2,6 +2,7 @@
 // status: 0 success, 1 refused or failed (message on stderr), 2 usage error.
 #pragma once
 
+#include "CodePage.h"
 #include "utPublic.h"
 
 #include <functional>
@@ -24,6 +25,7 @@ int CmdAdd(const TArgs& args);
 int CmdDelete(const TArgs& args);
 int CmdStrip(const TArgs& args);
 int CmdEmbed(const TArgs& args);
+int CmdRecode(const TArgs& args);
 
 // Options shared by the commands.
 struct TCommonOptions {
@@ -47,6 +49,16 @@ struct TParsedArgs {
 // False, with the usage error in `error`, on an unknown or malformed option.
 bool ParseArgs(const TArgs& args, const TOptionTable& known, TParsedArgs& parsed,
                std::string& error);
+
+// The code page `--codepage NAME` forces among `parsed.options`, if any. False, with the usage
+// error in `error`, for a name that is none of the code pages.
+bool ForcedCodePage(const TParsedArgs& parsed, std::optional<platform::TCodePage>& forced,
+                    std::string& error);
+
+// Decides the code page of the file whose ID3v2 tag ID3v2Tag holds, from its legacy texts and
+// those of its ID3v1 block (read here), or takes `forced`.
+platform::TCodePage JudgeFileCodePage(const std::string& file,
+                                      std::optional<platform::TCodePage> forced);
 
 // Holds the file's writer lock for a command's read and rewrite; prints the refusal and returns
 // false when another writer keeps it too long.

@@ -18,6 +18,17 @@ const std::string kBatchText =
     "first, then every new file, then the backups deleted where --no-backup asks; when the "
     "command reports success every file is on disk.";
 
+const THelpItem kCodePageOption{
+    "--codepage NAME",
+    "read the legacy texts in code page NAME instead of the one detected: gbk, big5, shift_jis, "
+    "euc-kr, windows-1251, windows-1252 or utf-8"};
+
+// Said of every command that writes texts.
+const std::string kWritingRule =
+    " TEXT is written in the tag's own code page (the one show reports) when every character "
+    "fits, code page 936 for a GBK tag or a new one; otherwise as UTF-16 with a byte-order "
+    "mark. A text is never refused for its characters and never turned into \"?\".";
+
 const THelpItem kJobsOption{"-j N", "handle N files at once (default: one per processor core); "
                                     "the output keeps the order of the arguments"};
 
@@ -62,17 +73,25 @@ std::vector<THelpPage> MakeCommandHelp() {
         "bytes in \"file_bytes\" (lower-case hex). Compressed frames are inflated up to 1 MiB "
         "for the whole tag; a frame past that stays compressed and read-only, its stored bytes "
         "printed as they are.\n\n"
+        "Texts in the single-byte encoding (encoding 0 and the ID3v1 fields) are in whatever "
+        "code page the tagging machine used. The code page is detected per file from all those "
+        "texts together, with the file's Unicode texts as evidence (GBK where it is close), and "
+        "a part that holds such text that is not pure ASCII adds \"codepage\": one of gbk, "
+        "big5, shift_jis, euc-kr, windows-1251, windows-1252, utf-8. --codepage forces it.\n\n"
         "The frames are listed in file order; the INDEX that delete and embed take counts them "
         "from 0 in this order. Nothing is written.",
-        {kJobsOption}, true));
+        {kCodePageOption, kJobsOption}, true));
     pages.push_back(Command(
-        "set", {"FILE... ID TEXT"}, "give a frame a new text",
+        "set", {"FILE... ID TEXT [--unicode] [--codepage NAME]"}, "give a frame a new text",
         "Gives the first frame with the id ID (letter case ignored) the text TEXT and rewrites "
-        "each FILE. When a tag holds no such frame, it is added, as the add command does. TEXT "
-        "is converted from UTF-8 to code page 936, the encoding the tag is written in. The last "
-        "two arguments are ID and TEXT; all before them are files." +
+        "each FILE. When a tag holds no such frame, it is added, as the add command does." +
+            kWritingRule + " The last two arguments are ID and TEXT; all before them are files." +
             kBatchText,
-        {kNoBackupOption, kJobsOption}, true));
+        {{"--unicode", "write TEXT as UTF-16 whatever the tag holds"},
+         kCodePageOption,
+         kNoBackupOption,
+         kJobsOption},
+        true));
     pages.push_back(Command(
         "add", {"FILE... ID"}, "add a new empty frame",
         "Adds a frame with the id ID (turned to upper case) at the end of the ID3v2 tag and "
@@ -82,7 +101,11 @@ std::vector<THelpPage> MakeCommandHelp() {
         "APIC frame announces a front cover in JPEG with no picture yet (fill it with embed); "
         "every other new frame is empty." +
             kBatchText,
-        {kNoBackupOption, kJobsOption}, true));
+        {{"--unicode", "make the new empty text frame a UTF-16 one"},
+         kCodePageOption,
+         kNoBackupOption,
+         kJobsOption},
+        true));
     pages.push_back(Command(
         "delete", {"FILE... (INDEX | --id ID)"}, "delete one frame",
         "Deletes frame INDEX of the ID3v2 tag, counted from 0 in the order show lists them, or "
@@ -103,6 +126,21 @@ std::vector<THelpPage> MakeCommandHelp() {
         {{"--id3v2", "strip the ID3v2 tag at the head of the file"},
          {"--id3v1", "strip the ID3v1 block in the last 128 bytes"},
          {"--apev2", "strip the APEv2 tag"},
+         kNoBackupOption,
+         kJobsOption},
+        true));
+    pages.push_back(Command(
+        "recode", {"FILE... [--codepage NAME] [--dry-run]"}, "turn legacy texts into Unicode",
+        "Turns every text of the ID3v2 tag that is in the single-byte encoding and not pure "
+        "ASCII (text frames, TXXX, COMM, USLT, WXXX and picture descriptions) into UTF-16, "
+        "decoded in the file's code page (detected, or NAME), and rewrites each FILE; every other "
+        "frame stays byte for byte, and so do the audio and the ID3v1 block, which cannot hold "
+        "Unicode. Prints one JSON line per file: {\"file\", \"codepage\", \"changed\": "
+        "[{\"id\", \"text\"}...]}. A file without such text is not rewritten and gets no "
+        "backup." +
+            kBatchText,
+        {{"--dry-run", "print what would change and change nothing"},
+         kCodePageOption,
          kNoBackupOption,
          kJobsOption},
         true));
@@ -136,29 +174,33 @@ std::vector<THelpPage> MakeCommandHelp() {
 }
 
 THelpPage MakeOverview() {
-    THelpPage page{kTagsProgram,
-                   "",
-                   {"COMMAND [OPTION]... ARGUMENT...", "COMMAND --help", "--help"},
-                   "read and edit the tags of MP3 files",
-                   "Reads and edits the tags of MP3 files with the tag engines of the Quillon "
-                   "editor: the frames of the ID3v2 tag at the head of the file, the ID3v1 and "
-                   "APEv2 tags, and pictures embedded in APIC and TPIC frames. Texts on the "
-                   "command line and in the output are UTF-8; in the file they are kept in code "
-                   "page 936 (GBK). FILE is used exactly as given.\n\n"
-                   "A command that changes a file rewrites it through a backup: FILE is first "
-                   "copied to the same name with \"bak\" put before the extension (song.mp3 to "
-                   "songbak.mp3), and then written anew from that copy, so that the original "
-                   "survives at every moment. The backup stays beside the file unless "
-                   "--no-backup is given. set, add, delete and embed write the ID3v2 tag only; "
-                   "the ID3v2 tag is written as version 2.3.\n\n"
-                   "A FILE that is a symbolic link stands for the file it leads to: that file "
-                   "is rewritten, its backup beside it, and the link stays. Two commands never "
-                   "write one file at once, even from different containers: the second waits "
-                   "for the first (up to ten seconds, then it is refused). A file you may not "
-                   "write (another user's, an immutable or append-only one) is refused with the "
-                   "system's reason. FIFOs, devices and folders are refused. Options come "
-                   "before a \"--\"; a FILE or TEXT that begins with \"-\" goes after it.",
-                   {}};
+    THelpPage page{
+        kTagsProgram,
+        "",
+        {"COMMAND [OPTION]... ARGUMENT...", "COMMAND --help", "--help"},
+        "read and edit the tags of MP3 files",
+        "Reads and edits the tags of MP3 files with the tag engines of the Quillon "
+        "editor: the frames of the ID3v2 tag at the head of the file, the ID3v1 and "
+        "APEv2 tags, and pictures embedded in APIC and TPIC frames. Texts on the "
+        "command line and in the output are UTF-8; in the file, texts in the "
+        "single-byte encoding are read in the file's code page, detected from all of "
+        "them together (GBK, Big5, Shift-JIS, EUC-KR, windows-1251, windows-1252 or "
+        "UTF-8), and new texts are written in code page 936 (GBK) or the tag's own code "
+        "page where they fit, else in UTF-16. FILE is used exactly as given.\n\n"
+        "A command that changes a file rewrites it through a backup: FILE is first "
+        "copied to the same name with \"bak\" put before the extension (song.mp3 to "
+        "songbak.mp3), and then written anew from that copy, so that the original "
+        "survives at every moment. The backup stays beside the file unless "
+        "--no-backup is given. set, add, delete, embed and recode write the ID3v2 tag only; "
+        "the ID3v2 tag is written as version 2.3.\n\n"
+        "A FILE that is a symbolic link stands for the file it leads to: that file "
+        "is rewritten, its backup beside it, and the link stays. Two commands never "
+        "write one file at once, even from different containers: the second waits "
+        "for the first (up to ten seconds, then it is refused). A file you may not "
+        "write (another user's, an immutable or append-only one) is refused with the "
+        "system's reason. FIFOs, devices and folders are refused. Options come "
+        "before a \"--\"; a FILE or TEXT that begins with \"-\" goes after it.",
+        {}};
     THelpSection commands{"Commands", Kind::Definitions, "", {}};
     for (const THelpPage& c : TagsCommandHelp())
         commands.items.push_back({c.command + " " + c.usage.front(), c.summary});
@@ -181,6 +223,9 @@ THelpPage MakeOverview() {
           {"quillon-tags set *.mp3 TALB 'Album title'\n"
            "quillon-tags embed *.mp3 cover.jpg --apic first",
            "Give every MP3 file here the album's title and its front cover:"},
+          {"quillon-tags recode --dry-run *.mp3\nquillon-tags recode *.mp3",
+           "See which legacy texts of the MP3 files here would become Unicode, then convert "
+           "them:"},
           {"quillon-tags strip --id3v1 --apev2 --no-backup *.mp3",
            "Remove the ID3v1 and APEv2 tags of every MP3 file here, keeping no backups:"}}});
     page.sections.push_back(
@@ -201,6 +246,14 @@ THelpPage MakeEditorHelp() {
         "strip the ID3v1 and APEv2 tags, and embed a JPEG or BMP picture, cropped exactly as "
         "you frame it in the 240x320 preview, as an attached picture (APIC) or as the program's "
         "own picture frame (TPIC).\n\n"
+        "Texts in the single-byte encoding are shown in the code page they were written in "
+        "(GBK, Big5, Shift-JIS, EUC-KR, windows-1251, windows-1252 or UTF-8), detected for each "
+        "file; the tooltip of the frame list tells which one. Its context menu chooses another "
+        "for the open file (\xe6\x96\x87\xe5\xad\x97\xe7\xbc\x96\xe7\xa0\x81) and converts "
+        "every such text to Unicode (\xe5\x85\xa8\xe9\x83\xa8\xe8\xbd\xac\xe6\x8d\xa2\xe4\xb8"
+        "\xba"
+        "Unicode). An edited text is written in the tag's code page where it fits, else "
+        "in UTF-16.\n\n"
         "Every change is written to the file at once, through a backup: the file is copied to "
         "the same name with \"bak\" before the extension (song.mp3 to songbak.mp3) and written "
         "anew from that copy. Deleting a frame or the whole tag deletes the backup again unless "

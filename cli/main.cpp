@@ -2,6 +2,7 @@
 #include "CodePage.h"
 #include "Commands.h"
 #include "Help.h"
+#include "ID3v1Tags.h"
 #include "ID3v2Tags.h"
 #include "Parallel.h"
 #include "PlatformFile.h"
@@ -17,11 +18,12 @@ namespace {
 
 // clang-format off
 const TCommand kCommands[] = {
-    {"show", "show FILE...", CmdShow},
-    {"set", "set FILE... ID TEXT [--no-backup] [-j N]", CmdSet},
-    {"add", "add FILE... ID [--no-backup] [-j N]", CmdAdd},
+    {"show", "show FILE... [--codepage NAME]", CmdShow},
+    {"set", "set FILE... ID TEXT [--unicode] [--codepage NAME] [--no-backup] [-j N]", CmdSet},
+    {"add", "add FILE... ID [--unicode] [--codepage NAME] [--no-backup] [-j N]", CmdAdd},
     {"delete", "delete FILE... (INDEX | --id ID) [--no-backup] [-j N]", CmdDelete},
     {"strip", "strip FILE... [--id3v2] [--id3v1] [--apev2] [--no-backup] [-j N]", CmdStrip},
+    {"recode", "recode FILE... [--codepage NAME] [--dry-run] [--no-backup] [-j N]", CmdRecode},
     {"embed", "embed FILE... PICTURE (--tpic | --apic (INDEX | first) [--type N] [--desc TEXT]) [--fit] [--background RRGGBB] [--no-backup] [-j N]", CmdEmbed},
 };
 // clang-format on
@@ -74,6 +76,33 @@ bool ParseArgs(const TArgs& args, const TOptionTable& known, TParsedArgs& parsed
         }
     }
     return true;
+}
+
+bool ForcedCodePage(const TParsedArgs& parsed, std::optional<platform::TCodePage>& forced,
+                    std::string& error) {
+    for (const auto& [option, value] : parsed.options) {
+        if (option != "--codepage") continue;
+        forced = platform::CodePageFromName(value);
+        if (!forced) {
+            error = "--codepage needs one of gbk, big5, shift_jis, euc-kr, windows-1251, "
+                    "windows-1252, utf-8";
+            return false;
+        }
+    }
+    return true;
+}
+
+platform::TCodePage JudgeFileCodePage(const std::string& file,
+                                      std::optional<platform::TCodePage> forced) {
+    TID3v1Tag id3v1;
+    if (!forced) {
+        // The ID3v1 fields are evidence only: a block that cannot be read adds none.
+        try {
+            id3v1.ReadFromFile(file);
+        } catch (const platform::EPlatformError&) {
+        }
+    }
+    return JudgeCodePage(*ID3v2Tag, &id3v1, forced);
 }
 
 bool LockForWriting(const std::string& file, std::optional<TWriterLock>& lock) {

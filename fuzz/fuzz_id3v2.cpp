@@ -119,5 +119,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                            : std::string())
             : (oldEnd < static_cast<int64_t>(size) ? bytes.substr(oldEnd) : std::string());
     FUZZ_CHECK(now.substr(tag.TagSize) == tail);
+
+    // Every code page reads every store, and the conversion to Unicode leaves an entry for each.
+    for (platform::TCodePage cp : platform::kCodePages) {
+        JudgeCodePage(tag, nullptr, cp);
+        for (size_t i = 0; i < tag.FrameIds.size(); ++i)
+            FUZZ_CHECK(platform::IsWellFormedUtf8(tag.DisplayText(i)));
+    }
+    JudgeCodePage(tag, nullptr);
+    FUZZ_CHECK(tag.ConvertToUnicode().size() <= tag.FrameIds.size());
+    FUZZ_CHECK(tag.FrameOrigins.size() == tag.FrameIds.size());
     return 0;
 }

@@ -55,6 +55,16 @@ void TID3v1Tag::ParseTrailer(const unsigned char* block, int length) {
     block_ = nullptr;
 }
 
+std::string TID3v1Tag::ValueText(size_t i) const {
+    return i < Values.size() ? platform::LegacyToUtf8(CodePage, Values[i]) : std::string();
+}
+
+bool TID3v1Tag::HasLegacyText() const {
+    for (const TByteString& value : Values)
+        if (!platform::IsAscii(value)) return true;
+    return false;
+}
+
 void TID3v1Tag::ReadFromStream(TFileStream& stream, int32_t size) {
     Exists = false;
     Keys.clear();

@@ -1,5 +1,6 @@
 // The ID3v1 block: the 128-byte trailer at the very end of an MP3 file. Read and stripped, never
-// written. Text fields stay raw bytes in code page 936.
+// written. Text fields stay raw bytes, in the file's code page (decided with the ID3v2 tag's
+// legacy texts, see JudgeCodePage).
 #pragma once
 
 #include "ID3v2Tags.h"
@@ -33,6 +34,12 @@ class TID3v1Tag {
     TByteString Genre;
     TStringList Keys;
     TStringList Values;
+    // The code page the text fields are shown in.
+    platform::TCodePage CodePage = platform::TCodePage::Gbk;
+    // Value `i` as UTF-8, read in CodePage.
+    std::string ValueText(size_t i) const;
+    // Whether a text field holds more than ASCII, so that the code page matters.
+    bool HasLegacyText() const;
 
   private:
     const unsigned char* block_ = nullptr; // the block ParseTrailer is decoding

@@ -120,11 +120,12 @@ int EncodingOf(std::string_view id, std::string_view data) {
 
 // Offset behind the description's terminator of a frame laid out as encoding, `head` bytes,
 // description; sets `text` to the decoded description.
-size_t Description(int encoding, std::string_view data, size_t head, std::string& text) {
+size_t Description(int encoding, std::string_view data, size_t head, std::string& text,
+                   platform::TCodePage cp) {
     if (data.size() <= head) return data.size();
     size_t next;
     const size_t end = id3text::StringEnd(encoding, data, head, next);
-    text = id3text::Decode(encoding, data.substr(head, end - head));
+    text = id3text::Decode(encoding, data.substr(head, end - head), cp);
     return next;
 }
 
@@ -132,46 +133,53 @@ std::string Labelled(const std::string& label, const std::string& text) {
     return label.empty() ? text : "[" + label + "] " + text;
 }
 
-// The frame's text by its layout, as UTF-8.
-std::string TextOf(std::string_view id, int encoding, std::string_view data) {
+// The frame's text by its layout, as UTF-8; encoding 0 and URLs read in `cp`.
+std::string TextOf(std::string_view id, int encoding, std::string_view data,
+                   platform::TCodePage cp = platform::TCodePage::Gbk) {
     std::string label;
     if (id == "COMM" || id == "USLT") {
-        const size_t at = Description(encoding, data, 4, label);
+        const size_t at = Description(encoding, data, 4, label, cp);
         size_t next;
         const size_t from = std::min(at, data.size());
         const size_t end = id3text::StringEnd(encoding, data, from, next);
-        return Labelled(label, id3text::Decode(encoding, data.substr(from, end - from)));
+        return Labelled(label, id3text::Decode(encoding, data.substr(from, end - from), cp));
     }
     if (id == "TXXX" || id == "WXXX") {
-        const size_t at = std::min(Description(encoding, data, 1, label), data.size());
+        const size_t at = std::min(Description(encoding, data, 1, label, cp), data.size());
         const std::string value =
-            id == "TXXX"
-                ? id3text::DecodeAll(encoding, data.substr(at))
-                : platform::Cp936ToUtf8(UpToNul(
-                      reinterpret_cast<const unsigned char*>(data.data()) + at, data.size() - at));
+            id == "TXXX" ? id3text::DecodeAll(encoding, data.substr(at), cp)
+                         : platform::LegacyToUtf8(
+                               cp, UpToNul(reinterpret_cast<const unsigned char*>(data.data()) + at,
+                                           data.size() - at));
         return Labelled(label, value);
     }
     if (id == "APIC") {
         const size_t mimeEnd = data.find('\0', 1);
         if (mimeEnd == std::string_view::npos) return {};
-        Description(encoding, data, mimeEnd + 2, label);
+        Description(encoding, data, mimeEnd + 2, label, cp);
         return label;
     }
     if (encoding < 0) // a URL: one string in the single-byte encoding
-        return platform::Cp936ToUtf8(
-            UpToNul(reinterpret_cast<const unsigned char*>(data.data()), data.size()));
-    return id3text::DecodeAll(encoding, data.substr(1));
+        return platform::LegacyToUtf8(
+            cp, UpToNul(reinterpret_cast<const unsigned char*>(data.data()), data.size()));
+    return id3text::DecodeAll(encoding, data.substr(1), cp);
 }
 
-// A UTF-8 frame as version 2.3 has it: UTF-16 instead. The fields that are not text (language,
-// MIME type, picture type, URL, picture) stay as they are.
-// A frame whose text is not well-formed UTF-8 stays as it is: converted, its bytes would be lost.
-std::string Utf8ToUtf16Frame(std::string_view id, std::string_view data) {
+// A UTF-8 frame (encoding 3) or a legacy one (encoding 0, in `cp`) as version 2.3 has it in
+// Unicode: UTF-16 instead. The fields that are not text (language, MIME type, picture type, URL,
+// picture) stay as they are. A UTF-8 frame whose text is not well-formed stays as it is:
+// converted, its bytes would be lost.
+std::string ToUtf16Frame(std::string_view id, std::string_view data, int encoding,
+                         platform::TCodePage cp) {
     std::string out(1, '\1');
     bool wellFormed = true;
     auto convert = [&](std::string_view text) {
-        wellFormed = wellFormed && platform::IsWellFormedUtf8(text);
-        out += id3text::Utf8ToUtf16(text);
+        if (encoding == 3) {
+            wellFormed = wellFormed && platform::IsWellFormedUtf8(text);
+            out += id3text::Utf8ToUtf16(text);
+        } else {
+            out += id3text::Utf8ToUtf16(platform::LegacyToUtf8(cp, text));
+        }
     };
     auto descriptionAndRest = [&](size_t head, bool restIsText) {
         const size_t nul = data.find('\0', head);
@@ -281,6 +289,20 @@ uint32_t Version24Size(std::string_view body, size_t pos, bool& plainSizes) {
 
 } // namespace
 
+std::string FrameText(std::string_view id, int encoding, std::string_view data,
+                      platform::TCodePage cp) {
+    return TextOf(id, encoding, data, cp);
+}
+
+std::string Utf16FrameData(std::string_view id, std::string_view data, int encoding,
+                           platform::TCodePage cp) {
+    return ToUtf16Frame(id, data, encoding, cp);
+}
+
+TByteString PlainFrame23(std::string_view id, std::string_view data) {
+    return Frame23(id, data);
+}
+
 struct TID3v2Tag::TFrameIn {
     std::string Id;
     int Version = 3;     // 2, 3 or 4: the layout of the frame
@@ -316,6 +338,7 @@ void TID3v2Tag::Reset(const std::string& fileName) {
     indexed_ = 0;
     ReadError.clear();
     inflateLeft_ = InflateLimit;
+    CodePage = platform::TCodePage::Gbk;
     joinable_ = -1;
     std::memset(Header, 0, sizeof Header);
     std::memset(FrameHeader, 0, sizeof FrameHeader);
@@ -566,7 +589,8 @@ void TID3v2Tag::TakeFrame(const TFrameIn& in) {
         if (IsCommentOrLyrics(id)) payload.erase(0, std::min<size_t>(3, payload.size()));
     }
 
-    const std::string converted = encoding == 3 ? Utf8ToUtf16Frame(id, data) : std::string();
+    const std::string converted =
+        encoding == 3 ? ToUtf16Frame(id, data, 3, platform::TCodePage::Utf8) : std::string();
     const std::string_view data23 = encoding == 3 ? std::string_view(converted) : data;
     const bool sameHeader = in.Version == 3 && in.Status == 0 && in.Format == 0;
     origin->Encoding = encoding;

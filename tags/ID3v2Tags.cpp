@@ -108,7 +108,7 @@ const TFrameOrigin* TID3v2Tag::StoredFrame(size_t index) const {
 std::string TID3v2Tag::DisplayText(size_t index) const {
     const TFrameOrigin* origin = OriginOf(index);
     if (origin && origin->HasText) return origin->Text;
-    return index < FramePayloads.size() ? platform::Cp936ToUtf8(FramePayloads[index])
+    return index < FramePayloads.size() ? platform::LegacyToUtf8(CodePage, FramePayloads[index])
                                         : std::string();
 }
 

@@ -30,6 +30,8 @@
 // the reader passes over such padding.
 #pragma once
 
+#include "CodePage.h"
+
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -123,9 +125,32 @@ class TID3v2Tag {
     TByteString RawFrames(size_t index) const;
     // True for an entry added since the read and one whose id or payload was changed.
     bool Edited(size_t index) const { return UnchangedOrigin(index) == nullptr; }
-    // The text entry `index` shows, as UTF-8: its decoded text, or its payload read as code page
-    // 936.
+    // The text entry `index` shows, as UTF-8: its decoded text, or its payload read in CodePage.
     std::string DisplayText(size_t index) const;
+
+    // The code page of the tag's legacy texts (encoding 0): the program's own code page 936
+    // until JudgeCodePage decides it for the file, or the user forces one.
+    platform::TCodePage CodePage = platform::TCodePage::Gbk;
+    // Shows the legacy texts in `cp` from now on (read-back texts are decoded again).
+    void SetCodePage(platform::TCodePage cp);
+    // The raw bytes of every legacy string of the store (encoding-0 texts, descriptions of
+    // comments, lyrics, TXXX, WXXX and pictures) and the decoded Unicode texts, as evidence for
+    // the code page. The views point into the store.
+    void CollectTexts(std::vector<std::string_view>& legacy,
+                      std::vector<std::string_view>& unicode) const;
+    // Whether some legacy string holds more than ASCII, so that the code page matters.
+    bool HasLegacyText() const;
+    // Gives entry `index` the text `utf8` by the writing rule: in CodePage when every character
+    // fits (code page 936 for a GBK or new tag), else UTF-16 with a byte-order mark; always
+    // UTF-16 with `unicode`. Nothing is saved.
+    void SetText(size_t index, const std::string& utf8, bool unicode);
+    // SetText on the first entry with the id (case ignored), or on a new empty entry at the end;
+    // then saves.
+    void SetFrameText(const TByteString& id, const std::string& utf8, bool unicode);
+    // Turns every legacy text that is not pure ASCII into UTF-16, decoded in CodePage; the other
+    // entries stay byte for byte. Returns the id and new text of every entry it changed; nothing
+    // is saved.
+    std::vector<std::pair<TByteString, std::string>> ConvertToUnicode();
 
     // Writing side. Every operation does nothing while Loaded is false, rewrites FileName through
     // RewriteFile (refusals are shown as messages, platform failures thrown after the file was
@@ -188,6 +213,9 @@ class TID3v2Tag {
     int joinable_ = -1;          // the entry the next frame may join, or -1
     bool joinNeedsLead_ = false; // only when it begins with a double-byte character
     const TFrameOrigin* UnchangedOrigin(size_t index) const;
+    // The frame data (encoding byte on) entry `index` stands for, or empty for an entry whose
+    // frame is kept byte for byte.
+    std::string_view EntryData(size_t index, std::string& buffer) const;
 
     // Upper-cased ASCII id -> first entry, for FrameIds[0 .. indexed_). Operations that erase or
     // rename entries set indexed_ back to 0.
@@ -246,6 +274,21 @@ std::optional<TNewFrame> PrepareNewFrame(const TByteString& typedId);
 
 class TAPEv2Tag;
 class TID3v1Tag;
+
+// Decides the code page of one file from all legacy strings of its ID3v2 tag and ID3v1 block
+// together (or takes `forced`) and gives it to both objects. `id3v1` may be null.
+platform::TCodePage JudgeCodePage(TID3v2Tag& id3v2, TID3v1Tag* id3v1,
+                                  std::optional<platform::TCodePage> forced = std::nullopt);
+
+// The frame data of one entry as text: `data` decoded by the frame's layout, encoding 0 in `cp`.
+std::string FrameText(std::string_view id, int encoding, std::string_view data,
+                      platform::TCodePage cp);
+// Frame data with encoding 0 (decoded in `cp`) or 3 as the same frame in UTF-16 (encoding 1);
+// the fields that are not text (language, MIME type, picture type, URL, picture) stay.
+std::string Utf16FrameData(std::string_view id, std::string_view data, int encoding,
+                           platform::TCodePage cp);
+// A version 2.3 frame: header without flags, then `data`.
+TByteString PlainFrame23(std::string_view id, std::string_view data);
 
 // The three tag objects of the program. CreateTagObjects makes them in this order after the
 // start-up check; FreeTagObjects frees them in the same order.

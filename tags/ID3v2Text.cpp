@@ -107,7 +107,7 @@ size_t StringEnd(int encoding, std::string_view bytes, size_t from, size_t& next
     return bytes.size();
 }
 
-std::string Decode(int encoding, std::string_view bytes) {
+std::string Decode(int encoding, std::string_view bytes, platform::TCodePage cp) {
     switch (encoding) {
     case 1:
         return DecodeUtf16(bytes, false);
@@ -120,18 +120,18 @@ std::string Decode(int encoding, std::string_view bytes) {
         return out;
     }
     default:
-        return platform::Cp936ToUtf8(bytes);
+        return platform::LegacyToUtf8(cp, bytes);
     }
 }
 
-std::string DecodeAll(int encoding, std::string_view bytes) {
+std::string DecodeAll(int encoding, std::string_view bytes, platform::TCodePage cp) {
     std::string out;
     size_t at = 0;
     while (at < bytes.size()) {
         size_t next;
         const size_t end = StringEnd(encoding, bytes, at, next);
         if (!out.empty() || at > 0) out += '/';
-        out += Decode(encoding, bytes.substr(at, end - at));
+        out += Decode(encoding, bytes.substr(at, end - at), cp);
         at = next;
     }
     return out;

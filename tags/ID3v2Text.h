@@ -1,7 +1,9 @@
-// The text encodings of ID3v2 frames: 0 the single-byte encoding (code page 936 as this program
-// reads and writes it), 1 UTF-16 with a byte-order mark, 2 UTF-16 big-endian, 3 UTF-8. Frames of
-// other programs are decoded here for display; what the program itself writes stays code page 936.
+// The text encodings of ID3v2 frames: 0 the single-byte encoding (in practice whatever legacy code
+// page the tagging machine used: the file's code page), 1 UTF-16 with a byte-order mark, 2 UTF-16
+// big-endian, 3 UTF-8. Frames are decoded here for display.
 #pragma once
+
+#include "CodePage.h"
 
 #include <string>
 #include <string_view>
@@ -13,11 +15,14 @@ namespace id3text {
 size_t StringEnd(int encoding, std::string_view bytes, size_t from, size_t& next);
 
 // One string (without its terminator) as UTF-8. What cannot be decoded becomes U+FFFD.
-std::string Decode(int encoding, std::string_view bytes);
+// Encoding 0 is read in `cp`.
+std::string Decode(int encoding, std::string_view bytes,
+                   platform::TCodePage cp = platform::TCodePage::Gbk);
 
 // Every string of a region of terminated strings, as UTF-8, joined by "/" (the separator version
 // 2.3 uses for several values); a terminator at the very end adds nothing.
-std::string DecodeAll(int encoding, std::string_view bytes);
+std::string DecodeAll(int encoding, std::string_view bytes,
+                      platform::TCodePage cp = platform::TCodePage::Gbk);
 
 // A region of UTF-8 strings separated by NUL bytes as UTF-16: each string little-endian with its
 // byte-order mark, the separators as two NUL bytes.

@@ -190,6 +190,7 @@ void TAPEv2Tag::ReadFromFile(const std::string& fileName) {
     TagSize = 0;
     Keys.clear();
     Values.clear();
+    Texts.clear();
     TagOffset = LocateAPEv2Tag(fileName);
     Exists = TagOffset >= 0;
     if (!Exists) return;
@@ -204,6 +205,7 @@ void TAPEv2Tag::ReadFromOpenFile(TFileStream& file) {
     TagSize = 0;
     Keys.clear();
     Values.clear();
+    Texts.clear();
     TagOffset = LocateAPEv2Tag(file);
     Exists = TagOffset >= 0;
     if (Exists) ReadItems(file);
@@ -239,6 +241,7 @@ void TAPEv2Tag::ReadItems(TFileStream& file) {
         // Key and value go in together, so the lists stay in step when a value is cut short.
         Keys.push_back(key);
         Values.push_back(value);
+        Texts.push_back(platform::IsWellFormedUtf8(raw) ? raw : std::string());
 
         TByteString* fields[] = {&Title, &Artist, &Album, &Comment, &Genre, &Track, &Year};
         const char* names[] = {"Title", "Artist", "Album", "Comment", "Genre", "Track", "Year"};

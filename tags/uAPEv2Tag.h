@@ -39,6 +39,9 @@ class TAPEv2Tag {
     TByteString Title, Artist, Album, Year, Comment, Track, Genre;
     TStringList Keys;
     TStringList Values;
+    // In step with Values: each value as it stands in the file (UTF-8, every character kept),
+    // for display; empty where Values is.
+    TStringList Texts;
 
   private:
     // The header and the items of the region at TagOffset.

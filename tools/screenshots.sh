@@ -3,6 +3,8 @@
 #   docs/screenshots/window.png          the window at 96 dpi with a file open
 #   docs/screenshots/window-scale2.png   the same at a scale factor of 2
 #   docs/screenshots/picture-panel.png   the picture panel with a picture chosen, at 96 dpi
+#   docs/screenshots/codepage-*.png      the window with a Big5, a Shift-JIS and a windows-1252
+#                                        file open: their legacy texts in the detected code page
 # tools/screenshots.sh [FILE.mp3 [PICTURE]]
 # FILE (by default a sample with Chinese tags from tools/sample-mp3.sh) is opened as a file
 # manager opens it, `quillon FILE`. Its picture frame is then selected in the grid and PICTURE (by
@@ -20,7 +22,7 @@ picture=${2:+$(realpath "$2")}
 bash tools/install-deps.sh
 bash tools/build.sh >/dev/null
 editor=$repo/build/app/quillon
-grab=$repo/build/data/screengrab
+grab=$repo/build/tools/screengrab
 out=$repo/docs/screenshots
 mkdir -p "$out"
 
@@ -33,7 +35,7 @@ if [ -z "$file" ]; then
 fi
 if [ -z "$picture" ]; then
   picture=$work/photo.bmp
-  build/data/icongen --picture 480 640 "$picture"
+  build/tools/icongen --picture 480 640 "$picture"
 fi
 # The grid row of the file's first picture frame, if any (the frames list counts from row 1).
 pictureRow=$(build/cli/quillon-tags show "$file" 2>/dev/null |
@@ -139,6 +141,44 @@ for scale in 1 2; do
   else
     "$grab" "$main" "$out/window-scale2.png"
   fi
+  kill "$editorPid"
+  wait "$editorPid" 2>/dev/null || true
+  editorPid=
+done
+
+# Files tagged on machines of other code pages: encoding-0 texts and an ID3v1 block in Big5,
+# Shift-JIS and windows-1252, built byte by byte.
+legacy_mp3() { # CODEC FILE TITLE ARTIST ALBUM
+  python3 - "$@" <<'PY'
+import struct, sys
+codec, path, title, artist, album = sys.argv[1:]
+def frame(fid, text):
+    data = b"\0" + text.encode(codec)
+    return fid.encode() + struct.pack(">I", len(data)) + b"\0\0" + data
+body = frame("TIT2", title) + frame("TPE1", artist) + frame("TALB", album) + b"\0" * 64
+size = len(body)
+tag = b"ID3\3\0\0" + bytes([(size >> 21) & 127, (size >> 14) & 127, (size >> 7) & 127, size & 127])
+audio = (b"\xff\xfb\x90\x00" + b"\0" * 413) * 8
+def field(text, n):
+    return text.encode(codec)[:n].ljust(n, b"\0")
+v1 = b"TAG" + field(title, 30) + field(artist, 30) + field(album, 30) + b"2001" + b"\0" * 30 + b"\x0c"
+open(path, "wb").write(tag + body + audio + v1)
+PY
+}
+unset QT_SCALE_FACTOR
+for page in big5 shift_jis windows-1252; do
+  case $page in
+  big5) legacy_mp3 cp950 "$work/$page.mp3" 月亮代表我的心 鄧麗君 淡淡幽情 ;;
+  shift_jis) legacy_mp3 cp932 "$work/$page.mp3" 千と千尋の神隠し 久石譲 サウンドトラック ;;
+  windows-1252) legacy_mp3 cp1252 "$work/$page.mp3" "Café del Mar" Beyoncé Motörhead ;;
+  esac
+  "$editor" "$work/$page.mp3" >"$work/editor.log" 2>&1 &
+  editorPid=$!
+  wait_windows 1 || { cat "$work/editor.log"; exit 1; }
+  main=$(windows | head -1)
+  xdotool mousemove 0 0
+  sleep 1.5
+  "$grab" "$main" "$out/codepage-$page.png"
   kill "$editorPid"
   wait "$editorPid" 2>/dev/null || true
   editorPid=

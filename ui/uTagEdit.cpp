@@ -36,6 +36,14 @@ QString FromCp936(const std::string& bytes) {
     return QString::fromStdString(platform::Cp936ToUtf8(bytes));
 }
 
+// UTF-8 text for the memo, which keeps lines apart with '\n' only.
+QString MemoText(const std::string& utf8) {
+    QString text = QString::fromStdString(utf8);
+    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return text;
+}
+
 std::string Cp936Of(const char* utf8) {
     return platform::Utf8ToCp936Lossy(utf8);
 }
@@ -315,6 +323,9 @@ void TFrmEditText::WireEvents() {
     connect(btnOpen, &QPushButton::clicked, this, on(&TFrmEditText::btnOpenClick));
     connect(edFn, &TReadOnlyEdit::DblClick, this, on(&TFrmEditText::edFnDblClick));
     connect(sg, &TStringGrid::Click, this, on(&TFrmEditText::sgClick));
+    sg->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(sg, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& pos) { RunGuarded([&] { sgContextMenu(pos); }); });
     connect(edComm, &TMemo::Changed, this, on(&TFrmEditText::edCommChange));
     connect(btnID3Update, &QPushButton::clicked, this, on(&TFrmEditText::btnID3UpdateClick));
     connect(btnReLoad, &QPushButton::clicked, this, on(&TFrmEditText::btnReLoadClick));
@@ -440,6 +451,7 @@ QString Id3Status(const TFrameOrigin* selected) {
 } // namespace
 
 void TFrmEditText::ShowFrameList() {
+    JudgeCodePage();
     sg->SetRowCount(2);
     for (int column = 0; column < sg->columnCount(); ++column)
         sg->SetCells(column, 1, {});
@@ -464,7 +476,8 @@ void TFrmEditText::ShowFrameList() {
             sg->SetCells(1, row, ID3v2Tag->FramePayloads[i],
                          QString::fromStdString(ID3v2Tag->DisplayText(i)));
         else
-            sg->SetCells(1, row, ID3v2Tag->FramePayloads[i]);
+            sg->SetCells(1, row, ID3v2Tag->FramePayloads[i],
+                         QString::fromStdString(ID3v2Tag->DisplayText(i)));
         if (i + 1 < n) sg->SetRowCount(sg->RowCount() + 1);
     }
     SetLabel(lblID3Status, Id3Status(nullptr));
@@ -503,7 +516,8 @@ void TFrmEditText::sgClick() {
     else if (origin && origin->HasText)
         edComm->SetShownText(QString::fromStdString(origin->Text));
     else
-        edComm->SetText(StripNulls(sg->SelectedCells(1)));
+        edComm->SetShownText(
+            MemoText(platform::LegacyToUtf8(ID3v2Tag->CodePage, StripNulls(sg->SelectedCells(1)))));
     edPicInfo->setEnabled(id == "APIC");
     cbPicType->setEnabled(id == "APIC");
 }
@@ -526,6 +540,7 @@ bool TFrmEditText::OpenFile(const QString& chosen) {
     if (!platform::FileExists(path)) return false;
     edFn->setText(ShownFileName(path));
     edFn->setProperty(kPathProperty, QByteArray::fromStdString(path));
+    codePage_.reset(); // a choice of code page holds for the file it was made for
     ClearGridRows(*sg);
     LoadTags();
     sgClick();
@@ -566,22 +581,25 @@ void TFrmEditText::btnID3UpdateClick() {
     if (index < 0 || index >= static_cast<int>(ID3v2Tag->FramePayloads.size()) ||
         IsPictureId(sg->SelectedCells(0)) || IsReadOnly(origin))
         return;
-    // A text shown as it was read and not changed keeps its frame, encoding and all.
+    // A text shown as it was read and not changed keeps its frame, encoding and all. A changed
+    // one goes in the tag's code page where it fits, else in UTF-16: never refused.
+    // Bytes that are no character of the code page show as U+FFFD: a text left as shown keeps
+    // them.
+    const QString memo = edComm->toPlainText();
     const bool unchanged =
-        origin && origin->HasText && edComm->toPlainText() == QString::fromStdString(origin->Text);
-    std::string text = ID3v2Tag->FramePayloads[index];
-    if (!unchanged && !edComm->Text(text)) {
-        MessageBoxOk(U("！标签内容中有GBK编码不能保存的字符，不能更新标签：") +
-                     FromCp936(sg->SelectedCells(0)));
-        return;
-    }
+        memo == MemoText(ID3v2Tag->DisplayText(static_cast<size_t>(index))) ||
+        (origin && origin->HasText && memo == QString::fromStdString(origin->Text));
     EnableTagControls(false);
     std::optional<TWriterLock> lock;
     if (!LockForCommand(lock)) {
         ShowCommandResult();
         return;
     }
-    ID3v2Tag->FramePayloads[index] = text;
+    if (!unchanged) {
+        QString text = memo;
+        text.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
+        ID3v2Tag->SetText(static_cast<size_t>(index), text.toStdString(), false);
+    }
     for (const TTagStep& step : RewriteThenStrip(
              FilePath(), true, [] { ID3v2Tag->SaveToFile(); }, chkDelID3v1->isChecked(),
              chkDelAPEv2->isChecked(), true))
@@ -646,8 +664,10 @@ void TFrmEditText::btnShowID3v1TagClick() {
         return;
     }
     edComm->Clear();
+    QStringList lines;
     for (size_t i = 0; i < ID3v1Tag->Keys.size(); ++i)
-        edComm->AddLine(ID3v1Tag->Keys[i] + "=:" + ID3v1Tag->Values[i]);
+        lines << MemoText(ID3v1Tag->Keys[i] + "=:" + ID3v1Tag->ValueText(i));
+    edComm->SetShownText(lines.join(QLatin1Char('\n')));
 }
 
 void TFrmEditText::btnShowAPEv2TagClick() {
@@ -656,8 +676,14 @@ void TFrmEditText::btnShowAPEv2TagClick() {
         return;
     }
     edComm->Clear();
+    // The values are UTF-8 in the file: every character is shown.
+    QStringList lines;
     for (size_t i = 0; i < APEv2Tag->Keys.size(); ++i)
-        edComm->AddLine(APEv2Tag->Keys[i] + "=:" + APEv2Tag->Values[i]);
+        lines << MemoText(platform::Cp936ToUtf8(APEv2Tag->Keys[i]) + "=:" +
+                          (i < APEv2Tag->Texts.size()
+                               ? APEv2Tag->Texts[i]
+                               : platform::Cp936ToUtf8(APEv2Tag->Values[i])));
+    edComm->SetShownText(lines.join(QLatin1Char('\n')));
 }
 
 void TFrmEditText::edFnDblClick() {

@@ -4,6 +4,10 @@
 // takes the current file's path from edFn at every step.
 #pragma once
 
+#include "CodePage.h"
+
+#include <optional>
+
 #include "TPreview.h"
 #include "uDialogs.h"
 
@@ -114,6 +118,12 @@ class TFrmEditText : public QDialog {
     void btnShowID3v1TagClick();
     void btnShowAPEv2TagClick();
     void edFnDblClick();
+    // ---- code page of the legacy texts: the grid's context menu "文字编码" and
+    // "全部转换为Unicode"
+    void sgContextMenu(const QPoint& pos);
+    // Shows the open file's legacy texts in `cp`; nothing, 自动识别, the detected one.
+    void ChooseCodePage(std::optional<platform::TCodePage> cp);
+    void ConvertAllToUnicode();
     // Opens `chosen` as btnOpenClick does with a name chosen in its dialog; false when no such
     // file exists, and nothing changes then.
     bool OpenFile(const QString& chosen);
@@ -182,6 +192,11 @@ class TFrmEditText : public QDialog {
     void HandleDrag(QEvent* event, QPoint pos);
 
     bool centred_ = false;
+    // The code page the user chose for the open file; none while 自动识别.
+    std::optional<platform::TCodePage> codePage_;
+    // Decides the code page of the tags as read and tells it in the tooltips of the grid and
+    // the status line.
+    void JudgeCodePage();
 };
 
 // Opens the file named on the command line (`arguments` as QCoreApplication gives them: the

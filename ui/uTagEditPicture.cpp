@@ -114,8 +114,8 @@ void TFrmEditText::ShowAttachedPicture(int row) {
     const TFrameOrigin* origin = ID3v2Tag->OriginOf(index);
     ShowDescription(edPicInfo, origin && origin->HasText
                                    ? QString::fromStdString(origin->Text)
-                                   : QString::fromStdString(
-                                         platform::Cp936ToUtf8(PictureDescriptionOf(payload))));
+                                   : QString::fromStdString(platform::LegacyToUtf8(
+                                         ID3v2Tag->CodePage, PictureDescriptionOf(payload))));
     const size_t start = static_cast<size_t>(PictureDataStart(payload)) - 1;
     const std::string jpeg = start < payload.size() ? payload.substr(start) : std::string();
     SetSizeLabel(lbSize, payload.size());

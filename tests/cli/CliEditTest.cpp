@@ -5,6 +5,7 @@
 #include "TestFiles.h"
 #include "utPublic.h"
 
+#include <cstdio>
 #include <gtest/gtest.h>
 
 namespace {
@@ -46,14 +47,7 @@ TEST(CliSet, StoresTheTextInCodePage936) {
     EXPECT_EQ(Stored(f).FramePayloads[1], "-jazz");
     EXPECT_FALSE(Exists(b));
 
-    // A character code page 936 has no place for is refused before anything is written.
     const Bytes before = ReadFile(f);
-    CliRun r = Tags("set " + f + " TIT2 'a😀b'", dir);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(Stderr(dir).find("\"😀\" cannot be stored in code page 936"), std::string::npos)
-        << Stderr(dir);
-    EXPECT_EQ(ReadFile(f), before);
-    EXPECT_FALSE(Exists(b));
 
     // Several files: the last two words are ID and TEXT; a missing file fails alone.
     const std::string g = dir.File("g.MP3");
@@ -72,6 +66,74 @@ TEST(CliSet, StoresTheTextInCodePage936) {
         EXPECT_EQ(Tags(words, dir).status, 2) << words;
     }
     EXPECT_EQ(ReadFile(f), before);
+}
+
+// The writing rule: the tag's own code page where every character fits (code page 936 for a GBK
+// or new tag), else UTF-16 with a byte-order mark; never refused, never "?".
+TEST(CliSet, WritesInTheTagsCodePageElseUtf16) {
+    struct Row {
+        Bytes tag;
+        std::string words; // after "set FILE"
+        Bytes frame;       // the TALB frame written
+    } rows[] = {
+        {Id3FrameWritten("TIT2", "\xa4\xeb\xab\x47") +
+             Id3FrameWritten("TPE1", "\xbe\x48\xc4\x52\xa7\x67"),
+         "TALB 月亮", Id3FrameWritten("TALB", "\xa4\xeb\xab\x47")}, // 月亮 鄧麗君 in Big5
+        {Id3FrameWritten("TIT2", "Caf\xe9 del Mar") + Id3FrameWritten("TPE1", "Beyonc\xe9"),
+         "TALB 'Été indien'", Id3FrameWritten("TALB", "\xc9t\xe9 indien")},
+        {Id3FrameWritten("TIT2", "Caf\xe9 del Mar"), "TALB 封面",
+         Id3Frame("TALB", "\x01" + Utf16("封面"))},
+        {Bytes(), "TALB 封面", Id3FrameWritten("TALB", "\xb7\xe2\xc3\xe6")},
+        {Bytes(), "TALB 'a😀b'", Id3Frame("TALB", "\x01" + Utf16("a😀b"))},
+        {Bytes(), "TALB 封面 --unicode", Id3Frame("TALB", "\x01" + Utf16("封面"))},
+        {Id3FrameWritten("TIT2", "\xb7\xe2"), "TALB 'Été' --codepage windows-1252",
+         Id3FrameWritten("TALB", "\xc9t\xe9")},
+    };
+    TempDir dir;
+    for (const Row& row : rows) {
+        const std::string f = dir.File("c.MP3");
+        WriteFile(f, Id3TagOurs(row.tag) + kAudio);
+        ASSERT_EQ(Tags("set " + f + " " + row.words + " --no-backup", dir).status, 0)
+            << row.words << Stderr(dir);
+        EXPECT_EQ(ReadFile(f), Id3TagOurs(row.tag + row.frame) + kAudio) << row.words;
+    }
+}
+
+TEST(CliRecode, LegacyTextsBecomeUtf16AndNothingElseChanges) {
+    TempDir dir;
+    const std::string f = dir.File("r.MP3"), b = dir.File("rbak.MP3");
+    // 月亮 and 鄧麗君 in Big5; the ID3v1 block cannot hold Unicode and stays.
+    const Bytes v1 =
+        Id3v1Block({.title = "\xa4\xeb\xab\x47", .artist = "\xbe\x48\xc4\x52\xa7\x67"});
+    const Bytes ascii = Id3FrameWritten("TRCK", "3");
+    const Bytes legacy = Id3TagOurs(Id3FrameWritten("TIT2", "\xa4\xeb\xab\x47") + ascii +
+                                    Id3FrameWritten("TPE1", "\xbe\x48\xc4\x52\xa7\x67")) +
+                         kAudio + v1;
+    const std::string line = "{\"file\": \"" + f +
+                             "\", \"codepage\": \"big5\", \"changed\": [{\"id\": \"TIT2\", "
+                             "\"text\": \"月亮\"}, {\"id\": \"TPE1\", \"text\": \"鄧麗君\"}]}\n";
+    WriteFile(f, legacy);
+    CliRun r = Tags("recode --dry-run " + f, dir);
+    EXPECT_EQ(r.status, 0) << Stderr(dir);
+    EXPECT_EQ(r.out, line);
+    EXPECT_EQ(ReadFile(f), legacy);
+    EXPECT_FALSE(Exists(b));
+    r = Tags("recode " + f, dir);
+    EXPECT_EQ(r.status, 0) << Stderr(dir);
+    EXPECT_EQ(r.out, line);
+    EXPECT_EQ(ReadFile(f), Id3TagOurs(Id3Frame("TIT2", "\x01" + Utf16("月亮")) + ascii +
+                                      Id3Frame("TPE1", "\x01" + Utf16("鄧麗君"))) +
+                               kAudio + v1);
+    EXPECT_EQ(ReadFile(b), legacy);
+    // Nothing legacy left: no rewrite, no backup.
+    const Bytes done = ReadFile(f);
+    std::remove(b.c_str());
+    r = Tags("recode --codepage gbk " + f, dir);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("\"changed\": []"), std::string::npos) << r.out;
+    EXPECT_EQ(ReadFile(f), done);
+    EXPECT_FALSE(Exists(b));
+    EXPECT_EQ(Tags("recode --codepage latin9 " + f, dir).status, 2);
 }
 
 TEST(CliAdd, TheEditorsRuleForANewFrame) {

@@ -17,7 +17,8 @@ TEST(CliShow, PrintsTheStoreAsJsonLines) {
     r = Tags("show " + dir.File("a.MP3") + " " + dir.File("b.MP3"), dir);
     ASSERT_EQ(r.status, 0);
     std::string first = r.out.substr(0, r.out.find('\n'));
-    EXPECT_NE(first.find("\"id3v2\": {\"exists\": true, \"tag_size\": 49, \"frames\": [{\"id\": "
+    EXPECT_NE(first.find("\"id3v2\": {\"exists\": true, \"tag_size\": 49, \"codepage\": \"gbk\", "
+                         "\"frames\": [{\"id\": "
                          "\"TIT2\", \"size\": 4, \"hex\": \"b7e2c3e6\", \"text\": \"封面\"}, "
                          "{\"id\": \"APIC\", \"size\": 14, \"hex\": "
                          "\"00696d6167652f6a7065670003"

@@ -81,7 +81,7 @@ void WriteOurTag(const std::string& path) {
     set("COMM", "Our note");
     const std::string apic = BuildAttachedPicturePayload(3, "cover", CoverJpeg());
     tag.AddFrame("APIC", apic.data(), static_cast<int>(apic.size()));
-    ASSERT_TRUE(tag.Loaded);
+    ASSERT_TRUE(tag.Loaded) << tag.ReadError;
 }
 
 void ExpectPeersSeeOurTag(const std::string& path) {
@@ -206,7 +206,7 @@ TEST(InteropWeWrite, EditingOneFrameLeavesThePeersViewOfTheOthers) {
         TID3v2Tag tag;
         tag.ReadFromFile(path);
         tag.SetFrame("TIT2", title.data(), static_cast<int>(title.size()));
-        ASSERT_TRUE(tag.Loaded);
+        ASSERT_TRUE(tag.Loaded) << tag.ReadError;
 
         EXPECT_EQ(withoutTitle(Mutagen(path)), withoutTitle(mutagen));
         EXPECT_EQ(tag.DisplayText(tag.IndexOfId("TIT2")), "新标题");
@@ -222,4 +222,43 @@ TEST(InteropWeWrite, EditingOneFrameLeavesThePeersViewOfTheOthers) {
         EXPECT_EQ(picture(path), cover);
         EXPECT_EQ(PcmMd5(path), pcm);
     }
+}
+
+// A Big5 tag turned into Unicode: mutagen reads every converted text exactly, the picture and
+// the audio are unchanged.
+TEST(InteropWeWrite, RecodedBig5TextsReadExactly) {
+    TempDir dir;
+    const std::string path = dir.File("big5.MP3");
+    auto big5 = [](const char* utf8) {
+        std::string out;
+        EXPECT_TRUE(platform::Utf8ToLegacy(platform::TCodePage::Big5, utf8, out));
+        return out;
+    };
+    const Bytes frames =
+        Id3Frame("TIT2", '\0' + big5("月亮代表我的心")) + Id3Frame("TPE1", '\0' + big5("鄧麗君")) +
+        Id3Frame("COMM", Bytes("\0eng", 4) + big5("說明") + '\0' + big5("測試")) +
+        Id3Frame("TXXX", '\0' + big5("語言") + '\0' + big5("國語")) +
+        Id3Frame("APIC", Bytes("\0image/jpeg\0\3", 13) + big5("封面") + '\0' + CoverJpeg());
+    WriteFile(path, Id3TagStandard(frames, 64) + SineMp3());
+    TID3v2Tag tag;
+    tag.ReadFromFile(path);
+    EXPECT_EQ(JudgeCodePage(tag, nullptr), platform::TCodePage::Big5);
+    EXPECT_EQ(tag.ConvertToUnicode().size(), 5u);
+    ASSERT_TRUE(tag.Loaded) << tag.ReadError;
+    tag.SaveToFile();
+
+    const auto m = Mutagen(path);
+    EXPECT_EQ(One(m, "TIT2"), "月亮代表我的心");
+    EXPECT_EQ(One(m, "TPE1"), "鄧麗君");
+    EXPECT_EQ(One(m, "COMM:eng:說明"), "測試");
+    EXPECT_EQ(One(m, "TXXX"), "國語");
+    std::string hex;
+    for (unsigned char c : CoverJpeg()) {
+        static const char* digits = "0123456789abcdef";
+        hex += digits[c >> 4];
+        hex += digits[c & 15];
+    }
+    EXPECT_EQ(One(m, "APIC"), "image/jpeg|3|封面|" + hex);
+    const Bytes now = ReadFile(path);
+    EXPECT_EQ(now.substr(now.size() - SineMp3().size()), SineMp3());
 }
