@@ -7,7 +7,7 @@
 set -euo pipefail
 build=$1 out=$2
 tags=$build/cli/quillon-tags
-icongen=$build/data/icongen
+icongen=$build/tools/icongen
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 

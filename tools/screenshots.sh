@@ -29,7 +29,7 @@ fi
 bash tools/install-deps.sh
 bash tools/build.sh >/dev/null
 editor=$repo/build/app/quillon
-grab=$repo/build/data/screengrab
+grab=$repo/build/tools/screengrab
 out=$repo/docs/screenshots
 mkdir -p "$out"
 
@@ -44,7 +44,7 @@ if [ -z "$file" ]; then
 fi
 if [ -z "$picture" ]; then
   picture=$work/photo.bmp
-  build/data/icongen --picture 480 640 "$picture"
+  build/tools/icongen --picture 480 640 "$picture"
 fi
 # The grid row of the file's first picture frame, if any (the frames list counts from row 1).
 pictureRow=$(build/cli/quillon-tags show "$file" 2>/dev/null |
