@@ -149,8 +149,10 @@ THelpPage MakeOverview() {
                    "the ID3v2 tag is written as version 2.3.\n\n"
                    "A FILE that is a symbolic link stands for the file it leads to: that file "
                    "is rewritten, its backup beside it, and the link stays. Two commands never "
-                   "write one file at once: the second waits for the first (up to ten seconds, "
-                   "then it is refused). FIFOs, devices and folders are refused. Options come "
+                   "write one file at once, even from different containers: the second waits "
+                   "for the first (up to ten seconds, then it is refused). A file you may not "
+                   "write (another user's, an immutable or append-only one) is refused with the "
+                   "system's reason. FIFOs, devices and folders are refused. Options come "
                    "before a \"--\"; a FILE or TEXT that begins with \"-\" goes after it.",
                    {}};
     THelpSection commands{"Commands", Kind::Definitions, "", {}};

@@ -79,7 +79,7 @@ bool ParseArgs(const TArgs& args, const TOptionTable& known, TParsedArgs& parsed
 bool LockForWriting(const std::string& file, std::optional<TWriterLock>& lock) {
     lock.emplace(file);
     if (lock->Held()) return true;
-    ShowMessage(kMsgFileInUse + file); // another writer kept it past the wait
+    lock->Refuse(); // another writer kept it past the wait, or the system's reason
     return false;
 }
 

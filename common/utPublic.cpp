@@ -1,6 +1,7 @@
 #include "utPublic.h"
 
 #include "PerfCounter.h"
+#include "utFileAt.h"
 
 #include <cerrno>
 #include <chrono>
@@ -15,10 +16,8 @@
 #include <set>
 #include <stdio.h>
 #include <sys/file.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/types.h>
-#include <sys/un.h>
 #include <thread>
 #include <unistd.h>
 
@@ -77,101 +76,6 @@ std::string ResolveLinks(const std::string& fileName) {
         path = to[0] == '/' || slash == std::string::npos ? to : path.substr(0, slash + 1) + to;
     }
     return path;
-}
-
-namespace {
-
-struct THeldLock {
-    std::thread::id owner;
-    int depth = 0;
-    int socket = -1;
-};
-
-std::mutex& LocksMutex() {
-    static std::mutex m;
-    return m;
-}
-
-std::map<std::string, THeldLock>& HeldLocks() {
-    static std::map<std::string, THeldLock> held;
-    return held;
-}
-
-// The lock's name: the folder (by device and inode, whatever path names it) and the file's name
-// in it, so every spelling of one path meets the same lock.
-std::string WriterLockName(const std::string& resolved) {
-    const size_t slash = resolved.find_last_of('/');
-    const std::string dir = slash == std::string::npos ? "."
-                            : slash == 0               ? "/"
-                                                       : resolved.substr(0, slash);
-    const std::string base = slash == std::string::npos ? resolved : resolved.substr(slash + 1);
-    struct stat st {};
-    uint64_t hash = 14695981039346656037ull; // FNV-1a of the name, or of the path if no folder
-    for (unsigned char c : ::stat(dir.c_str(), &st) == 0 ? base : resolved)
-        hash = (hash ^ c) * 1099511628211ull;
-    char name[96];
-    std::snprintf(name, sizeof name, "quillon-writer/%llx/%llx/%llx",
-                  static_cast<unsigned long long>(st.st_dev),
-                  static_cast<unsigned long long>(st.st_ino),
-                  static_cast<unsigned long long>(hash));
-    return name;
-}
-
-// Binds the abstract socket `name`: only one socket in the system can hold a name, and the
-// kernel releases it when its holder ends, however it ends. -1 while somebody else holds it; -2
-// where no socket can be had at all (a sandbox without them), so that writing goes on as it did
-// before there was a lock rather than never again.
-int BindLockName(const std::string& name) {
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return -2;
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::memcpy(addr.sun_path + 1, name.data(), name.size()); // sun_path[0] = 0: abstract
-    const socklen_t length =
-        static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), length) == 0) return fd;
-    const int err = errno;
-    ::close(fd);
-    return err == EADDRINUSE ? -1 : -2;
-}
-
-} // namespace
-
-TWriterLock::TWriterLock(const std::string& fileName, std::chrono::milliseconds wait)
-    : name_(WriterLockName(ResolveLinks(fileName))) {
-    const auto deadline = std::chrono::steady_clock::now() + wait;
-    auto pause = std::chrono::milliseconds(1);
-    for (;;) {
-        {
-            std::lock_guard<std::mutex> guard(LocksMutex());
-            auto it = HeldLocks().find(name_);
-            if (it != HeldLocks().end() && it->second.owner == std::this_thread::get_id()) {
-                ++it->second.depth; // a command's lock covers the rewrites inside it
-                held_ = true;
-                return;
-            }
-            if (it == HeldLocks().end()) {
-                const int fd = BindLockName(name_);
-                if (fd != -1) {
-                    HeldLocks()[name_] = {std::this_thread::get_id(), 1, fd};
-                    held_ = true;
-                    return;
-                }
-            }
-        }
-        if (std::chrono::steady_clock::now() >= deadline) return;
-        std::this_thread::sleep_for(pause);
-        pause = std::min(pause * 2, std::chrono::milliseconds(20));
-    }
-}
-
-TWriterLock::~TWriterLock() {
-    if (!held_) return;
-    std::lock_guard<std::mutex> guard(LocksMutex());
-    auto it = HeldLocks().find(name_);
-    if (it == HeldLocks().end() || --it->second.depth > 0) return;
-    if (it->second.socket >= 0) ::close(it->second.socket);
-    HeldLocks().erase(it);
 }
 
 namespace {
@@ -306,29 +210,37 @@ void KeepOwnerAndMode(int fd, const struct stat& original) {
 // (instant, needs no space on a full disk), copying it where a rename is not possible. A name
 // taken meanwhile by somebody else's file is not replaced. Throws, naming the backup, when the
 // original could not be put back.
-void RestoreFromBackup(const std::string& fileName, const std::string& backup,
+void RestoreFromBackup(int folder, const std::string& fileName, const std::string& backup,
                        const struct stat* created, const struct stat& original,
                        const std::string& reason) {
+    const std::string base = BaseOf(fileName), backupBase = BaseOf(backup);
     struct stat st {};
-    if (created && ::lstat(fileName.c_str(), &st) == 0 && st.st_dev == created->st_dev &&
-        st.st_ino == created->st_ino)
-        ::unlink(fileName.c_str());
+    if (created && ::fstatat(folder, base.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        SameInode(st, *created))
+        ::unlinkat(folder, base.c_str(), 0);
     bool restored =
-        ::renameat2(AT_FDCWD, backup.c_str(), AT_FDCWD, fileName.c_str(), RENAME_NOREPLACE) == 0;
-    if (!restored && errno != EEXIST) restored = platform::CopyFile(backup, fileName);
+        ::renameat2(folder, backupBase.c_str(), folder, base.c_str(), RENAME_NOREPLACE) == 0;
+    if (!restored && errno != EEXIST) {
+        const int fd =
+            ::openat(folder, backupBase.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        try {
+            if (fd < 0) platform::RaiseError("Cannot open file", backup, errno);
+            platform::TFileStream in(fd, backup, platform::TOpenMode::Read,
+                                     platform::TShareMode::DenyNone);
+            restored = platform::CopyFileAt(in, folder, base, fileName);
+        } catch (const platform::EPlatformError&) {
+        }
+    }
     if (!restored)
         throw platform::EPlatformError(reason + "; the original of '" + fileName +
                                        "' is kept in '" + backup + "'");
-    int fd = ::open(fileName.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    int fd = ::openat(folder, base.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd >= 0) {
         KeepOwnerAndMode(fd, original);
         ::fsync(fd);
         ::close(fd);
     }
-    try {
-        platform::SyncDirectoryOf(fileName);
-    } catch (const platform::EPlatformError&) {
-    }
+    ::fsync(folder);
 }
 
 // The text of the exception being handled.
@@ -342,37 +254,86 @@ std::string CurrentReason() {
     }
 }
 
-void FlushBackup(const std::string& backup) {
-    platform::TFileStream b(backup, platform::TOpenMode::Read, platform::TShareMode::DenyNone);
-    b.Sync();
-    b.Close();
-    platform::SyncDirectoryOf(backup);
+// The name `base` in `folder` still leads to the file `id`, not to a link or file put there.
+bool NameIs(int folder, const std::string& base, const struct stat& id) {
+    struct stat st {};
+    return ::fstatat(folder, base.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
+           SameInode(st, id);
 }
 
-// True while another open holds a lock on the file, as a program using it would.
-bool HeldByAnother(const std::string& fileName) {
-    int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return false;
-    const bool held = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
+// Flushes the file `id` at `base` in `folder` and the folder to disk.
+void FlushAt(int folder, const std::string& base, const struct stat& id, const std::string& name) {
+    const int fd = ::openat(folder, base.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !SameInode(st, id)) {
+        const int err = fd < 0 ? errno : ESTALE;
+        if (fd >= 0) ::close(fd);
+        platform::RaiseError("Cannot flush", name, err);
+    }
+    const int rc = ::fsync(fd);
+    const int err = errno;
     ::close(fd);
-    return held;
+    if (rc != 0) platform::RaiseError("Cannot flush", name, err);
+    if (::fsync(folder) != 0 && errno != EINVAL)
+        platform::RaiseError("Cannot flush folder", FolderOf(name), errno);
 }
 
-// Makes the backup: a second name for the original's data where the file system allows it
+// True while another open holds a share lock on the locked file `fd`, as a program using it would.
+bool HeldByAnother(int fd) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return true;
+    ::flock(fd, LOCK_UN);
+    return false;
+}
+
+// Makes the backup `backupBase` in `folder` of the locked file `fd` (`original` its stat): a
+// second name for its data, linked from the descriptor, where the file system allows it
 // (instant; the new file is written to a new inode, so these bytes are never changed), else a
-// copy. A file that another program holds gets a copy, since that program may still change it in
-// place and the backup must keep the bytes of now. False when the backup's name cannot be
-// replaced or the copy fails.
-// Empty on success, else the reason.
-std::string MakeBackup(const std::string& fileName, const std::string& backup) {
-    ForceDeleteFile(backup);
-    if (!HeldByAnother(fileName)) {
-        if (::linkat(AT_FDCWD, fileName.c_str(), AT_FDCWD, backup.c_str(), 0) == 0) return {};
+// copy read from the descriptor. A file that another program holds gets a copy, since that
+// program may still change it in place and the backup must keep the bytes of now. `made`
+// receives what the backup's name leads to: the checked file, or the copy. Empty on success,
+// else the reason.
+std::string MakeBackup(int fd, const struct stat& original, int folder, const std::string& base,
+                       const std::string& backupBase, const std::string& backup,
+                       struct stat& made) {
+    struct stat there {};
+    if (::fstatat(folder, backupBase.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0)
+        platform::DeleteFileAt(folder, backupBase);
+    if (!HeldByAnother(fd)) {
+        const std::string self = "/proc/self/fd/" + std::to_string(fd);
+        if (::linkat(AT_FDCWD, self.c_str(), folder, backupBase.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+            if (NameIs(folder, backupBase, original)) {
+                made = original;
+                return {};
+            }
+            return std::strerror(ESTALE); // replaced the moment it was made: not ours to delete
+        }
         if (errno == EEXIST) return std::strerror(EEXIST);
     }
     std::string reason;
-    if (!platform::CopyFile(fileName, backup, &reason)) return reason;
+    try {
+        const int again = ReopenFile(fd, folder, base, O_RDONLY);
+        if (again < 0) platform::RaiseError("Cannot open file", backup, errno);
+        platform::TFileStream in(again, backup, platform::TOpenMode::Read,
+                                 platform::TShareMode::DenyNone);
+        if (!platform::CopyFileAt(in, folder, backupBase, backup, &reason)) return reason;
+    } catch (const platform::EPlatformError& e) {
+        return e.what();
+    }
+    // The copy is a new file of our own with one name; anything else was put there meanwhile.
+    if (::fstatat(folder, backupBase.c_str(), &made, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISREG(made.st_mode) || made.st_uid != ::geteuid() || made.st_nlink != 1)
+        return std::strerror(ESTALE);
     return {};
+}
+
+// Gives the complete new file `tmpBase` the name `base` in `folder`, never over a file there.
+bool PutInPlace(int folder, const std::string& tmpBase, const std::string& base) {
+    if (::renameat2(folder, tmpBase.c_str(), folder, base.c_str(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL) return false; // a file system without the flag: link, then unlink
+    if (::linkat(folder, tmpBase.c_str(), folder, base.c_str(), 0) != 0) return false;
+    ::unlinkat(folder, tmpBase.c_str(), 0);
+    return true;
 }
 
 } // namespace
@@ -383,19 +344,22 @@ void SetRewriteHook(TRewriteHook hook) {
 
 bool RewriteFile(const std::string& givenName, const TRewriteWriter& writeNew) {
     const std::string fileName = ResolveLinks(givenName); // a link stays a link: its file changes
+    // Every step works from the locked descriptor and its folder's: a name swapped for a link
+    // or another file meanwhile is never followed, copied or written.
     TWriterLock lock(fileName);
     if (!lock.Held()) {
-        ShowMessage(kMsgFileInUse + fileName);
+        lock.Refuse();
         return false;
     }
+    const int folder = lock.Folder(), fd = lock.Handle();
+    const std::string base = lock.BaseName();
     struct stat original {};
-    if (::stat(fileName.c_str(), &original) != 0) {
+    if (::fstat(fd, &original) != 0) {
         ShowMessage(kMsgCannotCreateTemp + BackupFileName(fileName) + "\n" + std::strerror(errno));
         return false;
     }
-    if (!S_ISREG(original.st_mode)) platform::RaiseNotRegular(fileName, original);
     // Asked before the backup is touched, so that this refusal leaves everything as it was.
-    if (HeldByAnother(fileName)) {
+    if (HeldByAnother(fd)) {
         ShowMessage(kMsgFileInUse + fileName);
         return false;
     }
@@ -409,64 +373,112 @@ bool RewriteFile(const std::string& givenName, const TRewriteWriter& writeNew) {
     keeping = keeping && OwnBackupPresent(fileName);
     const std::string backup = keeping ? fileName + ".quillon-step-" + std::to_string(::getpid())
                                        : BackupFileName(fileName);
+    const std::string backupBase = BaseOf(backup);
     // In a batch the file may have a second name made and flushed before: if the file is still
     // the one it names, that name becomes the backup and nothing here needs a flush. A later
     // step of a command whose backup came so needs none either: the original is on disk.
     const bool laterStep = keeping && Unflushed(fileName);
     const bool prepared = !keeping && TakePreparedBackup(fileName, original, backup);
     const bool deferred = laterStep || prepared;
+    struct stat made {};
+    if (prepared && !NameIs(folder, backupBase, original)) {
+        ShowMessage(kMsgCannotCreateTemp + backup + "\n" + std::strerror(ESTALE));
+        return false;
+    }
+    if (prepared) made = original;
     if (!prepared) {
         // Rewritten earlier in this batch (named twice): the backup about to be replaced holds
         // the only copy on disk until the file written then is on disk too.
         if (!deferred && Unflushed(fileName)) {
             try {
-                FlushBackup(fileName);
+                FlushAt(folder, base, original, fileName);
             } catch (const platform::EPlatformError& e) {
                 ShowMessage(kMsgCannotCreateTemp + backup + "\n" + e.what());
                 return false;
             }
         }
-        const std::string reason = MakeBackup(fileName, backup);
+        const std::string reason = MakeBackup(fd, original, folder, base, backupBase, backup, made);
         if (!reason.empty()) {
             ShowMessage(kMsgCannotCreateTemp + backup + "\n" + reason);
             return false;
         }
     }
-    struct stat made {};
-    ::lstat(backup.c_str(), &made);
     auto dropBackup = [&] { // only the file this rewrite made, never one put there meanwhile
-        if (SameFile(backup, {made.st_dev, made.st_ino})) ::unlink(backup.c_str());
+        if (NameIs(folder, backupBase, made)) ::unlinkat(folder, backupBase.c_str(), 0);
     };
     try {
-        if (!deferred) FlushBackup(backup); // the original must be on disk before the file goes
+        // The original must be on disk before the file goes.
+        if (!deferred) FlushAt(folder, backupBase, made, backup);
     } catch (const platform::EPlatformError& e) {
         dropBackup();
         ShowMessage(kMsgCannotCreateTemp + backup + "\n" + e.what());
         return false;
     }
-    if (!ForceDeleteFile(fileName)) {
+    // Deleted under an exclusive share lock, so no program opens it meanwhile, and only if the
+    // name still leads to the file checked.
+    const bool deleted = ::flock(fd, LOCK_EX | LOCK_NB) == 0 && NameIs(folder, base, original) &&
+                         ::unlinkat(folder, base.c_str(), 0) == 0;
+    ::flock(fd, LOCK_UN);
+    if (!deleted) {
         dropBackup();
         ShowMessage(kMsgFileInUse + fileName);
         return false;
     }
+    // The new file is written under a name of its own and locked before anybody can see it;
+    // it takes the file's name only when complete.
+    const std::string tmpBase = base + ".quillon-new-" + std::to_string(::getpid());
     struct stat created {};
-    bool haveCreated = false;
+    bool placed = false;
+    std::optional<platform::TFileStream> out;
     try {
-        platform::TFileStream in(backup, platform::TOpenMode::Read, platform::TShareMode::DenyNone);
-        platform::TFileStream out(fileName, platform::TOpenMode::CreateNew,
-                                  platform::TShareMode::Exclusive, 0600);
-        haveCreated = ::fstat(out.Handle(), &created) == 0;
-        if (Hook()) Hook()(out);
-        writeNew(in, out);
-        KeepOwnerAndMode(out.Handle(), original);
-        if (!deferred) out.Sync();
-        out.Close();
-        if (!deferred) platform::SyncDirectoryOf(fileName);
+        const int ofd =
+            ::openat(folder, tmpBase.c_str(),
+                     O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+        if (ofd < 0) platform::RaiseError("Cannot open file", fileName, errno);
+        struct flock writing {};
+        writing.l_type = F_WRLCK;
+        writing.l_whence = SEEK_SET;
+        if (::fstat(ofd, &created) != 0 || ::fcntl(ofd, F_OFD_SETLK, &writing) != 0) {
+            const int err = errno;
+            ::close(ofd);
+            ::unlinkat(folder, tmpBase.c_str(), 0);
+            platform::RaiseError("Cannot lock file for writing", fileName, err);
+        }
+        try {
+            out.emplace(ofd, fileName, platform::TOpenMode::CreateNew,
+                        platform::TShareMode::Exclusive);
+        } catch (...) {
+            ::unlinkat(folder, tmpBase.c_str(), 0);
+            throw;
+        }
+        const int ifd =
+            ::openat(folder, backupBase.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        struct stat seen {};
+        if (ifd >= 0 && (::fstat(ifd, &seen) != 0 || !SameInode(seen, made))) {
+            ::close(ifd);
+            platform::RaiseError("Cannot open file", backup, ESTALE);
+        }
+        if (ifd < 0) platform::RaiseError("Cannot open file", backup, errno);
+        platform::TFileStream in(ifd, backup, platform::TOpenMode::Read,
+                                 platform::TShareMode::DenyNone);
+        if (Hook()) Hook()(*out);
+        writeNew(in, *out);
+        KeepOwnerAndMode(out->Handle(), original);
+        if (!deferred) out->Sync();
+        if (!PutInPlace(folder, tmpBase, base))
+            platform::RaiseError("Cannot create file", fileName, errno);
+        placed = true;
+        if (!deferred && ::fsync(folder) != 0 && errno != EINVAL)
+            platform::RaiseError("Cannot flush folder", FolderOf(fileName), errno);
     } catch (...) {
-        RestoreFromBackup(fileName, backup, haveCreated ? &created : nullptr, original,
+        if (!placed && NameIs(folder, tmpBase, created)) ::unlinkat(folder, tmpBase.c_str(), 0);
+        out.reset();
+        RestoreFromBackup(folder, fileName, backup, placed ? &created : nullptr, original,
                           CurrentReason());
         throw;
     }
+    // The lock follows the file: a writer waiting on the old one finds the name moved on.
+    lock.MoveTo(out->Release());
     if (keeping)
         ::unlink(backup.c_str()); // the step's own copy; the command's backup stays
     else
@@ -483,11 +495,6 @@ bool RewriteFile(const std::string& givenName, const TRewriteWriter& writeNew) {
 }
 
 namespace {
-
-std::string FolderOf(const std::string& resolved) {
-    const size_t slash = resolved.find_last_of('/');
-    return slash == std::string::npos ? "." : slash == 0 ? "/" : resolved.substr(0, slash);
-}
 
 // One flush of every file system holding one of the files (their folders). Empty on success,
 // else the reason.
@@ -548,10 +555,14 @@ TBatchFlush::TBatchFlush(const std::vector<std::string>& files)
         TWriterLock lock(file, std::chrono::milliseconds(0));
         struct stat st {};
         // A file another program holds is refused by its rewrite, which then drops the name.
-        if (!lock.Held() || ::stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        if (!lock.Held() || ::fstat(lock.Handle(), &st) != 0 || !S_ISREG(st.st_mode))
             continue; // the rewrite takes its own steps and reports what stops it
         const std::string name = file + suffix;
-        if (::linkat(AT_FDCWD, file.c_str(), AT_FDCWD, name.c_str(), 0) != 0) continue;
+        const std::string self = "/proc/self/fd/" + std::to_string(lock.Handle());
+        if (::linkat(AT_FDCWD, self.c_str(), lock.Folder(), BaseOf(name).c_str(),
+                     AT_SYMLINK_FOLLOW) != 0 ||
+            !NameIs(lock.Folder(), BaseOf(name), st))
+            continue;
         prepared[file] = {name, {st.st_dev, st.st_ino}};
         files_[i] = file;
         ids_[i] = {st.st_dev, st.st_ino};

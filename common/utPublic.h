@@ -38,21 +38,40 @@ bool StartupCheck();
 std::string ResolveLinks(const std::string& fileName);
 
 // One writer per file at a time, across processes: held from the read of the tags to the end of
-// their rewrite, so no writer copies from a file another is rewriting. Taken again by the same
-// thread it only nests. A second writer waits up to `wait` for the holder to finish; Held() is
-// false when it did not. Released however its holder ends. Programs that do not take it are not
-// kept out, nor are ones in another network namespace.
+// their rewrite, so no writer copies from a file another is rewriting. It is a write lock (an
+// open-file-description fcntl lock) on the file itself, opened for writing from its folder's
+// descriptor without following a link: every process sharing the file system sees it, whatever
+// its namespaces, and only those who may write the file can take it. Once taken, the name is
+// checked to still lead to the locked file; a rewrite moves the lock onto the file it writes.
+// Taken again by the same thread it only nests. A second writer waits up to `wait` (asking
+// `keepWaiting`, when given, between tries: false gives up) for the holder to finish. Held() is
+// false when it did not get the lock; Refusal() then says why when the system refused it (not
+// permitted, no locks on this file system), and is empty when the holder kept it past the wait.
+// Released however its holder ends. Programs that do not take it are not kept out.
 class TWriterLock {
   public:
     explicit TWriterLock(const std::string& fileName,
-                         std::chrono::milliseconds wait = std::chrono::seconds(10));
+                         std::chrono::milliseconds wait = std::chrono::seconds(10),
+                         const std::function<bool()>& keepWaiting = {});
     ~TWriterLock();
     TWriterLock(const TWriterLock&) = delete;
     TWriterLock& operator=(const TWriterLock&) = delete;
     bool Held() const { return held_; }
+    const std::string& Refusal() const { return refusal_; }
+    // Shows why the lock is not held: "in use" after a wait, else throws the system's reason.
+    void Refuse() const;
+    // While held: the locked file, its folder and its name there.
+    int Handle() const;
+    int Folder() const;
+    const std::string& BaseName() const { return base_; }
+    // A new open of the locked file itself (its own file offset and share lock), with `flags`
+    // (O_RDONLY or O_RDWR); -1 with errno when it cannot be had.
+    int Reopen(int flags) const;
+    // The rewrite's new file, open for writing and locked, replaces the old one as the lock.
+    void MoveTo(int fd);
 
   private:
-    std::string name_;
+    std::string file_, key_, base_, refusal_;
     bool held_ = false;
 };
 
@@ -83,15 +102,19 @@ bool DeleteOwnBackup(const std::string& fileName);
 using TRewriteWriter =
     std::function<void(platform::TFileStream& backup, platform::TFileStream& target)>;
 
-// The rewrite protocol shared by every engine that rewrites a file:
-//   1. copy the file to BackupFileName(fileName) (a hard link where the file system allows: the
-//      same bytes at no cost, since step 3 writes a new file) and flush it to disk;
-//   2. delete the file;
-//   3. create it anew (never through a symbolic link), let `writeNew` fill it from the backup,
-//      give it the original's permission bits (and owner and group where allowed), and flush
-//      its data and folder entry to disk.
+// The rewrite protocol shared by every engine that rewrites a file, every step from the writer
+// lock's descriptor of the file and its folder's, never by following the name again:
+//   1. copy the file to BackupFileName(fileName) (a hard link made from the descriptor where the
+//      file system allows: the same bytes at no cost, since step 3 writes a new file), check that
+//      the backup is the file checked, and flush it to disk;
+//   2. delete the file, if its name still leads to it;
+//   3. create it anew under a name of its own (never through a symbolic link), locked at once,
+//      let `writeNew` fill it from the backup, give it the original's permission bits (and owner
+//      and group where allowed), flush it, give it the file's name and flush the folder; the
+//      writer lock moves onto it.
 // FILE may be a symbolic link: its file is rewritten. The whole rewrite holds the writer lock (a
-// second writer that cannot get it is refused). A refused step 1 or 2 shows its message (a
+// second writer that cannot get it is refused; a file that cannot be locked for writing is
+// refused with the system's reason, thrown). A refused step 1 or 2 shows its message (a
 // backup failure with the system's reason) and returns false with the file unchanged and no
 // backup made by it left behind. A failure in
 // step 3 removes the partial file, brings the original back under its own name from the backup

@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <iterator>
 #include <linux/fs.h>
+#include <optional>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -66,6 +67,24 @@ TFileStream::TFileStream(const std::string& fileName, TOpenMode openMode, TShare
         RaiseNotRegular(fileName, before);
     fd_ = ::open(fileName.c_str(), OpenFlags(openMode) | O_CLOEXEC | O_NONBLOCK, mode);
     if (fd_ < 0) RaiseError("Cannot open file", fileName, errno);
+    Adopt(openMode, share);
+    // Truncate only once the lock is ours, so a file held by another program is left alone.
+    if (openMode == TOpenMode::Create && ::ftruncate(fd_, 0) != 0) {
+        int err = errno;
+        ::close(fd_);
+        fd_ = -1;
+        RaiseError("Cannot open file", fileName, err);
+    }
+}
+
+TFileStream::TFileStream(int fd, const std::string& fileName, TOpenMode openMode, TShareMode share)
+    : fileName_(fileName), fd_(fd) {
+    ::fcntl(fd_, F_SETFL, O_NONBLOCK);
+    Adopt(openMode, share);
+}
+
+void TFileStream::Adopt(TOpenMode openMode, TShareMode share) {
+    const std::string& fileName = fileName_;
     int lock = (share == TShareMode::Exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB;
     if (::flock(fd_, lock) != 0) {
         int err = errno == EWOULDBLOCK ? EBUSY : errno;
@@ -90,13 +109,6 @@ TFileStream::TFileStream(const std::string& fileName, TOpenMode openMode, TShare
     }
     ::fcntl(fd_, F_SETFL, 0); // blocking again; the other status flags were never set
     if (openMode == TOpenMode::Read) readOnlySize_ = st.st_size;
-    // Truncate only once the lock is ours, so a file held by another program is left alone.
-    if (openMode == TOpenMode::Create && ::ftruncate(fd_, 0) != 0) {
-        int err = errno;
-        ::close(fd_);
-        fd_ = -1;
-        RaiseError("Cannot open file", fileName, err);
-    }
 }
 
 TFileStream::~TFileStream() {
@@ -108,6 +120,13 @@ void TFileStream::Close() {
     int fd = fd_;
     fd_ = -1;
     if (::close(fd) != 0) RaiseError("Cannot close file", fileName_, errno);
+}
+
+int TFileStream::Release() {
+    const int fd = fd_;
+    fd_ = -1;
+    if (fd >= 0) ::flock(fd, LOCK_UN);
+    return fd;
 }
 
 void TFileStream::Fail(const std::string& what) const {
@@ -262,12 +281,16 @@ bool ResetAttributes(const std::string& fileName) {
 }
 
 bool DeleteFile(const std::string& fileName) {
-    int fd = ::open(fileName.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    return DeleteFileAt(AT_FDCWD, fileName);
+}
+
+bool DeleteFileAt(int dirFd, const std::string& base) {
+    int fd = ::openat(dirFd, base.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         // A symbolic link (or a file we may not read) is removed as a name, without a lock.
-        return ::unlink(fileName.c_str()) == 0;
+        return ::unlinkat(dirFd, base.c_str(), 0) == 0;
     }
-    bool ok = ::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::unlink(fileName.c_str()) == 0;
+    bool ok = ::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::unlinkat(dirFd, base.c_str(), 0) == 0;
     ::close(fd);
     return ok;
 }
@@ -347,16 +370,38 @@ int64_t CopyRange(TFileStream& in, TFileStream& out, int64_t count) {
 bool CopyFile(const std::string& source, const std::string& target, std::string* reason) {
     try {
         TFileStream in(source, TOpenMode::Read, TShareMode::DenyNone);
+        return CopyFileAt(in, AT_FDCWD, target, target, reason);
+    } catch (const EPlatformError& e) {
+        if (reason) *reason = e.what();
+        return false;
+    }
+}
+
+bool CopyFileAt(TFileStream& in, int dirFd, const std::string& base, const std::string& target,
+                std::string* reason) {
+    try {
         struct stat st {};
-        if (::fstat(in.Handle(), &st) != 0) return false;
-        TFileStream out(target, TOpenMode::CreateNew, TShareMode::Exclusive, 0600);
+        if (::fstat(in.Handle(), &st) != 0) RaiseError("Cannot open file", in.FileName(), errno);
+        const int fd =
+            ::openat(dirFd, base.c_str(),
+                     O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);
+        if (fd < 0) RaiseError("Cannot open file", target, errno);
+        auto drop = [&] { ::unlinkat(dirFd, base.c_str(), 0); };
+        std::optional<TFileStream> out;
         try {
-            if (::ioctl(out.Handle(), FICLONE, in.Handle()) != 0) CopyRange(in, out, -1);
-            if (::fchmod(out.Handle(), st.st_mode & 07777) != 0) { /* keep the private 0600 */
-            }
-            out.Close();
+            out.emplace(fd, target, TOpenMode::CreateNew, TShareMode::Exclusive);
         } catch (...) {
-            ::unlink(target.c_str());
+            drop();
+            throw;
+        }
+        try {
+            in.Seek(0);
+            if (::ioctl(out->Handle(), FICLONE, in.Handle()) != 0) CopyRange(in, *out, -1);
+            if (::fchmod(out->Handle(), st.st_mode & 07777) != 0) { /* keep the private 0600 */
+            }
+            out->Close();
+        } catch (...) {
+            drop();
             throw;
         }
         return true;

@@ -41,6 +41,10 @@ class TFileStream {
     // `mode` gives the new file's permission bits for the create modes (before the umask).
     TFileStream(const std::string& fileName, TOpenMode openMode, TShareMode share,
                 unsigned mode = 0666);
+    // Takes over `fd`, a descriptor the caller opened (openat from a folder's descriptor, with
+    // O_NOFOLLOW) as `openMode` says; `fileName` names it in errors. Takes the share lock as the
+    // named open does, and closes `fd` when it throws. The create modes do not truncate.
+    TFileStream(int fd, const std::string& fileName, TOpenMode openMode, TShareMode share);
     ~TFileStream();
     TFileStream(const TFileStream&) = delete;
     TFileStream& operator=(const TFileStream&) = delete;
@@ -65,6 +69,8 @@ class TFileStream {
     void Sync();
     // Closes now and reports a failed close; the destructor closes silently.
     void Close();
+    // Gives up the share lock and hands the descriptor to the caller, who closes it.
+    int Release();
 
     // Test seam: writes that would reach past offset `end` fail as on a full disk (ENOSPC);
     // -1, the default, lifts the limit. Lets a test break a rewrite part-way.
@@ -75,6 +81,8 @@ class TFileStream {
     void ExtendToPosition();
 
   private:
+    // The share lock and the checks every open makes once it has its descriptor.
+    void Adopt(TOpenMode openMode, TShareMode share);
     [[noreturn]] void Fail(const std::string& what) const;
     // Small reads of a read-only stream come from two windows of the file kept in memory: the
     // tag engines probe the head and the tail of a file with many reads of a few bytes each, and
@@ -107,11 +115,17 @@ int64_t FileSize(const std::string& fileName);
 bool ResetAttributes(const std::string& fileName);
 // Deletes a file unless another open holds a lock on it; true if it was deleted.
 bool DeleteFile(const std::string& fileName);
+// The same for the name `base` in the folder open at `dirFd`.
+bool DeleteFileAt(int dirFd, const std::string& base);
 // Copies `source` to a new file `target` (which must not exist), keeping the permission bits.
 // Uses a reflink clone where the file system offers one, else the kernel's copy. False on failure,
 // with nothing left at `target`.
 // `reason`, when given, receives the text of a failure.
 bool CopyFile(const std::string& source, const std::string& target, std::string* reason = nullptr);
+// The same from the open `source` to the new name `base` in the folder open at `dirFd`
+// (`target` names it in errors).
+bool CopyFileAt(TFileStream& source, int dirFd, const std::string& base, const std::string& target,
+                std::string* reason = nullptr);
 // Flushes the directory entry of `fileName` (fsync of its folder).
 void SyncDirectoryOf(const std::string& fileName);
 

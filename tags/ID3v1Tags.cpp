@@ -6,6 +6,7 @@
 
 #include <climits>
 #include <cstring>
+#include <unistd.h>
 
 using platform::TFileStream;
 using platform::TOpenMode;
@@ -86,10 +87,11 @@ void TID3v1Tag::ReadFromOpenFile(TFileStream& file) {
 void TID3v1Tag::RemoveFromFile(const std::string& fileName) {
     TWriterLock lock(fileName); // not while another writer copies from the file
     if (!lock.Held()) {
-        ShowMessage(kMsgFileInUse + fileName);
+        lock.Refuse();
         return;
     }
-    TFileStream file(fileName, TOpenMode::ReadWrite, TShareMode::Exclusive);
+    // The locked file itself, whatever its name leads to by now (also when it is read-only).
+    TFileStream file(::dup(lock.Handle()), fileName, TOpenMode::ReadWrite, TShareMode::Exclusive);
     const int64_t size = file.Size();
     if (size >= kBlockSize) {
         char mark[3];
@@ -100,5 +102,5 @@ void TID3v1Tag::RemoveFromFile(const std::string& fileName) {
             file.Sync(); // the cut is on the disk before we report it done
         }
     }
-    file.Close();
+    ::close(file.Release()); // the lock's own open stays, without the share lock
 }

@@ -8,7 +8,9 @@
 #include "utPublic.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <stdexcept>
 #include <string_view>
 #include <unordered_map>
@@ -688,16 +690,14 @@ void BuildHeader(unsigned char* header, uint32_t tagSize) {
     PutSyncSafe32(header + 6, tagSize);
 }
 
-// False when the file's first 10 bytes are no longer `header`. A file that cannot be opened now
-// is left to the rewrite, which refuses it with its own message.
-bool HeaderStillReads(const std::string& fileName, const unsigned char* header) {
+// False when the first 10 bytes of the file the writer lock holds are no longer `header`.
+bool HeaderStillReads(const TWriterLock& lock, const std::string& fileName,
+                      const unsigned char* header) {
     unsigned char now[10] = {};
-    try {
-        TFileStream file(fileName, platform::TOpenMode::Read, platform::TShareMode::DenyNone);
-        return file.ReadSome(now, 10) == 10 && std::memcmp(now, header, 10) == 0;
-    } catch (const platform::EPlatformError&) {
-        return true;
-    }
+    const int fd = lock.Reopen(O_RDONLY);
+    if (fd < 0) platform::RaiseError("Cannot open file", fileName, errno);
+    TFileStream file(fd, fileName, platform::TOpenMode::Read, platform::TShareMode::DenyNone);
+    return file.ReadSome(now, 10) == 10 && std::memcmp(now, header, 10) == 0;
 }
 
 } // namespace
@@ -748,7 +748,11 @@ void TID3v2Tag::SaveToFile() {
     // rewritten the tag since (the window reads long before it writes), that place is wrong and
     // the copy would cut audio: the header is compared under the writer lock of the rewrite.
     TWriterLock lock(FileName);
-    if (lock.Held() && Exists && !HeaderStillReads(FileName, Header))
+    if (!lock.Held()) {
+        lock.Refuse(); // never unchecked: a later wait that succeeds would copy from a stale end
+        return;
+    }
+    if (Exists && !HeaderStillReads(lock, FileName, Header))
         throw platform::EPlatformError("The ID3v2 tag of '" + FileName +
                                        "' was changed by another program since it was read; "
                                        "nothing written, read the file again");

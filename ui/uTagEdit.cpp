@@ -20,6 +20,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressDialog>
 #include <QRadioButton>
 #include <QScreen>
 #include <QToolTip>
@@ -553,6 +554,25 @@ void TFrmEditText::btnReLoadClick() {
     sgClick();
 }
 
+bool TFrmEditText::LockForCommand(std::optional<TWriterLock>& lock) {
+    QProgressDialog waiting(U("正在等待其它程序写完文件……"), U("取消"), 0, 0, this);
+    waiting.setWindowModality(Qt::WindowModal);
+    waiting.setMinimumDuration(400);
+    waiting.setAutoClose(false);
+    waiting.setAutoReset(false);
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    lock.emplace(FilePath(), LockWait, [&] {
+        // Input waits until the dialog is up: from then on it goes to the dialog alone.
+        QCoreApplication::processEvents(
+            waiting.isVisible() ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents, 10);
+        return !waiting.wasCanceled();
+    });
+    QGuiApplication::restoreOverrideCursor();
+    if (lock->Held()) return true;
+    if (!waiting.wasCanceled()) lock->Refuse();
+    return false;
+}
+
 void TFrmEditText::btnID3UpdateClick() {
     const int index = sg->Row() - 1;
     // Only a selected text frame is written: an empty frame list has none, a picture row is
@@ -571,6 +591,11 @@ void TFrmEditText::btnID3UpdateClick() {
         return;
     }
     EnableTagControls(false);
+    std::optional<TWriterLock> lock;
+    if (!LockForCommand(lock)) {
+        ShowCommandResult();
+        return;
+    }
     ID3v2Tag->FramePayloads[index] = text;
     for (const TTagStep& step : RewriteThenStrip(
              FilePath(), true, [] { ID3v2Tag->SaveToFile(); }, chkDelID3v1->isChecked(),
@@ -590,6 +615,11 @@ void TFrmEditText::btnAddTagClick() {
     const std::optional<TNewFrame> frame = PrepareNewFrame(typedId);
     if (!frame) return;
     EnableTagControls(false);
+    std::optional<TWriterLock> lock;
+    if (!LockForCommand(lock)) {
+        ShowCommandResult();
+        return;
+    }
     ID3v2Tag->AddFrame(frame->Id, frame->Payload.data(), static_cast<int>(frame->Payload.size()));
     ShowCommandResult();
 }
@@ -600,6 +630,11 @@ void TFrmEditText::btnID3KillClick() {
     // Without a frame at the row nothing is rewritten, so a file of the backup name is not ours.
     const bool rewrites =
         ID3v2Tag->Loaded && index >= 0 && index < static_cast<int>(ID3v2Tag->FrameIds.size());
+    std::optional<TWriterLock> lock;
+    if (rewrites && !LockForCommand(lock)) {
+        ShowCommandResult();
+        return;
+    }
     ID3v2Tag->DeleteFrame(index);
     if (!chkBackFile->isChecked() && rewrites) DeleteOwnBackup(FilePath());
     ShowCommandResult();
@@ -610,6 +645,11 @@ void TFrmEditText::btnDelAllTagClick() {
     // Without a successful read, or without a tag, nothing is rewritten, so a file of the
     // backup name is not ours.
     const bool rewrites = ID3v2Tag->Loaded && ID3v2Tag->Exists;
+    std::optional<TWriterLock> lock;
+    if (rewrites && !LockForCommand(lock)) {
+        ShowCommandResult();
+        return;
+    }
     ID3v2Tag->RemoveTag();
     if (!chkBackFile->isChecked() && rewrites) DeleteOwnBackup(FilePath());
     ShowCommandResult();

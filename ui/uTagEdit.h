@@ -8,6 +8,8 @@
 #include "uDialogs.h"
 
 #include <QDialog>
+#include <chrono>
+#include <optional>
 #include <string>
 
 class QCheckBox;
@@ -25,6 +27,7 @@ class TMemo;
 class TNewTagBox;
 class TReadOnlyEdit;
 class TStringGrid;
+class TWriterLock;
 
 // Texts of the window that more than one handler uses.
 inline constexpr const char* kCaption = " MP3[ID3v2]通用标签编辑器";
@@ -143,6 +146,13 @@ class TFrmEditText : public QDialog {
 
     // The current file: the path in edFn as the file system spells it.
     std::string FilePath() const;
+    // Takes the current file's writer lock for a command that changes it. While another program
+    // writes the file the window keeps working: a busy cursor, and after a moment a cancel. False
+    // when the lock was not had: a timeout shows the file-in-use message, a cancel nothing, and
+    // a refusal of the system ends the command with its reason.
+    bool LockForCommand(std::optional<TWriterLock>& lock);
+    // How long a command waits for another program's writer.
+    std::chrono::milliseconds LockWait = std::chrono::seconds(10);
 
   protected:
     void keyPressEvent(QKeyEvent* event) override;

@@ -10,6 +10,7 @@
 #include "uPicturePayload.h"
 #include "uStringGrid.h"
 #include "uTagEdit.h"
+#include "utPublic.h"
 
 #include <QCheckBox>
 #include <QFile>
@@ -236,6 +237,8 @@ void TFrmEditText::SaveCustomPicture() {
     const std::string jpeg = EncodeJpeg(RgbOfImage(captured), kCustomPictureQuality);
     SetSizeLabel(lbSize, jpeg.size());
     const std::string payload = BuildCustomPicturePayload(jpeg);
+    std::optional<TWriterLock> lock;
+    if (!LockForCommand(lock)) return;
     ID3v2Tag->SetFrame("TPIC", payload.data(), static_cast<int>(payload.size()));
 }
 
@@ -261,5 +264,7 @@ void TFrmEditText::SaveAttachedPicture(int index, int pictureType) {
     const std::string jpeg = EncodeJpeg(RgbOfImage(captured), kAttachedPictureQuality);
     const std::string payload = BuildAttachedPicturePayload(pictureType, description, jpeg);
     SetSizeLabel(lbSize, payload.size());
+    std::optional<TWriterLock> lock;
+    if (!LockForCommand(lock)) return;
     ID3v2Tag->ReplaceFrame("APIC", payload.data(), index, static_cast<int>(payload.size()));
 }

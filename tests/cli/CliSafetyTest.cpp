@@ -6,13 +6,16 @@
 #include "TestFiles.h"
 
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <map>
 #include <optional>
 #include <random>
 #include <set>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
 namespace {
 
@@ -38,8 +41,9 @@ std::string Frames(const std::string& path) {
 } // namespace
 
 // `set` and a second writer started a random moment later (or slowed down by strace where the
-// two used to meet): both succeed, the file holds one after the other with its music whole, and
-// so does the backup. QUILLON_STRESS_PAIRS sets the pairs of each kind.
+// two used to meet; the second in a network namespace of its own): both succeed, the file holds one
+// after the other with its music whole, and so does the backup. QUILLON_STRESS_PAIRS sets the pairs
+// of each kind.
 TEST(CliConcurrency, TwoWritersAtOneFileLoseNothing) {
     TempDir dir;
     const std::string f = dir.File("c.MP3"), jpg = dir.File("p.jpg");
@@ -47,7 +51,8 @@ TEST(CliConcurrency, TwoWritersAtOneFileLoseNothing) {
     WriteFile(f, kSong);
     const bool canEmbed = Tags("embed " + f + " " + jpg + " --tpic", dir).status == 0;
     // LeakSanitizer cannot work under ptrace: a sanitized build checks no leaks under strace.
-    const std::string strace = "ASAN_OPTIONS=\"$ASAN_OPTIONS:detect_leaks=0\" strace -o /dev/null ";
+    const std::string strace =
+        "env ASAN_OPTIONS=\"$ASAN_OPTIONS:detect_leaks=0\" strace -o /dev/null ";
     const std::string slowFirst =
                           strace + "-e trace=fsync -e inject=fsync:delay_enter=300000:when=2 ",
                       slowSecond = strace + "-e trace=linkat -e inject=linkat:delay_enter=400000 ";
@@ -61,19 +66,24 @@ TEST(CliConcurrency, TwoWritersAtOneFileLoseNothing) {
         {"strip --id3v2 " + f, {"", "TIT2=AAAA"}},
         {"embed " + f + " " + jpg + " --tpic", {"TIT2=AAAA TPE1=Band TPIC"}}};
     // clang-format on
+    // The last two: set/set with the second writer in a network namespace of its own.
+    const bool haveNamespaces = Shell("unshare -n true 2>/dev/null").status == 0;
     std::mt19937 random(18);
-    for (int k = 0; k < 6; ++k) {
-        const bool slowed = k >= 4; // the slowed-down set/set and set/delete
-        const auto& [second, outcomes] = kinds[k % 4];
-        if ((k == 3 && !canEmbed) || (slowed && !haveStrace)) continue;
+    for (int k = 0; k < 8; ++k) {
+        const bool slowed = k == 4 || k == 5 || k == 7; // slowed-down set/set, set/delete
+        const bool apart = k >= 6;
+        const auto& [kind, outcomes] = kinds[apart ? 0 : k % 4];
+        const std::string second = (apart ? "unshare -n " : "") + kind;
+        if ((k == 3 && !canEmbed) || (slowed && !haveStrace) || (apart && !haveNamespaces))
+            continue;
         for (int i = 0; i < (slowed ? 1 : pairs); ++i) {
             WriteFile(f, kSong);
             const int ms = std::uniform_int_distribution<int>(0, 12)(random); // apart
-            const ShellResult r = Shell("cd " + dir.Path() + "; " + (slowed ? slowFirst : "") +
-                                        kTags + " set " + f + " TIT2 AAAA 2>e1 & p=$!; sleep " +
-                                        (slowed ? "0.1" : std::to_string(ms / 1000.0)) + "; " +
-                                        (slowed ? slowSecond : "") + kTags + " " + second +
-                                        " >/dev/null 2>e2; s=$?; wait $p; echo $? $s");
+            const ShellResult r = Shell(
+                "cd " + dir.Path() + "; " + (slowed ? slowFirst : "") + kTags + " set " + f +
+                " TIT2 AAAA 2>e1 & p=$!; sleep " + (slowed ? "0.1" : std::to_string(ms / 1000.0)) +
+                "; " + (apart ? "unshare -n " : "") + (slowed ? slowSecond : "") + kTags + " " +
+                kind + " >/dev/null 2>e2; s=$?; wait $p; echo $? $s");
             ASSERT_EQ(r.out, "0 0\n")
                 << second << ReadFile(dir.File("e1")) << ReadFile(dir.File("e2"));
             ASSERT_TRUE(outcomes.count(Frames(f))) << second << ": " << Frames(f);
@@ -93,8 +103,20 @@ TEST(CliSafety, RefusalsLeaveNothingBehind) {
     const std::string device = dir.File("n.MP3"); // a null device of our own, if we may
     const bool haveDevice = mknod(device.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
     const Bytes withApe = kSong + ApeTag({{"Title", "t"}}) + Id3v1Block({});
+    // In front: "!" held by another program, "r" read-locked by one (fcntl), "~" run by another
+    // user on our file in a folder both may write, "i"/"a" the file immutable/append-only, "n"
+    // no lock to be had; each says why in the system's words.
+    const std::map<char, std::string> why = {{'!', ""},
+                                             {'r', "文件正在被其它程序使用"},
+                                             {'~', "Permission denied"},
+                                             {'i', "Operation not permitted"},
+                                             {'a', "Operation not permitted"},
+                                             {'n', "No locks available"}};
+    const bool root = ::geteuid() == 0;
     // clang-format off
-    std::vector<std::pair<std::string, int>> rows = {  // held by another program: "!" in front
+    std::vector<std::pair<std::string, int>> rows = {
+        {"rset " + f + " TIT2 x", 1}, {"~set " + f + " TIT2 x", 1}, {"~strip --apev2 " + f, 1},
+        {"~strip --id3v1 " + f, 1}, {"iset " + f + " TIT2 x", 1}, {"astrip --apev2 " + f, 1}, {"nset " + f + " TIT2 x", 1},
         {"!set " + f + " TIT2 x", 1}, {"!delete " + f + " 0", 1}, {"!strip --apev2 " + f, 1},
         {"!strip --id3v2 --apev2 " + f, 1}, {"!strip --id3v1 --apev2 " + f, 1}, {"set " + f + " APIC x", 1}, {"set " + f + " tpic x", 1},
         {"set " + f + " TIT x", 1}, {"set " + f + " 'T\"\\X' x", 2}, {"show -x " + f, 2},
@@ -108,14 +130,43 @@ TEST(CliSafety, RefusalsLeaveNothingBehind) {
         WriteFile(f, withApe);
         WriteFile(dir.File("stderr"), "");
         const std::string before = Shell("ls -A " + dir.Path()).out;
+        const char kind = why.count(row[0]) ? row[0] : ' ';
+        const std::string words = row.substr(kind != ' ');
         std::optional<ForeignLock> lock;
-        if (row[0] == '!') lock.emplace(f, false);
-        const std::string words = row.substr(row[0] == '!');
-        EXPECT_EQ(Shell("timeout 10 " + kTags + " " + words + " >/dev/null 2>&1").status, status)
-            << words;
+        if (kind == '!') lock.emplace(f, false);
+        std::string as;
+        if (kind == '~') {
+            if (!root) continue; // needs a second user
+            chmod(dir.Path().c_str(), 0777);
+            as = "setpriv --reuid=4242 --regid=4242 --clear-groups ";
+        }
+        if (kind == 'n') { // no lock to be had (as under a seccomp filter): never unlocked
+            if (Shell("command -v strace >/dev/null").status != 0) continue;
+            as = "env ASAN_OPTIONS=\"$ASAN_OPTIONS:detect_leaks=0\" strace -f -o /dev/null -e "
+                 "trace=fcntl -e inject=fcntl:error=ENOLCK ";
+        }
+        if ((kind == 'i' || kind == 'a') &&
+            (!root || Shell("chattr +" + std::string(1, kind) + " " + f).status != 0))
+            continue; // not on this file system
+        const int reader = kind == 'r' ? ::open(f.c_str(), O_RDONLY) : -1;
+        struct flock shared {};
+        shared.l_type = F_RDLCK;
+        if (reader >= 0) ::fcntl(reader, F_OFD_SETLK, &shared);
+        EXPECT_EQ(
+            Shell("timeout 10 " + as + kTags + " " + words + " >/dev/null 2>" + dir.File("stderr"))
+                .status,
+            status)
+            << row;
         lock.reset();
-        EXPECT_EQ(ReadFile(f), withApe) << words;
-        EXPECT_EQ(Shell("ls -A " + dir.Path()).out, before) << words;
+        if (reader >= 0) ::close(reader);
+        Shell("chattr -ia " + f + " 2>/dev/null");
+        chmod(dir.Path().c_str(), 0700);
+        if (kind != ' ') {
+            EXPECT_NE(ReadFile(dir.File("stderr")).find(why.at(kind)), std::string::npos)
+                << row << ": " << ReadFile(dir.File("stderr"));
+        }
+        EXPECT_EQ(ReadFile(f), withApe) << row;
+        EXPECT_EQ(Shell("ls -A " + dir.Path()).out, before) << row;
     }
 
     // A symbolic link is followed: the file it leads to changes, the backup goes beside it.
@@ -124,6 +175,50 @@ TEST(CliSafety, RefusalsLeaveNothingBehind) {
     EXPECT_TRUE(std::filesystem::is_symlink(dir.File("l.MP3")));
     EXPECT_EQ(ReadFile(dir.File("cbak.MP3")), withApe);
     EXPECT_FALSE(Exists(dir.File("lbak.MP3")));
+}
+
+// In a folder another user may write, that user swaps the song for a link to a file only root
+// may read while root's rewrite is held up at its backup (by strace), and a read-only song of
+// their own stays theirs to edit: no rewrite follows the link, nothing of the secret lands in a
+// file of the folder, and nothing is lost.
+TEST(CliSafety, ANameSwappedForALinkIsNeverFollowed) {
+    if (::geteuid() != 0 || Shell("command -v strace setpriv >/dev/null").status != 0)
+        GTEST_SKIP() << "needs root, strace and setpriv for a second user";
+    TempDir dir, hidden;
+    const std::string f = dir.File("c.MP3"), secret = hidden.File("secret");
+    const Bytes secretBytes(6000, 'S');
+    WriteFile(secret, secretBytes);
+    ASSERT_EQ(chmod(secret.c_str(), 0600), 0);
+    WriteFile(f, kSong);
+    const std::string other = "setpriv --reuid=4242 --regid=4242 --clear-groups ";
+    ASSERT_EQ(chown(dir.Path().c_str(), 4242, 4242), 0);
+    ASSERT_EQ(chown(f.c_str(), 4242, 4242), 0);
+    const ShellResult r = Shell(
+        "cd " + dir.Path() + "; env ASAN_OPTIONS=\"$ASAN_OPTIONS:detect_leaks=0\" strace -f -o " +
+        "/dev/null -e trace=linkat -e inject=linkat:delay_enter=500000 " + kTags + " set " + f +
+        " TIT2 Root 2>e & sleep 0.25; " + other + "sh -c 'mv c.MP3 moved.MP3 && ln -s " + secret +
+        " c.MP3'; wait");
+    EXPECT_EQ(ReadFile(secret), secretBytes);
+    bool kept = false;
+    for (const auto& e : std::filesystem::directory_iterator(dir.Path())) {
+        if (e.is_symlink() || !e.is_regular_file()) continue;
+        const Bytes bytes = ReadFile(e.path().string());
+        EXPECT_EQ(bytes.find(secretBytes.substr(0, 100)), std::string::npos) << e.path();
+        kept = kept || bytes == kSong || Frames(e.path().string()) == "TIT2=Root TPE1=Band";
+    }
+    EXPECT_TRUE(kept) << Shell("ls -l " + dir.Path()).out;
+
+    // The other user's own read-only song: theirs to edit, and still theirs and read-only.
+    std::filesystem::remove(f);
+    WriteFile(f, kSong);
+    ASSERT_EQ(chown(f.c_str(), 4242, 4242), 0);
+    ASSERT_EQ(chmod(f.c_str(), 0444), 0);
+    EXPECT_EQ(Shell(other + kTags + " set " + f + " TIT2 Own 2>&1").out, "");
+    EXPECT_EQ(Frames(f), "TIT2=Own TPE1=Band");
+    struct stat st {};
+    ASSERT_EQ(stat(f.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 4242u);
+    EXPECT_EQ(st.st_mode & 07777, 0444u);
 }
 
 // strip's steps: only what is there changes the file, and the backup of the whole command is

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <unistd.h>
 
 static void Log(const char* what, const char* path) {
@@ -32,4 +33,19 @@ int unlink(const char* name) {
     int (*real)(const char*) = (int (*)(const char*))dlsym(RTLD_NEXT, "unlink");
     Log("unlink", name);
     return real(name);
+}
+
+int unlinkat(int dirfd, const char* name, int flags) {
+    int (*real)(int, const char*, int) =
+        (int (*)(int, const char*, int))dlsym(RTLD_NEXT, "unlinkat");
+    char link[64], path[4096] = "";
+    if (dirfd != AT_FDCWD && name[0] != '/') {
+        snprintf(link, sizeof link, "/proc/self/fd/%d", dirfd);
+        ssize_t n = readlink(link, path, sizeof path - 2);
+        path[n > 0 ? n : 0] = '\0';
+        if (n > 0) strcat(path, "/");
+    }
+    strncat(path, name, sizeof path - strlen(path) - 1);
+    Log("unlink", path);
+    return real(dirfd, name, flags);
 }

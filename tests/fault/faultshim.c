@@ -79,23 +79,32 @@ static int hit(const char* name, const char* path) {
 
 static void remember(int fd, const char* path) {
     if (fd >= 0 && fd < MAX_FDS) {
-        if (watched_path(path))
-            snprintf(fd_paths[fd], sizeof fd_paths[fd], "%s", path);
+        if (watched_path(path) && strlen(path) < sizeof fd_paths[fd])
+            memcpy(fd_paths[fd], path, strlen(path) + 1);
         else
             fd_paths[fd][0] = '\0';
     }
 }
 
-static int open_common(const char* name, int dirfd, const char* path, int flags, mode_t m) {
+/* The path a call relative to a folder's descriptor names, when that folder is watched. */
+static const char* at_path(int dirfd, const char* path, char* buf, size_t size) {
+    if (!path || path[0] == '/' || dirfd == AT_FDCWD || !watched_fd(dirfd)) return path;
+    const int n = snprintf(buf, size, "%s/%s", watched_fd(dirfd), path);
+    return n > 0 && (size_t)n < size ? buf : path;
+}
+
+static int open_common(const char* name, int dirfd, const char* given, int flags, mode_t m) {
     setup();
+    char full[512];
+    const char* path = at_path(dirfd, given, full, sizeof full);
     char logged[32];
     snprintf(logged, sizeof logged, "%s%s", name, (flags & O_CREAT) ? "+create" : "");
     if (watched_path(path) && hit(logged, path) && mode == 0) {
         errno = (flags & O_CREAT) ? ENOSPC : EIO;
         return -1;
     }
-    int fd = dirfd == AT_FDCWD && strcmp(name, "open") == 0 ? REAL(open)(path, flags, m)
-                                                            : REAL(openat)(dirfd, path, flags, m);
+    int fd = dirfd == AT_FDCWD && strcmp(name, "open") == 0 ? REAL(open)(given, flags, m)
+                                                            : REAL(openat)(dirfd, given, flags, m);
     remember(fd, path);
     return fd;
 }
@@ -257,22 +266,30 @@ int unlink(const char* path) {
     PATH_CALL(unlink, path, EIO, REAL(unlink)(path));
 }
 int unlinkat(int dirfd, const char* path, int flags) {
-    PATH_CALL(unlinkat, path, EIO, REAL(unlinkat)(dirfd, path, flags));
+    char full[4096];
+    PATH_CALL(unlinkat, at_path(dirfd, path, full, sizeof full), EIO,
+              REAL(unlinkat)(dirfd, path, flags));
 }
 int rename(const char* from, const char* to) {
     PATH_CALL(rename, to, EIO, REAL(rename)(from, to));
 }
 int renameat(int fromfd, const char* from, int tofd, const char* to) {
-    PATH_CALL(renameat, to, EIO, REAL(renameat)(fromfd, from, tofd, to));
+    char full[4096];
+    PATH_CALL(renameat, at_path(tofd, to, full, sizeof full), EIO,
+              REAL(renameat)(fromfd, from, tofd, to));
 }
 int renameat2(int fromfd, const char* from, int tofd, const char* to, unsigned flags) {
-    PATH_CALL(renameat2, to, EIO, REAL(renameat2)(fromfd, from, tofd, to, flags));
+    char full[4096];
+    PATH_CALL(renameat2, at_path(tofd, to, full, sizeof full), EIO,
+              REAL(renameat2)(fromfd, from, tofd, to, flags));
 }
 int link(const char* from, const char* to) {
     PATH_CALL(link, to, EIO, REAL(link)(from, to));
 }
 int linkat(int fromfd, const char* from, int tofd, const char* to, int flags) {
-    PATH_CALL(linkat, to, EIO, REAL(linkat)(fromfd, from, tofd, to, flags));
+    char full[4096];
+    PATH_CALL(linkat, at_path(tofd, to, full, sizeof full), EIO,
+              REAL(linkat)(fromfd, from, tofd, to, flags));
 }
 int chmod(const char* path, mode_t m) {
     PATH_CALL(chmod, path, EIO, REAL(chmod)(path, m));

@@ -12,10 +12,15 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressDialog>
 #include <QRadioButton>
+#include <QTimer>
+#include <atomic>
 #include <filesystem>
+#include <thread>
 
 namespace {
 
@@ -311,6 +316,42 @@ void TagCommandsTest::UpdateRefusals() {
     QVERIFY(!Exists(f.File("emptybak.MP3")));
     QCOMPARE(w.sg->RowCount(), 2);
     QCOMPARE(f.Messages.size(), 1);
+
+    // Another program rewrote the tag since the window read it and still holds the writer lock:
+    // the window waits with a busy cursor and a cancel, then refuses at the timeout or the
+    // cancel; nothing is written from the stale tag.
+    f.Open(path);
+    const Bytes theirs = Id3TagOurs(TextFrame("TIT2", "Theirs")) + kAudio;
+    WriteFile(path, theirs);
+    std::atomic<bool> release = false, held = false;
+    std::thread other([&] {
+        TWriterLock lock(path);
+        held = true;
+        while (!release)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    });
+    while (!held)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    bool busy = false;
+    for (const bool cancel : {false, true}) {
+        w.LockWait = std::chrono::milliseconds(cancel ? 20000 : 700);
+        QTimer::singleShot(600, [&] {
+            busy = QGuiApplication::overrideCursor() != nullptr;
+            if (QProgressDialog* dialog = w.findChild<QProgressDialog*>(); cancel && dialog)
+                dialog->cancel();
+        });
+        f.SelectRow(1);
+        w.edComm->setPlainText("Mine");
+        f.Click(w.btnID3Update);
+        QVERIFY(busy);
+        QCOMPARE(ReadFile(path), theirs);
+        QVERIFY(w.btnID3Update->isEnabled());
+    }
+    release = true;
+    other.join();
+    QCOMPARE(f.Messages.size(), 2); // the timeout's; a cancel says nothing
+    QCOMPARE(f.Messages[1],
+             Q("！文件正在被其它程序使用，不能被修改：") + QString::fromStdString(path));
 }
 
 void TagCommandsTest::UpdateStripsID3v1AndAPEv2() {

@@ -1,0 +1,14 @@
+// Steps on a file by its folder's descriptor and its own, shared by the writer lock and the
+// rewrite.
+#pragma once
+
+#include <string>
+#include <sys/stat.h>
+
+// The folder part and the last part of a resolved path.
+std::string FolderOf(const std::string& resolved);
+std::string BaseOf(const std::string& resolved);
+bool SameInode(const struct stat& a, const struct stat& b);
+// A new open file description of the file open at `fd` (`base` in `folder`): through /proc where
+// it is mounted, else by its name, checked to be the same file. -1 with errno on failure.
+int ReopenFile(int fd, int folder, const std::string& base, int flags);
