@@ -78,7 +78,8 @@ std::string Fill(const std::string& text, size_t firstIndent, size_t indent, siz
         if (word.empty()) continue;
         const size_t w = DisplayWidth(word);
         if (!lineEmpty && used + 1 + w > kWidth) {
-            out += "\n" + std::string(indent, ' ');
+            out += '\n';
+            out.append(indent, ' ');
             used = indent;
             lineEmpty = true;
         }
@@ -109,7 +110,7 @@ std::string FormatHelp(const THelpPage& page) {
         out += lead + Fill(line, 0, lead.size() + name.size() + 1, lead.size());
     }
     for (const std::string& p : HelpParagraphs(page.description))
-        out += "\n" + Fill(p, 0, 0);
+        out += '\n' + Fill(p, 0, 0);
     for (const THelpSection& s : page.sections) {
         out += "\n" + s.title + ":\n";
         switch (s.kind) {

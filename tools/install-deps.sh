@@ -3,7 +3,7 @@
 # and the machine does not have yet. Extra package names given as arguments join the list.
 set -euo pipefail
 packages=(
-  g++ cmake ninja-build pkg-config
+  g++ cmake ninja-build pkg-config ccache
   qt6-base-dev libgl-dev libjpeg62-turbo-dev libfontconfig-dev zlib1g-dev
   libgtest-dev googletest
   fonts-wqy-zenhei qt6-translations-l10n

@@ -18,7 +18,7 @@ CC=clang-14 CXX=clang++-14 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=
   -DCMAKE_C_FLAGS="$flags" -DCMAKE_CXX_FLAGS="$flags" \
   -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" \
   -DQUILLON_BUILD_GUI=OFF -DQUILLON_BUILD_TESTS=OFF -DQUILLON_BUILD_BENCH=OFF \
-  -DQUILLON_BUILD_FUZZ=ON >/dev/null
+  -DQUILLON_BUILD_FUZZ=ON -DQUILLON_WERROR=ON >/dev/null
 cmake --build build-fuzz -j2 --target make_seeds "${targets[@]/#/fuzz_}"
 
 cd build-fuzz/fuzz

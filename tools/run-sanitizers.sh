@@ -10,7 +10,7 @@ cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug \
   -DCMAKE_C_FLAGS_DEBUG="-g -O1" -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" \
   -DCMAKE_MODULE_LINKER_FLAGS="-fsanitize=address,undefined" \
   -DCMAKE_SHARED_LINKER_FLAGS="-fsanitize=address,undefined" \
-  -DQUILLON_BUILD_BENCH=OFF -DQUILLON_WERROR=OFF >/dev/null
+  -DQUILLON_BUILD_BENCH=OFF -DQUILLON_WERROR=ON >/dev/null
 cmake --build build-asan -j2
 # The tests that preload a tracing or fault-injecting library of their own (plain C, built
 # without the sanitizers) put it in front of the sanitizer's runtime; that order is intended.

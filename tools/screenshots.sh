@@ -6,8 +6,9 @@
 #   docs/screenshots/codepage-*.png      the window with a Big5, a Shift-JIS and a windows-1252
 #                                        file open: their legacy texts in the detected code page
 # tools/screenshots.sh [FILE.mp3 [PICTURE]]
-# FILE (by default a sample with Chinese tags from tools/sample-mp3.sh) is opened as a file
-# manager opens it, `quillon FILE`. Its picture frame is then selected in the grid and PICTURE (by
+# FILE (by default a sample with Chinese tags from tools/sample-mp3.sh, at a path a user would
+# have: ~/音乐/月亮代表我的心.mp3 of a user xiaoming) is opened as a file manager opens it,
+# `quillon FILE`. Its picture frame is then selected in the grid and PICTURE (by
 # default one drawn by icongen) chosen with the picture button and its file dialog, as a user
 # would; the picture panel is cut from that window. Without a picture frame in FILE the panel
 # stays as it is.
@@ -19,6 +20,14 @@ file=${1:+$(realpath "$1")}
 picture=${2:+$(realpath "$2")}
 [ -z "$file" ] || [ -f "$file" ] || { echo "screenshots: no file $1"; exit 2; }
 [ -z "$picture" ] || [ -f "$picture" ] || { echo "screenshots: no picture $2"; exit 2; }
+# The sample's home folder exists only for this script: a /home of its own, in a mount namespace
+# of its own, hides the machine's.
+home=/home/xiaoming
+if [ -z "$file" ] && [ -z "${QUILLON_SCREENSHOTS_HOME:-}" ]; then
+  ns=(unshare --mount --propagation private)
+  [ "$(id -u)" -eq 0 ] || ns=(unshare --mount --map-root-user)
+  exec env QUILLON_SCREENSHOTS_HOME=1 "${ns[@]}" bash "$repo/tools/screenshots.sh"
+fi
 bash tools/install-deps.sh
 bash tools/build.sh >/dev/null
 editor=$repo/build/app/quillon
@@ -29,9 +38,11 @@ mkdir -p "$out"
 work=$(mktemp -d)
 export XDG_RUNTIME_DIR=$work XDG_CONFIG_HOME=$work # the dialogs' folders are not the user's
 if [ -z "$file" ]; then
-  # The dialog shows the file's name; a plain one reads well in the picture.
-  file=$work/song.mp3
+  mount -t tmpfs -o mode=755 tmpfs /home
+  mkdir -p "$home/音乐"
+  file=$home/音乐/月亮代表我的心.mp3
   bash tools/sample-mp3.sh build "$file"
+  export HOME=$home
 fi
 if [ -z "$picture" ]; then
   picture=$work/photo.bmp

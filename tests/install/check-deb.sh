@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds the Debian package from the build tree and checks it the way dpkg and apt will see it:
 # its control fields, its run-time dependencies, the files it holds and that its programs work
-# from the unpacked tree. check-deb.sh BUILD_DIR
+# from the unpacked tree. check-deb.sh BUILD_DIR [HARDENED]
+# HARDENED (1 by default) says the build hardened the programs; 0 when the builder's own flags
+# decided.
 set -euo pipefail
 build=$(cd "$1" && pwd)
 work=$(mktemp -d)
@@ -83,6 +85,20 @@ for f in usr/bin/quillon usr/bin/quillon-tags "usr/lib/$multiarch/quillon/quillo
   file "$root/$f" | grep -q ', stripped' || fail "/$f is not stripped"
 done
 [[ "$(objdump -p "$root/usr/bin/quillon-tags" | grep NEEDED)" != *Qt* ]] || fail "quillon-tags links Qt"
+# Hardened as Debian builds its packages: full RELRO and bind-now everywhere; the programs
+# position-independent, with the stack protector and glibc's checked calls.
+if [ "${2:-1}" = 1 ]; then
+  for f in usr/bin/quillon usr/bin/quillon-tags "usr/lib/$multiarch/quillon/quillon-embed.so"; do
+    dynamic=$(readelf -dW "$root/$f")
+    grep -q 'BIND_NOW' <<<"$dynamic" || fail "/$f is not linked with -z now"
+    readelf -lW "$root/$f" | grep -q GNU_RELRO || fail "/$f has no RELRO segment"
+    [[ "$f" == *.so ]] && continue
+    grep -qE 'FLAGS_1.* PIE' <<<"$dynamic" || fail "/$f is not position-independent"
+    symbols=$(nm -D "$root/$f")
+    grep -q ' U __stack_chk_fail' <<<"$symbols" || fail "/$f has no stack protector"
+    grep -qE ' U __[a-z0-9_]+_chk@' <<<"$symbols" || fail "/$f calls no checked functions"
+  done
+fi
 "$root/usr/bin/quillon-tags" --help >/dev/null || fail "quillon-tags --help"
 "$root/usr/bin/quillon" --help >/dev/null || fail "quillon --help"
 printf '\xff\xfb\x90\x64' >"$work/song.MP3"
@@ -100,7 +116,8 @@ if command -v appstreamcli >/dev/null; then
     >/dev/null || fail "metainfo invalid"
 fi
 if command -v lintian >/dev/null; then
-  tags=$(lintian --fail-on none "$deb" 2>/dev/null | grep -E '^[EW]:' || true)
+  tags=$(lintian --fail-on none --display-info --pedantic "$deb" 2>/dev/null |
+    grep -E '^[EW]:|^[IP]: .*hardening' || true)
   [ -z "$tags" ] || fail "lintian: $tags"
 fi
 echo "package $(basename "$deb") ok"

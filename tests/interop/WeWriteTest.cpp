@@ -216,7 +216,8 @@ TEST(InteropWeWrite, EditingOneFrameLeavesThePeersViewOfTheOthers) {
         const auto seen = FfProbe(path);
         for (const auto& [key, value] : withoutTitle(ffprobe)) {
             const auto [from, to] = seen.equal_range(key);
-            EXPECT_TRUE(std::any_of(from, to, [&](const auto& kv) { return kv.second == value; }))
+            EXPECT_TRUE(
+                std::any_of(from, to, [&v = value](const auto& kv) { return kv.second == v; }))
                 << key << "=" << value;
         }
         EXPECT_EQ(picture(path), cover);
