@@ -42,7 +42,7 @@ void CopyExtendedAttributes(int from, int to, const std::string& fileName) {
         // new file gets its own label. Anything else (the ACL above all) must not be lost.
         const bool system =
             std::strncmp(name, "security.", 9) == 0 || std::strncmp(name, "trusted.", 8) == 0;
-        if (system && (errno == EPERM || errno == ENOTSUP)) continue;
+        if (system && (errno == EPERM || errno == EACCES || errno == ENOTSUP)) continue;
         platform::RaiseError(std::string("Cannot keep the extended attribute ") + name + " of",
                              fileName, errno);
     }
