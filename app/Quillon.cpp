@@ -28,7 +28,9 @@ int main(int argc, char** argv) {
                 [] { PrepareGlyphs(kGlyphSize); });
     // The start-up check runs before anything else; its message needs an application for the box.
     // The application reports any failure that escapes an event handler and goes on.
+    HoldQtMessagesUntilDisplay();
     TApplication app(argc, argv);
+    ReleaseQtMessages();
     WarmUpApplicationCreated();
     ShowEngineMessagesInBoxes();
     if (!StartupCheck()) {
@@ -49,7 +51,11 @@ int main(int argc, char** argv) {
 #endif
         FinishWarmUp();
         window.show();
-        OpenFromCommandLine(window, QCoreApplication::arguments());
+        // The arguments Qt left, by their bytes: a name that is not UTF-8 is a name all the same.
+        QStringList arguments;
+        for (int i = 0; i < argc; ++i)
+            arguments << FileNameFromBytes(argv[i]);
+        OpenFromCommandLine(window, arguments);
         status = app.exec();
     }
     FreeTagObjects();

@@ -110,6 +110,13 @@ bool ShowFile(const TTagObjects& tags, const std::string& path, std::string& out
     platform::TFileStream file(path, platform::TOpenMode::Read, platform::TShareMode::DenyNone);
     out += "{\"file\": ";
     AppendJsonString(out, path);
+    // A name that is not UTF-8 (GBK names from Windows archives) shows with U+FFFD; its bytes
+    // tell two such names apart and name the file again.
+    if (!platform::IsWellFormedUtf8(path)) {
+        out += ", \"file_bytes\": \"";
+        AppendHex(out, path);
+        out += '"';
+    }
     int failed = 0;
     auto section = [&](const char* name, auto read, auto append) {
         out += ", \"";

@@ -29,6 +29,8 @@ int StripFile(const std::string& path, const TStripOptions& o, bool noBackup) {
     bool id3v2 = false, id3v1 = false, apev2 = false; // the steps that change the file
     try {
         if (o.id3v2) {
+            // A strip needs no frame's content: compressed frames are not inflated.
+            ID3v2Tag->InflateLimit = 0;
             ID3v2Tag->ReadFromFile(path);
             // A damaged tag is never rewritten (nothing would happen): say so rather than succeed.
             if (!ID3v2Tag->Loaded) {

@@ -57,7 +57,11 @@ std::vector<THelpPage> MakeCommandHelp() {
         "encoding adds \"encoding\" (0 to 3; its text is decoded), one kept as it is adds "
         "\"read_only\" (binary, compressed, unwritable). \"id3v1\" lists the fields of the ID3v1 "
         "tag and \"apev2\" the items of the APEv2 tag with its offset and size. A part that cannot "
-        "be read holds {\"error\": ...} and the file counts as failed.\n\n"
+        "be read holds {\"error\": ...} and the file counts as failed. A FILE whose name is not "
+        "UTF-8 (a GBK name from a Windows archive) is printed with U+FFFD in \"file\" and its "
+        "bytes in \"file_bytes\" (lower-case hex). Compressed frames are inflated up to 1 MiB "
+        "for the whole tag; a frame past that stays compressed and read-only, its stored bytes "
+        "printed as they are.\n\n"
         "The frames are listed in file order; the INDEX that delete and embed take counts them "
         "from 0 in this order. Nothing is written.",
         {kJobsOption}, true));
@@ -202,12 +206,16 @@ THelpPage MakeEditorHelp() {
         "anew from that copy. Deleting a frame or the whole tag deletes the backup again unless "
         "the backup box at the bottom of the tag panel is ticked; the other changes leave it "
         "beside the file.\n\n"
-        "FILE, when given, is opened as the MP3 button opens a file; an MP3 file dropped on "
+        "FILE, when given, is opened as the MP3 button opens a file, exactly as named (song.mp3 "
+        "is never taken for song.MP3); a name that is not UTF-8 (a GBK name from a Windows "
+        "archive) is opened by its bytes and shown read as GBK. An MP3 file dropped on "
         "the window is opened too, and a JPEG or BMP picture dropped on the picture panel is "
         "chosen as its picture button chooses one. The only settings kept are the folders the "
         "MP3 and picture dialogs used last, in $XDG_CONFIG_HOME/quillon/quillon.conf "
-        "(~/.config by default). The command-line companion quillon-tags does the same work "
-        "in scripts.",
+        "(~/.config by default); only those two keys are read, from the file's first 64 KiB, "
+        "and the file is written anew with them alone. Without a display the editor says so in "
+        "one line and ends with status 1. The command-line companion quillon-tags does the "
+        "same work in scripts.",
         {{"Options", Kind::Definitions, "", {kHelpOption}},
          {"See also",
           Kind::Paragraphs,

@@ -72,6 +72,9 @@ void Id3v2Seeds() {
     Add("id3v2",
         Id3TagOf(4, 0x80, Id3Frame24("TIT2", Unsynchronised("\x01" + Utf16("\xC3\xBF")), 0x02)));
     Add("id3v2", Id3TagOf(4, 0, Id3Frame24("TALB", SyncSafe(900) + kPacked, 0x09)));
+    // A decompression bomb: a few kilobytes that claim and hold twice the inflate limit.
+    Add("id3v2",
+        Id3TagOf(4, 0, Compressed24("TPE1", Bytes(2 * kMaxInflated, 'b'), 2 * kMaxInflated)));
     // Other tags in the same file: APEv2 behind the ID3v2 tag, ID3v1 at the end.
     Add("id3v2", Id3TagOurs(text) + ApeTag({{"Title", "t"}}) + audio +
                      Id3v1Block({.title = "Title", .track = 3, .genre = 17}));

@@ -56,6 +56,10 @@ struct TFrameOrigin {
     TAccess Access = TAccess::Editable;
 };
 
+// What the compressed frames of one tag may inflate to, in all (1 MiB): far more than the texts
+// and covers that other programs compress, far less than a small frame can claim.
+inline constexpr int64_t kMaxInflated = 1 << 20;
+
 class TID3v2Tag {
   public:
     TID3v2Tag();
@@ -121,6 +125,10 @@ class TID3v2Tag {
     // empty. The frames read before the fault stay in the store, but the store no longer
     // describes the whole tag, so Loaded stays false and nothing is written from it.
     std::string ReadError;
+    // The inflate limit of the next reads (kMaxInflated): a compressed frame that would take the
+    // tag's inflated bytes past it stays compressed, read-only and byte for byte. 0 inflates
+    // nothing, for a command that needs no frame's content (a strip).
+    int64_t InflateLimit = kMaxInflated;
 
   private:
     // The state of a read that has not begun, of the named file.
@@ -138,6 +146,7 @@ class TID3v2Tag {
     mutable std::unordered_map<std::string, int> index_;
     mutable size_t indexed_ = 0;
     mutable const TByteString* indexedList_ = nullptr; // FrameIds' storage when indexed
+    int64_t inflateLeft_ = 0;                          // what the read under way may still inflate
 };
 
 // The text with every NUL byte removed, other bytes in order.

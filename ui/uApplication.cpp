@@ -15,12 +15,15 @@
 #include <malloc.h>
 
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -248,6 +251,52 @@ void RunGuarded(const std::function<void()>& handler) {
     } catch (const std::exception& failure) {
         ReportFailure(failure);
     }
+}
+
+// ---- a missing display
+
+namespace {
+
+struct THeldMessages {
+    std::mutex mutex;
+    QtMessageHandler previous = nullptr;
+    std::vector<std::pair<QtMsgType, QString>> messages;
+};
+
+THeldMessages& Held() {
+    static THeldMessages held;
+    return held;
+}
+
+void HoldMessage(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    THeldMessages& held = Held();
+    if (type == QtFatalMsg && text.contains(QLatin1String("platform plugin"))) {
+        std::fputs("quillon: needs a display, and none could be opened (is DISPLAY or "
+                   "WAYLAND_DISPLAY set?)\n",
+                   stderr);
+        std::_Exit(1);
+    }
+    const std::lock_guard<std::mutex> lock(held.mutex);
+    if (type == QtFatalMsg) {
+        held.previous(type, context, text);
+        return;
+    }
+    held.messages.emplace_back(type, text);
+}
+
+} // namespace
+
+void HoldQtMessagesUntilDisplay() {
+    Held().previous = qInstallMessageHandler(HoldMessage);
+}
+
+void ReleaseQtMessages() {
+    THeldMessages& held = Held();
+    qInstallMessageHandler(held.previous);
+    const std::lock_guard<std::mutex> lock(held.mutex);
+    for (const auto& [type, text] : held.messages)
+        held.previous(type, QMessageLogContext(), text);
+    held.messages.clear();
 }
 
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {}

@@ -70,6 +70,13 @@ void ReportFailure(const std::exception& failure);
 // Runs an event handler; a failure escaping it is reported and the program goes on.
 void RunGuarded(const std::function<void()>& handler);
 
+// Qt ends a program it cannot give a display with a page of messages and an abort (status 134).
+// Between these two calls, around the making of the application object, Qt's messages are held
+// back: a failure to open any display is then said in one line on stderr and ends the program
+// with status 1; otherwise the messages held are passed on.
+void HoldQtMessagesUntilDisplay();
+void ReleaseQtMessages();
+
 // The application object: every event goes through notify, so a failure escaping any handler is
 // reported here rather than ending the program.
 class TApplication : public QApplication {

@@ -5,8 +5,17 @@
 #include <QColor>
 #include <QString>
 #include <functional>
+#include <string>
 
 class QWidget;
+
+// File names as the window carries them in a QString: the bytes of a name that is not UTF-8
+// (GBK names from Windows archives) each stand as one code unit U+DC80..U+DCFF, so that the name
+// comes back byte for byte. Qt's own conversion puts U+FFFD there and loses the name.
+QString FileNameFromBytes(const std::string& bytes);
+std::string FileNameBytes(const QString& name);
+// A name to show: parts of it that are not UTF-8 read as code page 936.
+QString ShownFileName(const std::string& bytes);
 
 // A file-open dialog. `Filter` has the form "description|pattern;pattern|description|...".
 class TOpenDialog {

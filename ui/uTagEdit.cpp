@@ -13,7 +13,6 @@
 #include "utPublic.h"
 
 #include <QCheckBox>
-#include <QFile>
 #include <QFontMetricsF>
 #include <QGroupBox>
 #include <QGuiApplication>
@@ -120,23 +119,8 @@ class TTypedLengthValidator : public QValidator {
     QString held_;
 };
 
-// The name with its extension (from the last dot of the last path component) replaced by
-// `extension`; a name without one gets it appended.
-QString ChangeFileExt(const QString& name, const QString& extension) {
-    const int slash = name.lastIndexOf(QLatin1Char('/'));
-    const int dot = name.lastIndexOf(QLatin1Char('.'));
-    return (dot > slash ? name.left(dot) : name) + extension;
-}
-
-QString ExtractFileExt(const QString& name) {
-    const int slash = name.lastIndexOf(QLatin1Char('/'));
-    const int dot = name.lastIndexOf(QLatin1Char('.'));
-    return dot > slash ? name.mid(dot) : QString();
-}
-
-std::string NativeName(const QString& name) {
-    return QFile::encodeName(name).toStdString();
-}
+// Where edFn keeps the bytes of the name it shows.
+constexpr const char* kPathProperty = "path";
 
 } // namespace
 
@@ -400,7 +384,8 @@ void TFrmEditText::EnableTagControls(bool enable) {
 }
 
 std::string TFrmEditText::FilePath() const {
-    return NativeName(edFn->text());
+    const QVariant bytes = edFn->property(kPathProperty);
+    return bytes.isValid() ? bytes.toByteArray().toStdString() : FileNameBytes(edFn->text());
 }
 
 // ---- tag list
@@ -408,9 +393,17 @@ std::string TFrmEditText::FilePath() const {
 void TFrmEditText::LoadTags() {
     const std::string path = FilePath();
     if (!platform::FileExists(path)) return;
-    ID3v2Tag->ReadFromFile(path);
-    ID3v1Tag->ReadFromFile(path);
-    APEv2Tag->ReadFromFile(path);
+    try {
+        ID3v2Tag->ReadFromFile(path);
+        ID3v1Tag->ReadFromFile(path);
+        APEv2Tag->ReadFromFile(path);
+    } catch (...) {
+        // A read that fails (the APEv2 search of a file shorter than its 32-byte probe) leaves
+        // the grid as it is, but the show buttons must not offer the tags of the file before.
+        btnShowAPEv2Tag->setEnabled(APEv2Tag->Exists);
+        btnShowID3v1Tag->setEnabled(ID3v1Tag->Exists);
+        throw;
+    }
     ShowFrameList();
 }
 
@@ -527,20 +520,12 @@ void TFrmEditText::btnOpenClick() {
     OpenFile(OpenDialog1.FileName);
 }
 
-QString Mp3FileName(const QString& chosen) {
-    QString path = ChangeFileExt(chosen, QStringLiteral(".MP3"));
-    // On a file system that tells letter cases apart, song.mp3 has no song.MP3: open the file
-    // as chosen then.
-    if (!platform::FileExists(NativeName(path)) &&
-        ExtractFileExt(chosen).compare(QStringLiteral(".MP3"), Qt::CaseInsensitive) == 0)
-        path = chosen;
-    return path;
-}
-
+// The file named is the file edited: no other spelling of its name is tried.
 bool TFrmEditText::OpenFile(const QString& chosen) {
-    const QString path = Mp3FileName(chosen);
-    if (!platform::FileExists(NativeName(path))) return false;
-    edFn->setText(path);
+    const std::string path = FileNameBytes(chosen);
+    if (!platform::FileExists(path)) return false;
+    edFn->setText(ShownFileName(path));
+    edFn->setProperty(kPathProperty, QByteArray::fromStdString(path));
     ClearGridRows(*sg);
     LoadTags();
     sgClick();
@@ -676,6 +661,5 @@ void TFrmEditText::btnShowAPEv2TagClick() {
 }
 
 void TFrmEditText::edFnDblClick() {
-    setWindowTitle(
-        QString::fromStdString(BackupFileName(ResolveLinks(edFn->text().toStdString()))));
+    setWindowTitle(ShownFileName(BackupFileName(ResolveLinks(FilePath()))));
 }

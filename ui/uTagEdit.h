@@ -144,7 +144,7 @@ class TFrmEditText : public QDialog {
     void ShowCustomPicture();
     void ShowAttachedPicture(int row);
 
-    // The current file: the path in edFn as the file system spells it.
+    // The current file: the bytes of the path edFn shows, as the file system spells it.
     std::string FilePath() const;
     // Takes the current file's writer lock for a command that changes it. While another program
     // writes the file the window keeps working: a busy cursor, and after a moment a cancel. False
@@ -183,10 +183,6 @@ class TFrmEditText : public QDialog {
 
     bool centred_ = false;
 };
-
-// The file that opening `chosen` reads: the name with the extension ".MP3", or as chosen when
-// only that spelling of an .mp3 name exists.
-QString Mp3FileName(const QString& chosen);
 
 // Opens the file named on the command line (`arguments` as QCoreApplication gives them: the
 // program, then its arguments) once the event loop runs, as a drop would. Only the first file

@@ -8,7 +8,6 @@
 
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QFile>
 #include <QFileInfo>
 #include <QMimeData>
 #include <QTimer>
@@ -28,14 +27,14 @@ bool HasExtension(const QString& fileName, std::initializer_list<const char*> ex
 void TFrmEditText::OpenFileFromOutside(const QString& name) {
     if (OpenFile(name)) {
         // The MP3 dialog starts next time where this file lies.
-        RememberFolder(OpenDialog1.FolderKey, edFn->text());
+        RememberFolder(OpenDialog1.FolderKey, FileNameFromBytes(FilePath()));
         return;
     }
     // The dialog offers only files that exist; a name from outside may not. Opening it raises
     // the failure the open command shows for a file it cannot read, and the window stays as it
     // was.
-    platform::TFileStream probe(QFile::encodeName(Mp3FileName(name)).toStdString(),
-                                platform::TOpenMode::Read, platform::TShareMode::DenyNone);
+    platform::TFileStream probe(FileNameBytes(name), platform::TOpenMode::Read,
+                                platform::TShareMode::DenyNone);
 }
 
 void OpenFromCommandLine(TFrmEditText& window, const QStringList& arguments) {

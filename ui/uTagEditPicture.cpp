@@ -13,7 +13,6 @@
 #include "utPublic.h"
 
 #include <QCheckBox>
-#include <QFile>
 #include <QLabel>
 #include <QRadioButton>
 #include <QVariant>
@@ -143,7 +142,7 @@ void TFrmEditText::btnSelPicClick() {
 void TFrmEditText::SelectPictureFile(const QString& fileName) {
     ReadPanelControls(*this);
     try {
-        Preview.SelectPicture(QFile::encodeName(fileName).toStdString());
+        Preview.SelectPicture(FileNameBytes(fileName));
     } catch (...) {
         // A picture that cannot be decoded leaves the prepared picture empty and the rest as it
         // was; the failure is reported by the handler's guard.

@@ -1,7 +1,9 @@
 #include "Builders.h"
 #include "CliRun.h"
+#include "ID3v2Tags.h"
 #include "TestFiles.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 
 TEST(CliShow, PrintsTheStoreAsJsonLines) {
@@ -35,4 +37,41 @@ TEST(CliShow, OneUnreadableFileDoesNotStopTheOthers) {
     EXPECT_NE(ReadFile(dir.File("stderr")).find("missing.MP3"), std::string::npos);
     EXPECT_EQ(Tags("show", dir).status, 2);
     EXPECT_EQ(Tags("frobnicate x", dir).status, 2);
+}
+
+// Names that are not UTF-8 print with U+FFFD and their bytes; a compressed frame inflates only to
+// the limit, so a small file that claims megabytes stays small for show, set and strip.
+TEST(CliShow, NamesByTheirBytesAndCompressedFramesWithinTheLimit) {
+    TempDir dir;
+    const Bytes audio = MpegFrames(1);
+    const std::string gbk1 = dir.File("\xb8\xe8.mp3"), gbk2 = dir.File("\xc7\xfa.mp3"),
+                      bomb = dir.File("bomb.mp3");
+    WriteFile(gbk1, audio);
+    WriteFile(gbk2, audio);
+    const Bytes bombed =
+        Id3TagOf(4, 0, Compressed24("TXXX", Bytes(8 * kMaxInflated, '\0'), 8 * kMaxInflated)) +
+        audio;
+    WriteFile(bomb, bombed);
+    CliRun r = Tags("show " + gbk1 + " " + gbk2 + " " + bomb, dir);
+    ASSERT_EQ(r.status, 0);
+    auto hex = [](const std::string& bytes) {
+        std::string out;
+        for (unsigned char c : bytes)
+            out += "0123456789abcdef"[c >> 4], out += "0123456789abcdef"[c & 15];
+        return out;
+    };
+    for (const std::string& name : {gbk1, gbk2})
+        EXPECT_NE(r.out.find("{\"file\": \"" + dir.File("\xEF\xBF\xBD\xEF\xBF\xBD.mp3") +
+                             "\", \"file_bytes\": \"" + hex(name) + "\", \"id3v2\""),
+                  std::string::npos)
+            << r.out;
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 3);
+    EXPECT_EQ(r.out.find("file_bytes", r.out.find("bomb.mp3")), std::string::npos);
+    EXPECT_NE(r.out.find("\"read_only\": \"compressed\""), std::string::npos);
+    EXPECT_LT(r.out.size(), 4 * bombed.size());
+    ASSERT_EQ(Tags("set " + bomb + " TIT2 x", dir).status, 0);
+    EXPECT_LT(ReadFile(bomb).size(), bombed.size() + 100);
+    WriteFile(bomb, bombed);
+    ASSERT_EQ(Tags("strip --id3v2 " + bomb, dir).status, 0);
+    EXPECT_EQ(ReadFile(bomb), Id3TagOurs("") + Bytes(10, '\0') + audio);
 }

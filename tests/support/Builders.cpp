@@ -3,6 +3,7 @@
 #include "ID3v2Text.h"
 
 #include <utility>
+#include <zlib.h>
 
 Bytes BE32(uint32_t v) {
     return Bytes{char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
@@ -61,6 +62,19 @@ Bytes Unsynchronised(const Bytes& bytes) {
         if (static_cast<unsigned char>(c) == 0xFF) out += '\0';
     }
     return out;
+}
+
+Bytes Deflated(const Bytes& bytes) {
+    uLongf size = compressBound(bytes.size());
+    Bytes out(size, '\0');
+    compress2(reinterpret_cast<Bytef*>(out.data()), &size,
+              reinterpret_cast<const Bytef*>(bytes.data()), bytes.size(), 9);
+    out.resize(size);
+    return out;
+}
+
+Bytes Compressed24(const Bytes& id, const Bytes& data, uint32_t claimed) {
+    return Id3Frame24(id, SyncSafe(claimed) + Deflated(data), 0x09);
 }
 
 Bytes Utf16(const std::string& utf8, bool bigEndian, bool bom) {

@@ -33,6 +33,10 @@ Bytes Id3Frame24(const Bytes& id, const Bytes& payload, unsigned char format = 0
 Bytes Id3Frame22(const Bytes& id, const Bytes& payload);
 // Unsynchronisation: a 0x00 after every 0xFF.
 Bytes Unsynchronised(const Bytes& bytes);
+// zlib's stream of `bytes`; a version 2.4 frame of them compressed, with a data length indicator
+// that claims `claimed` bytes (a decompression bomb claims and holds far more than it takes).
+Bytes Deflated(const Bytes& bytes);
+Bytes Compressed24(const Bytes& id, const Bytes& data, uint32_t claimed);
 // UTF-16 with a byte-order mark (little-endian unless `bigEndian`) of ASCII or UTF-8 text.
 Bytes Utf16(const std::string& utf8, bool bigEndian = false, bool bom = true);
 

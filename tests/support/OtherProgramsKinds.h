@@ -89,6 +89,13 @@ inline std::vector<Kind> Kinds() {
         {"v2.4 compressed frame, inflated",
          Id3TagOf(4, 0, Id3Frame24("TALB", SyncSafe(7) + kPacked, 0x09) + Bytes(10, '\0')),
          {{"TALB", "Packed", kOwnForm}}},
+        {"v2.4 compressed frames past the inflate limit: the first takes it all, the next stays "
+         "compressed",
+         Id3TagOf(
+             4, 0,
+             Compressed24("TALB", Bytes(1, '\0') + Bytes(kMaxInflated - 1, 'a'), kMaxInflated) +
+                 Id3Frame24("TIT2", SyncSafe(7) + kPacked, 0x09) + Bytes(10, '\0')),
+         {{"TALB", Bytes(kMaxInflated - 1, 'a'), 0}, {"TIT2", "", -1, TAccess::Compressed}}},
         {"repeated TXXX and COMM, a NUL language",
          Id3TagStandard(Id3Frame("TXXX", Bytes("\0REPLAYGAIN_TRACK_GAIN\0-6.8 dB", 30)) +
                             Id3Frame("TXXX", Bytes("\0REPLAYGAIN_TRACK_PEAK\0"

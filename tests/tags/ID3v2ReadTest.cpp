@@ -201,4 +201,11 @@ TEST(ID3v2Read, OtherProgramsFramesByKind) {
     auto& binary = read(Kinds().back().tag);
     EXPECT_EQ(binary.OriginOf(0)->Frame, Id3Frame("POPM", Bytes("a@b.c\0\x80\0\0\0\x01", 11)));
     EXPECT_EQ(binary.OriginOf(2)->Frame, Id3Frame("RVA2", Bytes("track\0\x01\xF2\x66\0", 10)));
+    // A frame left compressed goes back as it was; with no inflate limit (a strip) none is
+    // inflated.
+    auto& packed = read(Kinds()[10].tag);
+    EXPECT_EQ(packed.OriginOf(1)->Frame, Frame23Flagged("TIT2", BE32(7) + kPacked, '\x80'));
+    packed.InflateLimit = 0;
+    read(Kinds()[9].tag);
+    EXPECT_EQ(packed.OriginOf(0)->Access, TAccess::Compressed);
 }

@@ -7,11 +7,14 @@
 #include "uControls.h"
 
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QDropEvent>
-#include <QFileDialog>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
+#include <QStandardPaths>
+#include <QTimer>
 
 class OpenFromOutsideTest : public QObject {
     Q_OBJECT
@@ -27,11 +30,17 @@ void OpenFromOutsideTest::CommandLine() {
     const QString song = QString::fromStdString(
         f.Write("song.mp3", Id3TagOurs(TextFrame("TIT2", "lower")) + MpegFrames(1)));
     const QString missing = QString::fromStdString(f.File("gone.mp3"));
+    // Exactly the file named: not notes.MP3 for notes.txt; a GBK name by its bytes.
+    f.Write("notes.MP3", Id3TagOurs(TextFrame("TIT2", "upper")) + MpegFrames(1));
+    const QString notes = QString::fromStdString(f.Write("notes.txt", MpegFrames(1))),
+                  gbk = FileNameFromBytes(f.Write("\xb8\xe8.mp3", MpegFrames(1)));
     const QString prompt = Q("←请选择一个MP3文件"), none = "No such file or directory";
     const struct {
         QStringList arguments;
         QString shown, message;
     } rows[] = {{{"quillon"}, prompt, {}},
+                {{"quillon", notes}, notes, {}},
+                {{"quillon", gbk}, QString::fromStdString(f.File("")) + Q("歌.mp3"), {}},
                 {{"quillon", song}, song, {}},
                 {{"quillon", missing}, song, "Cannot open file '" + missing + "': " + none},
                 {{"quillon", "--", "-x.mp3"}, song, "Cannot open file '-x.mp3': " + none}};
@@ -40,12 +49,24 @@ void OpenFromOutsideTest::CommandLine() {
         OpenFromCommandLine(w, row.arguments);
         QCoreApplication::processEvents();
         QCOMPARE(w.edFn->text(), row.shown);
-        QCOMPARE(f.Messages, row.message.isEmpty() ? QStringList() : QStringList{row.message});
+        QCOMPARE(f.Messages.join("|"), row.message);
     }
     QCOMPARE(f.Memo(), Q("lower"));
     // The MP3 dialog starts where that file lies, in this run and the next.
     f.Click(w.btnOpen);
     QCOMPARE(w.OpenDialog1.InitialDir, QString::fromStdString(f.File("")).chopped(1));
+    // Only our keys are read, from the settings file's first 64 KiB: a huge file cannot hold up
+    // the window. A folder Qt's settings quoted (it holds a comma) reads back.
+    const QString odd = QString::fromStdString(f.File("a,b"));
+    QVERIFY(QDir().mkpath(odd));
+    WriteFile(
+        QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation).toStdString() +
+            "/quillon/quillon.conf",
+        "[folders]\nmp3=\"" + odd.toStdString() + "\"\n" + std::string(100000, '#') + "\nmp3=/\n");
+    QCOMPARE(RememberedFolder("folders/mp3"), odd);
+    RememberFolder("folders/picture", odd + "/x.jpg");
+    QCOMPARE(RememberedFolder("folders/mp3"), odd);
+    QCOMPARE(RememberedFolder("folders/picture"), odd);
 }
 
 void OpenFromOutsideTest::Drops() {
@@ -104,10 +125,30 @@ void OpenFromOutsideTest::Drops() {
 void OpenFromOutsideTest::QtDialogsInChinese() {
     QVERIFY(!LoadQtTranslation("/nonexistent")); // nothing loaded, nothing reported
     QVERIFY(LoadQtTranslation());
-    QFileDialog dialog(nullptr);
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
-    QCOMPARE(dialog.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Open)->text(),
-             Q("打开(&O)"));
+    // The file dialog lists folders and the files of its filter, letter case ignored, by the
+    // bytes of their names: a GBK name is listed (read as GBK) and chosen byte for byte.
+    TempDir dir;
+    for (const char* name : {"\xb8\xe8.mp3", "b.MP3", "notes.txt"})
+        WriteFile(dir.File(name), "x");
+    QVERIFY(QDir().mkpath(QString::fromStdString(dir.File("sub"))));
+    TOpenDialog open;
+    open.Filter = "*.MP3|*.MP3";
+    open.InitialDir = QString::fromStdString(dir.Path());
+    QStringList listed;
+    QString openText;
+    QTimer::singleShot(0, [&] {
+        auto* files = QApplication::activeModalWidget()->findChild<QListWidget*>("files");
+        for (int i = 0; i < files->count(); ++i)
+            listed << files->item(i)->text();
+        auto* buttons = QApplication::activeModalWidget()->findChild<QDialogButtonBox*>();
+        openText = buttons->button(QDialogButtonBox::Open)->text();
+        files->setCurrentRow(3);
+        buttons->button(QDialogButtonBox::Open)->click();
+    });
+    QVERIFY(open.Execute(nullptr));
+    QCOMPARE(listed, QStringList({"../", "sub/", "b.MP3", Q("歌.mp3")}));
+    QCOMPARE(openText, Q("打开"));
+    QCOMPARE(FileNameBytes(open.FileName), dir.File("\xb8\xe8.mp3"));
     QMessageBox box(QMessageBox::NoIcon, {}, {}, QMessageBox::Ok);
     QCOMPARE(box.button(QMessageBox::Ok)->text(), Q("确定"));
 }

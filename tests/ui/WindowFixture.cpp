@@ -55,7 +55,7 @@ std::string TWindowFixture::Write(const std::string& name, const Bytes& bytes) {
 }
 
 void TWindowFixture::Open(const std::string& path) {
-    Choices << QFile::decodeName(QByteArray::fromStdString(path));
+    Choices << FileNameFromBytes(path);
     Click(window_->btnOpen);
 }
 
