@@ -13,6 +13,8 @@
 #include <cstring>
 #include <exception>
 #include <malloc.h>
+#include <map>
+#include <memory>
 
 namespace {
 
@@ -148,9 +150,35 @@ int RunRewrites(const TArgs& files, const TCommonOptions& options,
         return job(file);
     };
     if (files.size() == 1) return one(files[0]);
+    // A backup kept under the name of another file of the command would replace that song, or be
+    // edited as one: both are refused before anything is written.
+    std::map<std::string, std::string> refusals;
+    if (!options.noBackup) {
+        for (const auto& [i, j] : BackupNameClashes(files)) {
+            refusals[files[i]] =
+                files[i] + ": its backup name is " + files[j] + ", which this command also edits";
+            if (!refusals.count(files[j]))
+                refusals[files[j]] = files[j] + ": it has the backup name of " + files[i] +
+                                     ", which this command also edits";
+        }
+    }
+    // A file named more than once keeps the backup its first rewrite made: the original.
+    std::map<std::string, int> times;
+    for (const std::string& file : files)
+        ++times[ResolveLinks(file)];
+    std::vector<std::unique_ptr<TKeepFirstBackup>> keep;
+    for (const auto& [file, n] : times)
+        if (n > 1) keep.push_back(std::make_unique<TKeepFirstBackup>(file));
+    auto guarded = [&](const std::string& file) {
+        auto it = refusals.find(file);
+        if (it == refusals.end()) return one(file);
+        return Failure(it->second +
+                       "; neither is written (the one may be an old backup: move the old "
+                       "backups away, or use --no-backup)");
+    };
     TBatchFlush batch(files);
     std::vector<int> statuses;
-    int status = RunInOrder(files, WorkerCount(files, options.jobs, true), one, &statuses);
+    int status = RunInOrder(files, WorkerCount(files, options.jobs, true), guarded, &statuses);
     if (!batch.Finish(statuses, options.noBackup)) status = 1;
     return status;
 }

@@ -12,3 +12,8 @@ bool SameInode(const struct stat& a, const struct stat& b);
 // A new open file description of the file open at `fd` (`base` in `folder`): through /proc where
 // it is mounted, else by its name, checked to be the same file. -1 with errno on failure.
 int ReopenFile(int fd, int folder, const std::string& base, int flags);
+// Copies every extended attribute of the file at `from` (its ACL among them) to the file at `to`;
+// throws, naming `fileName`, when one that must not be lost cannot be kept.
+void CopyExtendedAttributes(int from, int to, const std::string& fileName);
+// Makes writes beyond the file size limit fail with EFBIG instead of ending the program.
+void IgnoreFileSizeSignal();

@@ -90,12 +90,26 @@ struct TIdentity {
 struct TRunBackups {
     std::mutex mutex;
     std::map<std::string, TIdentity> made;
-    std::set<std::string> keeping;
+    std::multiset<std::string> keeping; // one entry per TKeepFirstBackup alive
+    // Files of a batch whose backup name is another file of it: their backups go under a name of
+    // this run's own, so that no backup ever replaces a song of the batch.
+    std::map<std::string, std::string> ownNames;
 };
 
 TRunBackups& RunBackups() {
     static TRunBackups backups;
     return backups;
+}
+
+// The name of the file's backup in this run; RunBackups().mutex held.
+std::string BackupNameLocked(const std::string& file) {
+    auto it = RunBackups().ownNames.find(file);
+    return it == RunBackups().ownNames.end() ? BackupFileName(file) : it->second;
+}
+
+std::string RunBackupName(const std::string& file) {
+    std::lock_guard<std::mutex> guard(RunBackups().mutex);
+    return BackupNameLocked(file);
 }
 
 bool SameFile(const std::string& name, const TIdentity& id) {
@@ -115,7 +129,7 @@ void RecordBackup(const std::string& file, const std::string& backup) {
 bool OwnBackupPresent(const std::string& file) {
     std::lock_guard<std::mutex> guard(RunBackups().mutex);
     auto it = RunBackups().made.find(file);
-    return it != RunBackups().made.end() && SameFile(BackupFileName(file), it->second);
+    return it != RunBackups().made.end() && SameFile(BackupNameLocked(file), it->second);
 }
 
 // A file prepared by a TBatchFlush: its private second name, on disk, and the file both name.
@@ -154,12 +168,14 @@ TKeepFirstBackup::TKeepFirstBackup(const std::string& fileName) : file_(ResolveL
 
 TKeepFirstBackup::~TKeepFirstBackup() {
     std::lock_guard<std::mutex> guard(RunBackups().mutex);
-    RunBackups().keeping.erase(file_);
+    auto it = RunBackups().keeping.find(file_);
+    if (it != RunBackups().keeping.end()) RunBackups().keeping.erase(it);
 }
 
 bool MakeOwnBackupCopy(const std::string& fileName) {
     const std::string file = ResolveLinks(fileName);
-    const std::string backup = BackupFileName(file);
+    const std::string backup = RunBackupName(file);
+    IgnoreFileSizeSignal();
     ForceDeleteFile(backup);
     std::string reason;
     if (!platform::CopyFile(file, backup, &reason)) {
@@ -172,7 +188,7 @@ bool MakeOwnBackupCopy(const std::string& fileName) {
 
 bool DeleteOwnBackup(const std::string& fileName) {
     const std::string file = ResolveLinks(fileName);
-    const std::string backup = BackupFileName(file);
+    const std::string backup = RunBackupName(file);
     if (Unflushed(file)) return false; // the new file is not on disk yet: the batch deletes it
     std::lock_guard<std::mutex> guard(RunBackups().mutex);
     auto it = RunBackups().made.find(file);
@@ -205,22 +221,22 @@ void KeepOwnerAndMode(int fd, const struct stat& original) {
     }
 }
 
-// Puts the original back under its own name after a failed rewrite: removes the partial file
-// (only if it is the one this rewrite created) and renames the backup over the free name
-// (instant, needs no space on a full disk), copying it where a rename is not possible. A name
-// taken meanwhile by somebody else's file is not replaced. Throws, naming the backup, when the
-// original could not be put back.
+// Puts the original back under its own name after a rewrite whose new file `created` already has
+// it: the backup is renamed over the new file (one step, needs no space on a full disk), copied
+// where a rename is not possible. A name taken meanwhile by somebody else's file is not replaced.
+// Throws, naming the backup, when the original could not be put back.
 void RestoreFromBackup(int folder, const std::string& fileName, const std::string& backup,
-                       const struct stat* created, const struct stat& original,
+                       const struct stat& created, const struct stat& original,
                        const std::string& reason) {
     const std::string base = BaseOf(fileName), backupBase = BaseOf(backup);
     struct stat st {};
-    if (created && ::fstatat(folder, base.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-        SameInode(st, *created))
-        ::unlinkat(folder, base.c_str(), 0);
+    const bool ours =
+        ::fstatat(folder, base.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && SameInode(st, created);
     bool restored =
-        ::renameat2(folder, backupBase.c_str(), folder, base.c_str(), RENAME_NOREPLACE) == 0;
+        ours ? ::renameat(folder, backupBase.c_str(), folder, base.c_str()) == 0
+             : ::renameat2(folder, backupBase.c_str(), folder, base.c_str(), RENAME_NOREPLACE) == 0;
     if (!restored && errno != EEXIST) {
+        if (ours) ::unlinkat(folder, base.c_str(), 0);
         const int fd =
             ::openat(folder, backupBase.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         try {
@@ -326,14 +342,20 @@ std::string MakeBackup(int fd, const struct stat& original, int folder, const st
     return {};
 }
 
-// Gives the complete new file `tmpBase` the name `base` in `folder`, never over a file there.
-bool PutInPlace(int folder, const std::string& tmpBase, const std::string& base) {
-    if (::renameat2(folder, tmpBase.c_str(), folder, base.c_str(), RENAME_NOREPLACE) == 0)
-        return true;
-    if (errno != EINVAL) return false; // a file system without the flag: link, then unlink
-    if (::linkat(folder, tmpBase.c_str(), folder, base.c_str(), 0) != 0) return false;
-    ::unlinkat(folder, tmpBase.c_str(), 0);
-    return true;
+// Gives the complete new file `tmpBase` in `folder` the name `base` in one rename, over the song
+// `original` (open at `fd`): under an exclusive share lock on the song, so that a program holding
+// it that way keeps it, and only while the name still leads to the song checked. 1 done; 0 the
+// song is in use or its name leads elsewhere; -1 with errno when the rename failed.
+int ReplaceSong(int folder, const std::string& tmpBase, const std::string& base, int fd,
+                const struct stat& original) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return 0;
+    int result = 0;
+    if (NameIs(folder, base, original))
+        result = ::renameat(folder, tmpBase.c_str(), folder, base.c_str()) == 0 ? 1 : -1;
+    const int err = errno;
+    ::flock(fd, LOCK_UN);
+    errno = err;
+    return result;
 }
 
 } // namespace
@@ -344,6 +366,7 @@ void SetRewriteHook(TRewriteHook hook) {
 
 bool RewriteFile(const std::string& givenName, const TRewriteWriter& writeNew) {
     const std::string fileName = ResolveLinks(givenName); // a link stays a link: its file changes
+    IgnoreFileSizeSignal();
     // Every step works from the locked descriptor and its folder's: a name swapped for a link
     // or another file meanwhile is never followed, copied or written.
     TWriterLock lock(fileName);
@@ -372,7 +395,7 @@ bool RewriteFile(const std::string& givenName, const TRewriteWriter& writeNew) {
     }
     keeping = keeping && OwnBackupPresent(fileName);
     const std::string backup = keeping ? fileName + ".quillon-step-" + std::to_string(::getpid())
-                                       : BackupFileName(fileName);
+                                       : RunBackupName(fileName);
     const std::string backupBase = BaseOf(backup);
     // In a batch the file may have a second name made and flushed before: if the file is still
     // the one it names, that name becomes the backup and nothing here needs a flush. A later
@@ -414,18 +437,9 @@ bool RewriteFile(const std::string& givenName, const TRewriteWriter& writeNew) {
         ShowMessage(kMsgCannotCreateTemp + backup + "\n" + e.what());
         return false;
     }
-    // Deleted under an exclusive share lock, so no program opens it meanwhile, and only if the
-    // name still leads to the file checked.
-    const bool deleted = ::flock(fd, LOCK_EX | LOCK_NB) == 0 && NameIs(folder, base, original) &&
-                         ::unlinkat(folder, base.c_str(), 0) == 0;
-    ::flock(fd, LOCK_UN);
-    if (!deleted) {
-        dropBackup();
-        ShowMessage(kMsgFileInUse + fileName);
-        return false;
-    }
-    // The new file is written under a name of its own and locked before anybody can see it;
-    // it takes the file's name only when complete.
+    // The new file is written under a name of its own beside the song, locked before anybody can
+    // see it, and takes the song's name in one rename when complete: other programs see the old
+    // song or the new one, never a missing or half-written file.
     const std::string tmpBase = base + ".quillon-new-" + std::to_string(::getpid());
     struct stat created {};
     bool placed = false;
@@ -451,30 +465,46 @@ bool RewriteFile(const std::string& givenName, const TRewriteWriter& writeNew) {
             ::unlinkat(folder, tmpBase.c_str(), 0);
             throw;
         }
-        const int ifd =
-            ::openat(folder, backupBase.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-        struct stat seen {};
-        if (ifd >= 0 && (::fstat(ifd, &seen) != 0 || !SameInode(seen, made))) {
-            ::close(ifd);
-            platform::RaiseError("Cannot open file", backup, ESTALE);
+        {
+            const int ifd = ::openat(folder, backupBase.c_str(),
+                                     O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+            struct stat seen {};
+            if (ifd >= 0 && (::fstat(ifd, &seen) != 0 || !SameInode(seen, made))) {
+                ::close(ifd);
+                platform::RaiseError("Cannot open file", backup, ESTALE);
+            }
+            if (ifd < 0) platform::RaiseError("Cannot open file", backup, errno);
+            // Closed before the rename: its share lock would hold the song, its second name.
+            platform::TFileStream in(ifd, backup, platform::TOpenMode::Read,
+                                     platform::TShareMode::DenyNone);
+            if (Hook()) Hook()(*out);
+            writeNew(in, *out);
         }
-        if (ifd < 0) platform::RaiseError("Cannot open file", backup, errno);
-        platform::TFileStream in(ifd, backup, platform::TOpenMode::Read,
-                                 platform::TShareMode::DenyNone);
-        if (Hook()) Hook()(*out);
-        writeNew(in, *out);
+        // Owner and bits first: the ACL, copied with the other attributes, then stands as it was.
         KeepOwnerAndMode(out->Handle(), original);
+        CopyExtendedAttributes(fd, out->Handle(), fileName);
         if (!deferred) out->Sync();
-        if (!PutInPlace(folder, tmpBase, base))
-            platform::RaiseError("Cannot create file", fileName, errno);
+        const int replaced = ReplaceSong(folder, tmpBase, base, fd, original);
+        if (replaced < 0) platform::RaiseError("Cannot create file", fileName, errno);
+        if (replaced == 0) {
+            out.reset();
+            if (NameIs(folder, tmpBase, created)) ::unlinkat(folder, tmpBase.c_str(), 0);
+            dropBackup();
+            ShowMessage(kMsgFileInUse + fileName);
+            return false;
+        }
         placed = true;
         if (!deferred && ::fsync(folder) != 0 && errno != EINVAL)
             platform::RaiseError("Cannot flush folder", FolderOf(fileName), errno);
     } catch (...) {
-        if (!placed && NameIs(folder, tmpBase, created)) ::unlinkat(folder, tmpBase.c_str(), 0);
         out.reset();
-        RestoreFromBackup(folder, fileName, backup, placed ? &created : nullptr, original,
-                          CurrentReason());
+        if (placed) {
+            RestoreFromBackup(folder, fileName, backup, created, original, CurrentReason());
+        } else {
+            // The song never left its name: only what this rewrite made goes.
+            if (NameIs(folder, tmpBase, created)) ::unlinkat(folder, tmpBase.c_str(), 0);
+            dropBackup();
+        }
         throw;
     }
     // The lock follows the file: a writer waiting on the old one finds the name moved on.
@@ -544,9 +574,15 @@ bool TakePreparedBackup(const std::string& fileName, const struct stat& file,
 
 TBatchFlush::TBatchFlush(const std::vector<std::string>& files)
     : files_(files.size()), ids_(files.size()) {
+    ClearDeadRunNames(files);
     std::set<std::string> seen;
     std::map<std::string, TPrepared> prepared;
     const std::string suffix = ".quillon-batch-" + std::to_string(::getpid());
+    for (const auto& [i, other] : BackupNameClashes(files)) {
+        const std::string file = ResolveLinks(files[i]);
+        std::lock_guard<std::mutex> guard(RunBackups().mutex);
+        RunBackups().ownNames[file] = file + ".quillon-own-" + std::to_string(::getpid());
+    }
     for (size_t i = 0; i < files.size(); ++i) {
         const std::string file = ResolveLinks(files[i]);
         if (!seen.insert(file).second) continue; // named twice: the later rewrite flushes itself
@@ -610,7 +646,7 @@ void TBatchFlush::Drop(const std::vector<int>& deleteFor) {
         // The backup of a file rewritten and now on disk, if it is still the data of before.
         TWriterLock lock(file);
         struct stat now {};
-        const std::string backup = BackupFileName(file);
+        const std::string backup = RunBackupName(file);
         if (lock.Held() && SameFile(backup, id) && ::stat(file.c_str(), &now) == 0 &&
             S_ISREG(now.st_mode) && now.st_ino != id.ino)
             ForceDeleteFile(backup);

@@ -1,6 +1,7 @@
 // File operations behind every rewrite of an MP3 file, the program's messages and its start-up
 // check. The tag engines never edit a file in place (except the ID3v1 truncation): they copy the
-// file to its backup name, delete it and write it anew from the backup (RewriteFile).
+// file to its backup name and write it anew from the backup, under a name of its own that then
+// replaces the file (RewriteFile).
 #pragma once
 
 #include "PlatformFile.h"
@@ -105,27 +106,31 @@ using TRewriteWriter =
 // The rewrite protocol shared by every engine that rewrites a file, every step from the writer
 // lock's descriptor of the file and its folder's, never by following the name again:
 //   1. copy the file to BackupFileName(fileName) (a hard link made from the descriptor where the
-//      file system allows: the same bytes at no cost, since step 3 writes a new file), check that
+//      file system allows: the same bytes at no cost, since step 2 writes a new file), check that
 //      the backup is the file checked, and flush it to disk;
-//   2. delete the file, if its name still leads to it;
-//   3. create it anew under a name of its own (never through a symbolic link), locked at once,
-//      let `writeNew` fill it from the backup, give it the original's permission bits (and owner
-//      and group where allowed), flush it, give it the file's name and flush the folder; the
-//      writer lock moves onto it.
-// FILE may be a symbolic link: its file is rewritten. The whole rewrite holds the writer lock (a
-// second writer that cannot get it is refused; a file that cannot be locked for writing is
-// refused with the system's reason, thrown). A refused step 1 or 2 shows its message (a
-// backup failure with the system's reason) and returns false with the file unchanged and no
-// backup made by it left behind. A failure in
-// step 3 removes the partial file, brings the original back under its own name from the backup
-// (the backup is renamed, so it is gone afterwards) and rethrows, so the file is never left
-// damaged. The backup stays on disk after a success, flushed like the new file; callers decide
-// when it may go. Inside a TBatchFlush the flushes of steps 1 and 3 are left to the batch.
+//   2. create the new file under a name of its own beside it (never through a symbolic link),
+//      locked at once, let `writeNew` fill it from the backup, give it the original's owner and
+//      group (where allowed), permission bits and extended attributes (the ACL among them) and
+//      flush it;
+//   3. rename it over the file, if the file's name still leads to it and no program holds it
+//      with an exclusive share lock, and flush the folder; the writer lock moves onto it.
+// Other programs see the old file or the new one under the name, never a missing or partial
+// file. FILE may be a symbolic link: its file is rewritten. The whole rewrite holds the writer
+// lock (a second writer that cannot get it is refused; a file that cannot be locked for writing
+// is refused with the system's reason, thrown). A refused step shows its message (a backup
+// failure with the system's reason) and returns false with the file unchanged and no backup
+// made by it left behind. A failure in step 2 or 3 (a write beyond the file size limit among
+// them: the signal is ignored) removes the new file and the backup made by it and rethrows; one
+// after the rename puts the backup back over the new file (it is gone afterwards), so the file
+// is never left damaged. The backup stays on disk after a success, flushed like the new file;
+// callers decide when it may go. Inside a TBatchFlush the flushes are left to the batch.
 bool RewriteFile(const std::string& fileName, const TRewriteWriter& writeNew);
 
 // Rewrites of many files flushed to disk in phases, not twice per file. While it lives, the
 // rewrites of the files it prepared (in this process or in workers forked after it was made)
 // neither flush their backup nor their new file; Finish flushes them all at once.
+//   0. The constructor clears what dead runs left in the folders (ClearDeadRunNames) and gives
+//      a file whose backup name is another file of the batch a backup name of its own.
 //   1. The constructor gives each file a backup under a private name (a second name for its
 //      data, made under its writer lock), then flushes each file system holding them once.
 //   2. RewriteFile of a prepared file, under its writer lock, checks that the file and the
@@ -156,6 +161,18 @@ class TBatchFlush {
     // `deleteFor` is 0.
     void Drop(const std::vector<int>& deleteFor);
 };
+
+// The pairs (i, j) of `files` where the backup name of files[i] is files[j], another file (links
+// followed, files compared by device and inode). With backups kept, such a file and its partner
+// are refused before anything is written: the backup would replace a song of the same command.
+// Inside a TBatchFlush the backup of files[i] goes under a name of the run's own instead.
+std::vector<std::pair<size_t, size_t>> BackupNameClashes(const std::vector<std::string>& files);
+
+// In the folders of `files`, removes the names a run that no longer lives left beside a song
+// (its batch's second names, a strip's step copies, its backups under its own names, a new file
+// not yet given its name), each under the song's writer lock and only once the song is under its
+// own name; a second name of a song whose own name is gone takes that name again.
+void ClearDeadRunNames(const std::vector<std::string>& files);
 
 // Test seam: RewriteFile calls the hook with the new file right after creating it, before
 // `writeNew` runs; a test sets a write limit there to make the write fail part-way. An empty hook

@@ -267,11 +267,12 @@ TEST(CliRewrite, TheNewFileIsOnDiskBeforeTheBackupGoes) {
         EXPECT_NE(pos, std::string::npos) << line << " missing from\n" << trace;
         return pos;
     };
-    // The backup is on disk before the original goes; the new file and its folder entry are on
-    // disk before the backup goes.
-    EXPECT_LT(at("fsync " + b), at("unlink " + f)) << trace;
+    // The backup is on disk before the new file is written; the original is never deleted (the
+    // new file replaces it); the new file and its folder entry are on disk before the backup goes.
     const size_t newFile = trace.find("fsync " + f); // written under a name of its own
     EXPECT_NE(newFile, std::string::npos) << trace;
+    EXPECT_LT(at("fsync " + b), newFile) << trace;
+    EXPECT_EQ(trace.find("unlink " + f + "\n"), std::string::npos) << trace;
     const size_t folder = trace.find("fsync " + dir.Path() + "\n", newFile);
     EXPECT_NE(folder, std::string::npos) << trace;
     EXPECT_LT(folder, at("unlink " + b)) << trace;

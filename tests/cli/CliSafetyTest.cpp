@@ -5,6 +5,7 @@
 #include "JpegBuilders.h"
 #include "TestFiles.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
@@ -15,6 +16,7 @@
 #include <set>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -105,18 +107,22 @@ TEST(CliSafety, RefusalsLeaveNothingBehind) {
     const Bytes withApe = kSong + ApeTag({{"Title", "t"}}) + Id3v1Block({});
     // In front: "!" held by another program, "r" read-locked by one (fcntl), "~" run by another
     // user on our file in a folder both may write, "i"/"a" the file immutable/append-only, "n"
-    // no lock to be had; each says why in the system's words.
+    // no lock to be had, "u" beyond the file size limit, "b" a song named like another's backup;
+    // each says why (the system's words where it is the system's reason).
     const std::map<char, std::string> why = {{'!', ""},
                                              {'r', "文件正在被其它程序使用"},
                                              {'~', "Permission denied"},
                                              {'i', "Operation not permitted"},
                                              {'a', "Operation not permitted"},
-                                             {'n', "No locks available"}};
+                                             {'n', "No locks available"},
+                                             {'u', "File too large"},
+                                             {'b', "move the old backups away"}};
     const bool root = ::geteuid() == 0;
     // clang-format off
     std::vector<std::pair<std::string, int>> rows = {
         {"rset " + f + " TIT2 x", 1}, {"~set " + f + " TIT2 x", 1}, {"~strip --apev2 " + f, 1},
         {"~strip --id3v1 " + f, 1}, {"iset " + f + " TIT2 x", 1}, {"astrip --apev2 " + f, 1}, {"nset " + f + " TIT2 x", 1},
+        {"uset " + f + " TIT2 x", 1}, {"bset " + f + " " + dir.File("cbak.MP3") + " TIT2 x", 1}, {"bset -j 2 " + dir.File("cbak.MP3") + " " + f + " TIT2 x", 1},
         {"!set " + f + " TIT2 x", 1}, {"!delete " + f + " 0", 1}, {"!strip --apev2 " + f, 1},
         {"!strip --id3v2 --apev2 " + f, 1}, {"!strip --id3v1 --apev2 " + f, 1}, {"set " + f + " APIC x", 1}, {"set " + f + " tpic x", 1},
         {"set " + f + " TIT x", 1}, {"set " + f + " 'T\"\\X' x", 2}, {"show -x " + f, 2},
@@ -129,6 +135,7 @@ TEST(CliSafety, RefusalsLeaveNothingBehind) {
     for (const auto& [row, status] : rows) {
         WriteFile(f, withApe);
         WriteFile(dir.File("stderr"), "");
+        if (row[0] == 'b') WriteFile(dir.File("cbak.MP3"), kSong); // an old backup, or a song
         const std::string before = Shell("ls -A " + dir.Path()).out;
         const char kind = why.count(row[0]) ? row[0] : ' ';
         const std::string words = row.substr(kind != ' ');
@@ -152,10 +159,10 @@ TEST(CliSafety, RefusalsLeaveNothingBehind) {
         struct flock shared {};
         shared.l_type = F_RDLCK;
         if (reader >= 0) ::fcntl(reader, F_OFD_SETLK, &shared);
-        EXPECT_EQ(
-            Shell("timeout 10 " + as + kTags + " " + words + " >/dev/null 2>" + dir.File("stderr"))
-                .status,
-            status)
+        EXPECT_EQ(Shell((kind == 'u' ? "ulimit -f 8; timeout 10 " : "timeout 10 ") + as + kTags +
+                        " " + words + " >/dev/null 2>" + dir.File("stderr"))
+                      .status,
+                  status)
             << row;
         lock.reset();
         if (reader >= 0) ::close(reader);
@@ -166,7 +173,11 @@ TEST(CliSafety, RefusalsLeaveNothingBehind) {
                 << row << ": " << ReadFile(dir.File("stderr"));
         }
         EXPECT_EQ(ReadFile(f), withApe) << row;
+        if (kind == 'b') {
+            EXPECT_EQ(ReadFile(dir.File("cbak.MP3")), kSong) << row;
+        }
         EXPECT_EQ(Shell("ls -A " + dir.Path()).out, before) << row;
+        std::filesystem::remove(dir.File("cbak.MP3"));
     }
 
     // A symbolic link is followed: the file it leads to changes, the backup goes beside it.
@@ -245,4 +256,57 @@ TEST(CliSafety, StripStepsKeepTheOriginalAsTheBackup) {
                                file.find("APETAGEX") != Bytes::npos;
         EXPECT_EQ(Exists(b) ? ReadFile(b) : "none", rewritten ? file : "none") << flags;
     }
+}
+
+// A batch keeps every song: a FILE named like another's backup (with --no-backup both are
+// edited, nothing replaced), a file named twice (its backup is the original), the names a killed
+// run left (cleared once their song is under its own name, or given back that name); and a reader
+// polling a song during rewrites finds it whole each time, old or new.
+TEST(CliSafety, ABatchKeepsEverySong) {
+    TempDir dir, side;
+    const std::string a = dir.File("a.MP3"), b = dir.File("abak.MP3");
+    const Bytes other = Id3TagOurs(Id3FrameWritten("TIT2", "Other")) + kAudio;
+    auto listing = [&] { return Shell("ls -A " + dir.Path() + " | tr '\\n' ' '").out; };
+    WriteFile(a, kSong);
+    WriteFile(b, other);
+    EXPECT_EQ(Tags("set --no-backup -j 2 " + a + " " + b + " TALB X", side).status, 0);
+    EXPECT_EQ(Frames(a) + "|" + Frames(b), "TIT2=Song TPE1=Band TALB=X|TIT2=Other TALB=X");
+    EXPECT_EQ(listing(), "a.MP3 abak.MP3 ");
+
+    std::filesystem::remove(b);
+    WriteFile(a, kSong);
+    EXPECT_EQ(Tags("set " + a + " " + a + " TALB Y", side).status, 0);
+    EXPECT_EQ(ReadFile(b), kSong);
+
+    // A process that has ended: its number names no live run.
+    std::string dead = Shell("sh -c 'echo $$'").out;
+    dead.pop_back();
+    std::filesystem::remove(b);
+    WriteFile(a, kSong);
+    std::filesystem::create_hard_link(a, a + ".quillon-batch-" + dead);
+    WriteFile(a + ".quillon-new-" + dead, "half");
+    WriteFile(dir.File("c.MP3.quillon-step-" + dead), other); // c.MP3 itself is gone
+    WriteFile(dir.File("d.MP3"), kSong);
+    EXPECT_EQ(Tags("set --no-backup " + a + " " + dir.File("d.MP3") + " TALB Z", side).status, 0);
+    EXPECT_EQ(listing(), "a.MP3 c.MP3 d.MP3 ");
+    EXPECT_EQ(ReadFile(dir.File("c.MP3")), other);
+
+    std::atomic<bool> done{false};
+    std::atomic<int> reads{0}, torn{0};
+    std::thread reader([&] {
+        while (!done) {
+            ++reads;
+            Bytes bytes; // one read: the name may lead to the new file the next moment
+            try {
+                bytes = ReadFile(a);
+            } catch (const std::exception&) { // missing
+            }
+            if (!bytes.starts_with("ID3") || !bytes.ends_with(kAudio)) ++torn;
+        }
+    });
+    for (int i = 0; i < 20; ++i)
+        ASSERT_EQ(Tags("set --no-backup " + a + " TALB " + std::to_string(i), side).status, 0);
+    done = true;
+    reader.join();
+    EXPECT_EQ(torn, 0) << "of " << reads << " reads";
 }

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <random>
 #include <signal.h>
@@ -22,6 +23,7 @@
 #include <sstream>
 #include <sys/mount.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <thread>
 #include <unistd.h>
 
@@ -133,6 +135,19 @@ struct Scene {
     }
 };
 
+// The extended attributes of a file as "name=value;...".
+std::string Attributes(const std::string& path) {
+    char names[4096];
+    const ssize_t n = listxattr(path.c_str(), names, sizeof names);
+    std::string all;
+    for (ssize_t at = 0; at < n; at += static_cast<ssize_t>(std::strlen(names + at)) + 1) {
+        char value[4096];
+        const ssize_t size = getxattr(path.c_str(), names + at, value, sizeof value);
+        all += std::string(names + at) + "=" + std::string(value, size > 0 ? size : 0) + ";";
+    }
+    return all;
+}
+
 // A step of the rewrite itself: anything done to the backup or the folder, the delete of the
 // file, its creation and everything written to it. A failure there must leave the original.
 bool IsRewriteStep(const Step& s, const Scene& scene) {
@@ -158,13 +173,21 @@ std::map<std::string, Tally> tallies;
 // Breaks every counted call of one command in turn, in each of the three ways.
 // `inPlace`: the command changes the file in place (the ID3v1 cut), without a backup; a failure
 // after the cut (its flush) leaves the file cut, which is no damage.
+// `dress` gives the song what it carries besides its bytes (extended attributes) after each reset.
 void BreakEveryStep(const std::string& name, const Bytes& original,
-                    const std::vector<std::string>& words, bool inPlace = false) {
+                    const std::vector<std::string>& words, bool inPlace = false,
+                    const std::function<void(const std::string&)>& dress = {}) {
     Scene scene;
-    scene.Reset(original);
+    const auto reset = [&] {
+        scene.Reset(original);
+        if (dress) dress(scene.song);
+    };
+    reset();
+    const std::string attributes = Attributes(scene.song);
     const Outcome dry = scene.Run(words, 0, "fail", true);
     ASSERT_EQ(dry.status, 0) << name << ": " << dry.err;
     const Bytes expected = scene.Now();
+    EXPECT_EQ(Attributes(scene.song), attributes) << name << ": the new file must keep them";
     ASSERT_NE(expected, original) << name;
     const std::vector<Step> steps = scene.Trace();
     ASSERT_GE(steps.size(), 8u) << name << ": the injector saw too few calls";
@@ -176,7 +199,7 @@ void BreakEveryStep(const std::string& name, const Bytes& original,
         const std::string what = name + ", call " + std::to_string(k) + " " + step.op + " " +
                                  std::filesystem::path(step.path).filename().string();
         {
-            scene.Reset(original);
+            reset();
             const Outcome o = scene.Run(words, static_cast<long>(k), "fail");
             const Bytes now = scene.Now();
             ASSERT_TRUE(o.status == 0 || o.status == 1) << what << " (status " << o.status << ")";
@@ -200,14 +223,14 @@ void BreakEveryStep(const std::string& name, const Bytes& original,
         }
         if (IsDataCall(step)) {
             // A read, write or copy that does only part of its work is no failure.
-            scene.Reset(original);
+            reset();
             const Outcome o = scene.Run(words, static_cast<long>(k), "short");
             EXPECT_EQ(o.status, 0) << what << " (short): " << o.err;
             EXPECT_TRUE(scene.Now() == expected) << what << " (short)";
             ++tally.shortened;
         }
         {
-            scene.Reset(original);
+            reset();
             const Outcome o = scene.Run(words, static_cast<long>(k), "kill");
             EXPECT_EQ(o.status, 128 + SIGKILL) << what << " (kill)";
             const Bytes now = scene.Now();
@@ -246,6 +269,18 @@ TEST(FaultEveryStep, SetDeleteAndStripSurviveEveryBrokenCall) {
     const Bytes others = ApeTag({{"Title", "Song"}, {"Artist", "Artist"}}) +
                          Id3v1Block({.title = "Song", .track = 1, .genre = 17});
     BreakEveryStep("strip APEv2", OurTag() + Audio(40) + others, {"strip", "FILE", "--apev2"});
+    // Its attributes and ACL are copied to the new file: every step of that broken in turn too.
+    BreakEveryStep(
+        "set on a song with attributes and an ACL", OurTag() + Audio(40),
+        {"set", "FILE", "TIT2", "New"}, false, [](const std::string& song) {
+            // user::rw- user:1234:rw- group::--- mask::rw- other::---
+            Bytes acl = LE32(2);
+            for (const auto& [tag, perm, id] :
+                 {std::tuple{1, 6, ~0u}, {2, 6, 1234u}, {4, 0, ~0u}, {16, 6, ~0u}, {32, 0, ~0u}})
+                acl += Bytes{char(tag), 0, char(perm), 0} + LE32(id);
+            setxattr(song.c_str(), "user.note", "kept", 4, 0);
+            setxattr(song.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0);
+        });
     // The ID3v1 block is cut in place: a failure or a kill leaves it whole or gone, the rest of
     // the file untouched.
     BreakEveryStep("strip ID3v1", OurTag() + Audio(40) + others, {"strip", "FILE", "--id3v1"},

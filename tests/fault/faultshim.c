@@ -23,6 +23,7 @@
 #include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #define MAX_FDS 1024
@@ -251,6 +252,15 @@ int fallocate(int fd, int m, off_t off, off_t len) {
     FD_CALL(fallocate, fd, ENOSPC, REAL(fallocate)(fd, m, off, len));
 }
 int fallocate64(int fd, int m, off_t off, off_t len) __attribute__((alias("fallocate")));
+ssize_t flistxattr(int fd, char* list, size_t size) {
+    FD_CALL(flistxattr, fd, EIO, REAL(flistxattr)(fd, list, size));
+}
+ssize_t fgetxattr(int fd, const char* name, void* value, size_t size) {
+    FD_CALL(fgetxattr, fd, EIO, REAL(fgetxattr)(fd, name, value, size));
+}
+int fsetxattr(int fd, const char* name, const void* value, size_t size, int flags) {
+    FD_CALL(fsetxattr, fd, ENOSPC, REAL(fsetxattr)(fd, name, value, size, flags));
+}
 
 #define PATH_CALL(name, path, err, call)                                                           \
     do {                                                                                           \
