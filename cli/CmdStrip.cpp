@@ -97,6 +97,7 @@ int CmdStrip(const TArgs& argsIn) {
     std::string error;
     if (!ParseArgs(argsIn, {{"--id3v2", "--id3v1", "--apev2"}, {}, true}, parsed, error))
         return UsageError("strip: " + error);
+    parsed.common.inPlace = false;
     const TCommonOptions& common = parsed.common;
     TStripOptions o;
     for (const auto& [option, value] : parsed.options) {

@@ -26,11 +26,15 @@ int CmdDelete(const TArgs& args);
 int CmdStrip(const TArgs& args);
 int CmdEmbed(const TArgs& args);
 int CmdRecode(const TArgs& args);
+int CmdRecover(const TArgs& args);
 
 // Options shared by the commands.
 struct TCommonOptions {
     bool noBackup = false;
     int jobs = 0; // 0: the number of cores
+    // With --no-backup, a tag that fits its old room is written in place (every command that
+    // writes the ID3v2 tag; strip cuts tags and rewrites).
+    bool inPlace = true;
 };
 
 // How a command's words are split, the same for every command: the common options (--no-backup,

@@ -11,7 +11,8 @@ const char* const kTagsProgram = "quillon-tags";
 
 const THelpItem kNoBackupOption{
     "--no-backup", "delete the backup after a rewrite that succeeded (by default it stays beside "
-                   "FILE)"};
+                   "FILE); a tag that fits in the old tag's room is then written in place under "
+                   "a rollback journal instead"};
 // Said of every command that rewrites several files.
 const std::string kBatchText =
     "\n\nSeveral files are rewritten as one batch that flushes to disk in phases: every backup "
@@ -170,6 +171,19 @@ std::vector<THelpPage> MakeCommandHelp() {
          kNoBackupOption,
          kJobsOption},
         true));
+    pages.push_back(Command(
+        "recover", {"FILE...|DIR..."}, "roll back what a killed command left unfinished",
+        "Puts right what a command that was killed (or a machine that lost power) left beside "
+        "each FILE, or beside every song in each DIR: an edit written in place whose journal "
+        "FILE.quillon-journal is still there is rolled back (the old tag goes back, then the "
+        "journal is removed), and the private names of batches whose process is gone are "
+        "cleared once the song is whole under its own name. Every Quillon program does the "
+        "same for a song before it reads it; recover does it for a whole folder at once. "
+        "Prints one JSON line per file it acted on: {\"file\", \"journal\": \"rolled back\"}, "
+        "{\"file\", \"names\": \"cleared\"}, or {\"file\", \"journal\": \"left alone\", "
+        "\"reason\"} for a journal that does not match its file (another inode or size, a bad "
+        "checksum): such a journal is never applied, and the status is 1.",
+        {}, true));
     return pages;
 }
 
@@ -193,6 +207,12 @@ THelpPage MakeOverview() {
         "survives at every moment. The backup stays beside the file unless "
         "--no-backup is given. set, add, delete, embed and recode write the ID3v2 tag only; "
         "the ID3v2 tag is written as version 2.3.\n\n"
+        "With --no-backup, a new tag that fits in the room of the old one (its padding "
+        "included) is written in place instead: the old tag first goes to a journal "
+        "FILE.quillon-journal beside the file, flushed to disk, then the new tag is written "
+        "and flushed, then the journal is removed. The file keeps its inode, hard links, "
+        "owner, extended attributes and ACL. A journal left by a killed command is rolled back "
+        "by the next command that touches the file, or by recover.\n\n"
         "A FILE that is a symbolic link stands for the file it leads to: that file "
         "is rewritten, its backup beside it, and the link stays. Two commands never "
         "write one file at once, even from different containers: the second waits "

@@ -227,7 +227,9 @@ struct TOrderedResults {
                 std::fflush(stdout);
                 std::fwrite(r.err.data(), 1, r.err.size(), stderr);
             }
-            if (r.status > worst) worst = r.status;
+            // A death counts as a failure; the batch is told apart which kind.
+            const int status = r.status == kStatusWorkerDied ? 1 : r.status;
+            if (status > worst) worst = status;
             if (each) each[emit] = r.status;
             results.erase(it);
             ++emit;
@@ -285,7 +287,7 @@ void FailUnrecorded(const std::vector<std::string>& files, size_t taken, bool fa
         if (out.results.count(i)) continue;
         if (i < taken && failed) {
             TResult& r = out.results[i];
-            r.status = 1;
+            r.status = kStatusWorkerDied;
             r.err =
                 "quillon-tags: " + files[i] + ": the worker process handling it ended abnormally\n";
         }

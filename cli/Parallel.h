@@ -39,6 +39,8 @@ using TFileJob = std::function<int(const std::string& file)>;
 // Runs `job` for every file, on `workers` forked processes when it is 2 or more, otherwise here.
 // Returns the largest status of the jobs, and each file's in `statuses` where given. A job whose
 // worker dies counts as failed with status 1 and a message naming the file; the other files go on.
+// In `statuses`, the status of a file whose worker died in it (counted as 1 otherwise).
+inline constexpr int kStatusWorkerDied = 125;
 int RunInOrder(const std::vector<std::string>& files, int workers, const TFileJob& job,
                std::vector<int>* statuses = nullptr);
 

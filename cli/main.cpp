@@ -6,6 +6,7 @@
 #include "ID3v2Tags.h"
 #include "Parallel.h"
 #include "PlatformFile.h"
+#include "utJournal.h"
 #include "utPublic.h"
 
 #include <cstdio>
@@ -27,6 +28,7 @@ const TCommand kCommands[] = {
     {"strip", "strip FILE... [--id3v2] [--id3v1] [--apev2] [--no-backup] [-j N]", CmdStrip},
     {"recode", "recode FILE... [--codepage NAME] [--dry-run] [--no-backup] [-j N]", CmdRecode},
     {"embed", "embed FILE... PICTURE (--tpic | --apic (INDEX | first) [--type N] [--desc TEXT]) [--fit] [--background RRGGBB] [--no-backup] [-j N]", CmdEmbed},
+    {"recover", "recover FILE...|DIR...", CmdRecover},
 };
 // clang-format on
 
@@ -145,6 +147,7 @@ bool ReadTagForWriting(const std::string& file) {
 
 int RunRewrites(const TArgs& files, const TCommonOptions& options,
                 const std::function<int(const std::string& file)>& job) {
+    SetInPlaceEdits(options.noBackup && options.inPlace);
     auto one = [&](const std::string& file) {
         TakeRefusal(); // what an earlier file's engines refused is not this file's
         return job(file);
@@ -179,7 +182,7 @@ int RunRewrites(const TArgs& files, const TCommonOptions& options,
     TBatchFlush batch(files);
     std::vector<int> statuses;
     int status = RunInOrder(files, WorkerCount(files, options.jobs, true), guarded, &statuses);
-    if (!batch.Finish(statuses, options.noBackup)) status = 1;
+    if (!batch.Finish(statuses, options.noBackup, kStatusWorkerDied)) status = 1;
     return status;
 }
 
@@ -236,6 +239,10 @@ int main(int argc, char** argv) {
     SetMessageSink([](const std::string& text) {
         refused = true;
         std::fprintf(stderr, "%s\n", text.c_str());
+    });
+    // A journal left alone is worth knowing; the command still does its work.
+    SetNoticeSink([](const std::string& text) {
+        std::fprintf(stderr, "quillon-tags: %s\n", text.c_str());
     });
     for (const TCommand& c : kCommands) {
         if (name != c.name) continue;

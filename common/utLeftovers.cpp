@@ -101,7 +101,8 @@ std::vector<std::pair<size_t, size_t>> BackupNameClashes(const std::vector<std::
     return clashes;
 }
 
-void ClearDeadRunNames(const std::vector<std::string>& files) {
+std::vector<std::string> ClearDeadRunNames(const std::vector<std::string>& files) {
+    std::vector<std::string> acted;
     std::set<std::string> folders;
     for (const std::string& file : files)
         folders.insert(FolderOf(ResolveLinks(file)));
@@ -139,8 +140,9 @@ void ClearDeadRunNames(const std::vector<std::string>& files) {
             if (::fstatat(folder, song.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0) {
                 // The song is not under its own name: a second name of its data puts it back; a
                 // new file that was being written is no song and stays for the user to judge.
-                if (errno == ENOENT && !partial)
-                    ::renameat2(folder, name.c_str(), folder, song.c_str(), RENAME_NOREPLACE);
+                if (errno == ENOENT && !partial &&
+                    ::renameat2(folder, name.c_str(), folder, song.c_str(), RENAME_NOREPLACE) == 0)
+                    acted.push_back(folderName + "/" + song);
                 continue;
             }
             // The song is whole under its own name (a rewrite gives the name only to a complete
@@ -149,9 +151,11 @@ void ClearDeadRunNames(const std::vector<std::string>& files) {
             TWriterLock lock(folderName + "/" + song, std::chrono::milliseconds(0));
             struct stat again {};
             if (lock.Held() && ::fstatat(folder, name.c_str(), &again, AT_SYMLINK_NOFOLLOW) == 0 &&
-                SameInode(again, left))
-                ::unlinkat(folder, name.c_str(), 0);
+                SameInode(again, left) && ::unlinkat(folder, name.c_str(), 0) == 0 &&
+                (acted.empty() || acted.back() != folderName + "/" + song))
+                acted.push_back(folderName + "/" + song);
         }
         ::close(folder);
     }
+    return acted;
 }

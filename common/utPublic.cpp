@@ -2,6 +2,7 @@
 
 #include "PerfCounter.h"
 #include "utFileAt.h"
+#include "utJournal.h"
 
 #include <cerrno>
 #include <chrono>
@@ -38,6 +39,26 @@ void SetMessageSink(TMessageSink sink) {
 
 void ShowMessage(const std::string& text) {
     Sink()(text);
+}
+
+namespace {
+
+TMessageSink& NoticeSink() {
+    static TMessageSink sink;
+    return sink;
+}
+
+} // namespace
+
+void SetNoticeSink(TMessageSink sink) {
+    NoticeSink() = std::move(sink);
+}
+
+void ShowNotice(const std::string& text) {
+    if (NoticeSink())
+        NoticeSink()(text);
+    else
+        ShowMessage(text);
 }
 
 std::string BackupFileName(const std::string& fileName) {
@@ -386,6 +407,12 @@ bool RewriteFile(const std::string& givenName, const TRewriteWriter& writeNew) {
         ShowMessage(kMsgFileInUse + fileName);
         return false;
     }
+    try {
+        DropOwnJournal(folder, base, fd);
+    } catch (const platform::EPlatformError& e) {
+        ShowMessage(kMsgCannotCreateTemp + BackupFileName(fileName) + "\n" + e.what());
+        return false;
+    }
     // A later step of a command that keeps its first backup goes through a private name, so
     // the backup stays the original of the whole command.
     bool keeping;
@@ -599,11 +626,13 @@ TBatchFlush::TBatchFlush(const std::vector<std::string>& files)
                      AT_SYMLINK_FOLLOW) != 0 ||
             !NameIs(lock.Folder(), BaseOf(name), st))
             continue;
+        if (InPlaceEdits()) PrepareBatchJournal(lock, file);
         prepared[file] = {name, {st.st_dev, st.st_ino}};
         files_[i] = file;
         ids_[i] = {st.st_dev, st.st_ino};
     }
     if (!SyncFileSystems(files_).empty()) {
+        CommitBatchJournals(files_, {}, -1); // not on disk: every edit journals itself
         Drop({}); // not on disk: every file flushes its own backup
         files_.assign(files.size(), std::string());
         return;
@@ -616,13 +645,16 @@ TBatchFlush::~TBatchFlush() {
     if (!finished_) Drop({});
 }
 
-bool TBatchFlush::Finish(const std::vector<int>& statuses, bool deleteBackups) {
+bool TBatchFlush::Finish(const std::vector<int>& statuses, bool deleteBackups, int died) {
     finished_ = true;
     const std::string reason = SyncFileSystems(files_);
     if (!reason.empty())
         ShowMessage(reason + "; the new files may not be on disk, their backups are kept");
     Drop(reason.empty() && deleteBackups ? statuses : std::vector<int>());
-    return reason.empty();
+    // The edits made in place are on disk: removing their journals commits them. Unflushed, the
+    // journals stay, and the next program to touch a song rolls its edit back.
+    if (!reason.empty()) return false;
+    return CommitBatchJournals(files_, statuses, died);
 }
 
 void TBatchFlush::Drop(const std::vector<int>& deleteFor) {

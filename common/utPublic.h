@@ -1,7 +1,7 @@
 // File operations behind every rewrite of an MP3 file, the program's messages and its start-up
-// check. The tag engines never edit a file in place (except the ID3v1 truncation): they copy the
-// file to its backup name and write it anew from the backup, under a name of its own that then
-// replaces the file (RewriteFile).
+// check. The tag engines copy the file to its backup name and write it anew from the backup,
+// under a name of its own that then replaces the file (RewriteFile); the exceptions are the
+// ID3v1 truncation and, where asked, a tag that fits its old room (utJournal.h).
 #pragma once
 
 #include "PlatformFile.h"
@@ -16,6 +16,9 @@
 using TMessageSink = std::function<void(const std::string& text)>;
 void SetMessageSink(TMessageSink sink);
 void ShowMessage(const std::string& text);
+// Notes the user should see that refuse nothing (by default shown like messages).
+void SetNoticeSink(TMessageSink sink);
+void ShowNotice(const std::string& text);
 
 inline constexpr const char* kMsgCannotCreateTemp = "！不能创建临时文件：";
 inline constexpr const char* kMsgFileInUse = "！文件正在被其它程序使用，不能被修改：";
@@ -138,6 +141,9 @@ bool RewriteFile(const std::string& fileName, const TRewriteWriter& writeNew);
 //      rewrites without flushing. A file that changed meanwhile, or that step 1 could not
 //      prepare, gets the whole one-file protocol with its own flushes.
 //   3. Finish flushes each file system once; only then are backups deleted (--no-backup).
+// With in-place edits on, step 1 also writes each tagged file's journal, flushed by the same
+// flush, and step 3 then removes the journals (rolling back the files whose worker died) and
+// flushes their folders.
 // At every moment each file's data is under its own name, its private name or its backup name,
 // and the private name is on disk before the file goes.
 class TBatchFlush {
@@ -147,9 +153,10 @@ class TBatchFlush {
     ~TBatchFlush();
     TBatchFlush(const TBatchFlush&) = delete;
     TBatchFlush& operator=(const TBatchFlush&) = delete;
-    // Step 3, given each file's exit status in the order of the files. False (after showing
-    // why) when a flush failed: the backups are then kept.
-    bool Finish(const std::vector<int>& statuses, bool deleteBackups);
+    // Step 3, given each file's exit status in the order of the files (`died` for a file whose
+    // worker died in it). False (after showing why) when a flush failed: the backups are then
+    // kept.
+    bool Finish(const std::vector<int>& statuses, bool deleteBackups, int died = -1);
 
   private:
     // Per file as given: its resolved name and the data's device and inode; empty when it was
@@ -172,7 +179,8 @@ std::vector<std::pair<size_t, size_t>> BackupNameClashes(const std::vector<std::
 // (its batch's second names, a strip's step copies, its backups under its own names, a new file
 // not yet given its name), each under the song's writer lock and only once the song is under its
 // own name; a second name of a song whose own name is gone takes that name again.
-void ClearDeadRunNames(const std::vector<std::string>& files);
+// Returns the songs it acted on.
+std::vector<std::string> ClearDeadRunNames(const std::vector<std::string>& files);
 
 // Test seam: RewriteFile calls the hook with the new file right after creating it, before
 // `writeNew` runs; a test sets a write limit there to make the write fail part-way. An empty hook

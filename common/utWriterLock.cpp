@@ -1,5 +1,6 @@
 // The writer lock of a file: a write lock on the file itself, from its folder's descriptor.
 #include "utFileAt.h"
+#include "utJournal.h"
 #include "utPublic.h"
 
 #include <cerrno>
@@ -184,16 +185,34 @@ TWriterLock::TWriterLock(const std::string& fileName, std::chrono::milliseconds 
                 if (fd >= 0) {
                     HeldLocks()[key_] = {std::this_thread::get_id(), 1, fd, folder};
                     held_ = true;
-                    return;
                 }
                 if (fd == -2 || fd == -3) break;
             }
         }
+        if (held_) break;
         if (std::chrono::steady_clock::now() >= deadline || (keepWaiting && !keepWaiting())) break;
         std::this_thread::sleep_for(pause);
         pause = std::min(pause * 2, std::chrono::milliseconds(20));
     }
-    ::close(folder);
+    if (!held_) {
+        ::close(folder);
+        return;
+    }
+    // Before anything of the song is read: an in-place edit that a dead run left unfinished is
+    // rolled back. A song that cannot be rolled back is not handed out.
+    try {
+        RollBackHotJournal(folder, base_, Handle(), file_);
+    } catch (const platform::EPlatformError& e) {
+        refusal_ = e.what();
+        std::lock_guard<std::mutex> guard(LocksMutex());
+        auto it = HeldLocks().find(key_);
+        if (it != HeldLocks().end()) {
+            ::close(it->second.fd);
+            ::close(it->second.folder);
+            HeldLocks().erase(it);
+        }
+        held_ = false;
+    }
 }
 
 TWriterLock::~TWriterLock() {

@@ -1,6 +1,7 @@
 #include "ID3v1Tags.h"
 
 #include "PlatformFile.h"
+#include "utJournal.h"
 #include "uMp3Const.h"
 #include "utPublic.h"
 
@@ -77,6 +78,7 @@ void TID3v1Tag::ReadFromStream(TFileStream& stream, int32_t size) {
 }
 
 void TID3v1Tag::ReadFromFile(const std::string& fileName) {
+    RecoverBeforeReading(fileName);
     TFileStream file(fileName, TOpenMode::Read, TShareMode::DenyNone);
     ReadFromOpenFile(file);
     file.Close();

@@ -5,6 +5,7 @@
 #include "ID3v2Internal.h"
 #include "ID3v2Text.h"
 #include "PlatformFile.h"
+#include "utJournal.h"
 
 #include <algorithm>
 #include <cstring>
@@ -315,6 +316,7 @@ struct TID3v2Tag::TFrameIn {
 
 void TID3v2Tag::ReadFromFile(const std::string& fileName) {
     Reset(fileName);
+    RecoverBeforeReading(fileName);
     TFileStream file(fileName, platform::TOpenMode::Read, platform::TShareMode::DenyNone);
     ReadTag(file);
     file.Close();

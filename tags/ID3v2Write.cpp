@@ -4,6 +4,7 @@
 #include "CodePage.h"
 #include "ID3v2Internal.h"
 #include "PlatformFile.h"
+#include "utJournal.h"
 #include "utPublic.h"
 
 #include <algorithm>
@@ -167,6 +168,18 @@ void TID3v2Tag::SaveToFile() {
     const int64_t oldTagEnd = TagSize;
     const int64_t oldReadEnd = TagEnd;
     const bool hadTag = Exists;
+    // A tag that fits the room of the old one (its padding and the 10 bytes behind a size
+    // counted without the header) goes in place: its size field then names that room as standard
+    // readers count it, the rest of the room stays zero, and the audio stays where it is.
+    if (InPlaceEdits() && hadTag && static_cast<int64_t>(tag.size()) + 10 <= oldReadEnd) {
+        std::string head = tag;
+        head.resize(static_cast<size_t>(oldReadEnd), '\0');
+        BuildHeader(reinterpret_cast<unsigned char*>(head.data()),
+                    static_cast<uint32_t>(oldReadEnd - 10));
+        const TInPlaceResult r = WriteHeadInPlace(lock, FileName, head);
+        if (r == TInPlaceResult::Written) ReadAgainAfterRewrite();
+        if (r != TInPlaceResult::NotPossible) return;
+    }
     const bool written = RewriteFile(FileName, [&](TFileStream& backup, TFileStream& target) {
         target.WriteBuffer(tag.data(), tag.size());
         if (oldReadEnd > oldTagEnd || !hadTag) {

@@ -2,6 +2,7 @@
 
 #include "CodePage.h"
 #include "PlatformFile.h"
+#include "utJournal.h"
 #include "utPublic.h"
 
 #include <algorithm>
@@ -195,6 +196,7 @@ void TAPEv2Tag::ResetFields() {
 }
 
 void TAPEv2Tag::ReadFromFile(const std::string& fileName) {
+    RecoverBeforeReading(fileName);
     ResetFields();
     TagSize = 0;
     Keys.clear();

@@ -1,0 +1,494 @@
+#include "utJournal.h"
+
+#include "utFileAt.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <set>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr char kMagic[8] = {'Q', 'L', 'J', 'R', 'N', 'L', '0', '1'};
+constexpr const char* kSuffix = ".quillon-journal";
+// A journal holds an ID3v2 tag's room at most (256 MiB and its header and footer).
+constexpr uint64_t kMaxRegion = (uint64_t(1) << 28) + 20;
+
+// The run that wrote a journal: its process and when it started, on which boot. A journal of a
+// run still alive belongs to an edit in flight; the workers of a batch share the run of the
+// process that forked them.
+struct TRunId {
+    uint64_t pid = 0, start = 0, boot = 0;
+    bool operator==(const TRunId& o) const {
+        return pid == o.pid && start == o.start && boot == o.boot;
+    }
+};
+
+uint64_t Checksum(const char* data, size_t size, uint64_t h = 1469598103934665603ull) {
+    for (size_t i = 0; i < size; ++i)
+        h = (h ^ static_cast<unsigned char>(data[i])) * 1099511628211ull;
+    return h;
+}
+
+uint64_t StartOf(uint64_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // Field 22, counted after the command name, which may hold spaces and parentheses.
+    const size_t paren = all.rfind(')');
+    if (paren == std::string::npos) return 0;
+    size_t at = paren + 2;
+    for (int field = 3; field < 22 && at < all.size(); ++field)
+        at = all.find(' ', at) + 1;
+    return std::strtoull(all.c_str() + at, nullptr, 10);
+}
+
+uint64_t BootId() {
+    std::ifstream in("/proc/sys/kernel/random/boot_id");
+    std::string id;
+    std::getline(in, id);
+    return Checksum(id.data(), id.size());
+}
+
+// Taken when the program starts, before any batch forks its workers.
+const TRunId kThisRun = [] {
+    TRunId r;
+    r.pid = static_cast<uint64_t>(::getpid());
+    r.start = StartOf(r.pid);
+    r.boot = BootId();
+    return r;
+}();
+
+bool Alive(const TRunId& r) {
+    if (r.boot != kThisRun.boot) return false;
+    if (::kill(static_cast<pid_t>(r.pid), 0) != 0 && errno == ESRCH) return false;
+    const uint64_t start = StartOf(r.pid);
+    return start == 0 || start == r.start; // without /proc a live process counts as the writer
+}
+
+struct THeader {
+    char magic[8];
+    uint64_t dev, ino, size, offset, length, sum, pid, start, boot, headerSum;
+};
+static_assert(sizeof(THeader) == 88);
+
+uint64_t HeaderSum(const THeader& h) {
+    return Checksum(reinterpret_cast<const char*>(&h), offsetof(THeader, headerSum));
+}
+
+struct TJournal {
+    THeader header{};
+    std::string region;
+};
+
+enum class TRead { Absent, Valid, Damaged };
+
+bool WriteAll(int fd, const char* data, size_t size, off_t at) {
+    while (size > 0) {
+        const ssize_t n = ::pwrite(fd, data, size, at);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (n == 0) errno = EIO;
+            return false;
+        }
+        data += n;
+        size -= static_cast<size_t>(n);
+        at += n;
+    }
+    return true;
+}
+
+bool ReadAll(int fd, char* data, size_t size, off_t at) {
+    while (size > 0) {
+        const ssize_t n = ::pread(fd, data, size, at);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (n == 0) errno = EIO;
+            return false;
+        }
+        data += n;
+        size -= static_cast<size_t>(n);
+        at += n;
+    }
+    return true;
+}
+
+// Reads the journal `jbase` in `folder`; `why` says what is wrong with a damaged one.
+TRead ReadJournal(int folder, const std::string& jbase, TJournal& j, std::string& why) {
+    const int fd = ::openat(folder, jbase.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT) return TRead::Absent;
+        why = std::strerror(errno);
+        return TRead::Damaged;
+    }
+    struct stat st {};
+    TRead result = TRead::Damaged;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        why = "not a regular file";
+    } else if (st.st_size < static_cast<off_t>(sizeof(THeader)) ||
+               !ReadAll(fd, reinterpret_cast<char*>(&j.header), sizeof(THeader), 0) ||
+               std::memcmp(j.header.magic, kMagic, 8) != 0 || HeaderSum(j.header) != j.header.headerSum) {
+        why = "its header is damaged";
+    } else if (j.header.length > kMaxRegion || j.header.offset != 0 ||
+               uint64_t(st.st_size) != sizeof(THeader) + j.header.length) {
+        why = "it is cut short or too long for the bytes it names";
+    } else {
+        j.region.resize(j.header.length);
+        if (!ReadAll(fd, j.region.data(), j.region.size(), sizeof(THeader)))
+            why = std::strerror(errno);
+        else if (Checksum(j.region.data(), j.region.size()) != j.header.sum)
+            why = "the checksum of the bytes it holds does not match";
+        else
+            result = TRead::Valid;
+    }
+    ::close(fd);
+    return result;
+}
+
+TRunId RunOf(const THeader& h) {
+    return {h.pid, h.start, h.boot};
+}
+
+// Empty when the journal belongs to the song `song`, else why not.
+std::string Mismatch(const THeader& h, const struct stat& song) {
+    if (h.dev != uint64_t(song.st_dev) || h.ino != uint64_t(song.st_ino))
+        return "it was written for another file (device " + std::to_string(h.dev) + ", inode " +
+               std::to_string(h.ino) + ")";
+    if (h.size != uint64_t(song.st_size))
+        return "it was written for a file of " + std::to_string(h.size) + " bytes, this one has " +
+               std::to_string(song.st_size);
+    return {};
+}
+
+void FlushFolder(int folder, const std::string& fileName) {
+    if (::fsync(folder) != 0 && errno != EINVAL)
+        platform::RaiseError("Cannot flush folder", FolderOf(fileName), errno);
+}
+
+// Puts the journal's bytes back into the song and removes the journal; throws on failure (the
+// journal then stays, still hot).
+void Apply(const TJournal& j, int fd, int folder, const std::string& jbase,
+           const std::string& fileName) {
+    if (!WriteAll(fd, j.region.data(), j.region.size(), static_cast<off_t>(j.header.offset)) ||
+        ::fsync(fd) != 0)
+        platform::RaiseError("Cannot roll back the unfinished edit of", fileName, errno);
+    if (::unlinkat(folder, jbase.c_str(), 0) != 0)
+        platform::RaiseError("Cannot remove the journal of", fileName, errno);
+    FlushFolder(folder, fileName);
+}
+
+std::mutex& StateMutex() {
+    static std::mutex m;
+    return m;
+}
+
+// Journals left alone that were already reported, by journal device and inode.
+std::set<std::pair<dev_t, ino_t>>& Reported() {
+    static std::set<std::pair<dev_t, ino_t>> reported;
+    return reported;
+}
+
+// Files (resolved) whose journal a batch of this run prepared and flushed, and files this run
+// has edited in place since (a file named twice finds its journal holding the original).
+std::set<std::string>& Prepared() {
+    static std::set<std::string> prepared;
+    return prepared;
+}
+std::set<std::string>& EditedHere() {
+    static std::set<std::string> edited;
+    return edited;
+}
+
+bool& InPlaceFlag() {
+    static bool on = false;
+    return on;
+}
+
+thread_local TJournalOutcome lastOutcome;
+
+bool HeldByAnother(int fd) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return true;
+    ::flock(fd, LOCK_UN);
+    return false;
+}
+
+// Creates the journal of `region` (the file's first bytes) for the song `song`. No flush.
+void CreateJournal(int folder, const std::string& jbase, const std::string& region,
+                   const struct stat& song, const std::string& fileName, bool flush) {
+    THeader h{};
+    std::memcpy(h.magic, kMagic, 8);
+    h.dev = song.st_dev;
+    h.ino = song.st_ino;
+    h.size = static_cast<uint64_t>(song.st_size);
+    h.length = region.size();
+    h.sum = Checksum(region.data(), region.size());
+    h.pid = kThisRun.pid;
+    h.start = kThisRun.start;
+    h.boot = kThisRun.boot;
+    h.headerSum = HeaderSum(h);
+    const int jfd = ::openat(folder, jbase.c_str(),
+                             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+    if (jfd < 0) platform::RaiseError("Cannot create the journal of", fileName, errno);
+    std::string all(reinterpret_cast<const char*>(&h), sizeof h);
+    all += region;
+    if (!WriteAll(jfd, all.data(), all.size(), 0)) {
+        const int err = errno;
+        ::close(jfd);
+        ::unlinkat(folder, jbase.c_str(), 0);
+        platform::RaiseError("Cannot write the journal of", fileName, err);
+    }
+    // On disk, and its name in the folder, before the first byte of the song changes.
+    if (flush && (::fsync(jfd) != 0 || (::fsync(folder) != 0 && errno != EINVAL))) {
+        const int err = errno;
+        ::close(jfd);
+        ::unlinkat(folder, jbase.c_str(), 0);
+        platform::RaiseError("Cannot flush the journal of", fileName, err);
+    }
+    ::close(jfd);
+}
+
+} // namespace
+
+void SetInPlaceEdits(bool on) {
+    InPlaceFlag() = on;
+}
+
+bool InPlaceEdits() {
+    return InPlaceFlag();
+}
+
+std::string JournalName(const std::string& resolvedFile) {
+    return resolvedFile + kSuffix;
+}
+
+TJournalOutcome LastJournalOutcome() {
+    return lastOutcome;
+}
+
+TJournalOutcome RollBackHotJournal(int folder, const std::string& base, int fd,
+                                   const std::string& fileName) {
+    lastOutcome = {};
+    const std::string jbase = base + kSuffix;
+    struct stat js {};
+    if (::fstatat(folder, jbase.c_str(), &js, AT_SYMLINK_NOFOLLOW) != 0) return lastOutcome;
+    TJournal j;
+    std::string why;
+    const TRead read = ReadJournal(folder, jbase, j, why);
+    if (read == TRead::Absent) return lastOutcome;
+    struct stat song {};
+    if (read == TRead::Valid && ::fstat(fd, &song) == 0) why = Mismatch(j.header, song);
+    if (read == TRead::Valid && why.empty()) {
+        const TRunId run = RunOf(j.header);
+        if (run == kThisRun || Alive(run)) {
+            lastOutcome.what = TJournalOutcome::TWhat::InFlight;
+            return lastOutcome;
+        }
+        Apply(j, fd, folder, jbase, fileName);
+        lastOutcome.what = TJournalOutcome::TWhat::RolledBack;
+        return lastOutcome;
+    }
+    // Ours, for a file a full rewrite has since replaced: the run still alive removes it.
+    if (read == TRead::Valid && RunOf(j.header) == kThisRun) {
+        lastOutcome.what = TJournalOutcome::TWhat::InFlight;
+        return lastOutcome;
+    }
+    lastOutcome.what = TJournalOutcome::TWhat::LeftAlone;
+    lastOutcome.reason = "The journal '" + FolderOf(fileName) + "/" + jbase + "' does not match '" +
+                         fileName + "' (" + why +
+                         "); it is left alone and never applied: remove it once the song is "
+                         "known to be whole";
+    bool first;
+    {
+        std::lock_guard<std::mutex> guard(StateMutex());
+        first = Reported().insert({js.st_dev, js.st_ino}).second;
+    }
+    if (first) ShowNotice(lastOutcome.reason);
+    return lastOutcome;
+}
+
+void RecoverBeforeReading(const std::string& fileName) {
+    const std::string file = ResolveLinks(fileName);
+    struct stat st {};
+    if (::lstat(JournalName(file).c_str(), &st) != 0) return;
+    // Taking the lock rolls a hot journal back; a file that cannot be locked is read as it is.
+    TWriterLock lock(file);
+    if (!lock.Held() && !lock.Refusal().empty())
+        ShowNotice("The journal beside '" + file + "' cannot be rolled back: " + lock.Refusal());
+}
+
+TInPlaceResult WriteHeadInPlace(const TWriterLock& lock, const std::string& fileName,
+                                const std::string& head) {
+    const std::string file = ResolveLinks(fileName);
+    const int fd = lock.Handle(), folder = lock.Folder();
+    const std::string jbase = lock.BaseName() + kSuffix;
+    struct stat song {};
+    if (fd < 0 || ::fstat(fd, &song) != 0 || uint64_t(song.st_size) < head.size())
+        return TInPlaceResult::NotPossible;
+    if (HeldByAnother(fd)) {
+        ShowMessage(kMsgFileInUse + fileName);
+        return TInPlaceResult::Refused;
+    }
+    std::string old(head.size(), '\0');
+    if (!ReadAll(fd, old.data(), old.size(), 0))
+        platform::RaiseError("Cannot read file", fileName, errno);
+    bool batch, edited;
+    {
+        std::lock_guard<std::mutex> guard(StateMutex());
+        batch = Prepared().count(file) != 0;
+        edited = EditedHere().count(file) != 0;
+    }
+    TJournal j;
+    std::string why;
+    const TRead read = ReadJournal(folder, jbase, j, why);
+    bool created = false;
+    if (read != TRead::Absent) {
+        const bool ours = read == TRead::Valid && RunOf(j.header) == kThisRun;
+        if (!ours) return TInPlaceResult::NotPossible; // another run's, or left alone
+        std::string now(std::min<uint64_t>(j.header.length, uint64_t(song.st_size)), '\0');
+        const bool current = Mismatch(j.header, song).empty() && j.header.length >= head.size() &&
+                             ReadAll(fd, now.data(), now.size(), 0) && now == j.region;
+        // The original of a file this run edited before stays the one to go back to.
+        if (!current && edited) {
+            if (!Mismatch(j.header, song).empty() || j.header.length < head.size())
+                return TInPlaceResult::NotPossible;
+        } else if (!current) {
+            if (::unlinkat(folder, jbase.c_str(), 0) != 0)
+                platform::RaiseError("Cannot remove the journal of", fileName, errno);
+        }
+        created = !current && !edited;
+    } else {
+        created = true;
+    }
+    if (created) {
+        CreateJournal(folder, jbase, old, song, fileName, true);
+    }
+    // Puts the old bytes back after a failure and removes the journal; rethrows what broke.
+    auto undo = [&](const std::string& what, int err) {
+        const std::string reason = what + " '" + fileName + "': " + std::strerror(err);
+        if (!WriteAll(fd, old.data(), old.size(), 0) || ::fsync(fd) != 0)
+            throw platform::EPlatformError(reason + "; the old tag is kept in the journal '" +
+                                           FolderOf(file) + "/" + jbase +
+                                           "', which the next run rolls back");
+        if (!edited) ::unlinkat(folder, jbase.c_str(), 0);
+        ::fsync(folder);
+        throw platform::EPlatformError(reason);
+    };
+    if (!WriteAll(fd, head.data(), head.size(), 0)) undo("Cannot write file", errno);
+    if (batch) {
+        // The batch flushes every song at once, then removes the journals.
+        std::lock_guard<std::mutex> guard(StateMutex());
+        EditedHere().insert(file);
+        return TInPlaceResult::Written;
+    }
+    if (::fsync(fd) != 0) undo("Cannot flush", errno);
+    // The commit: once the journal is gone from the folder on disk, the edit stands.
+    if (::unlinkat(folder, jbase.c_str(), 0) != 0) {
+        const int err = errno;
+        if (!WriteAll(fd, old.data(), old.size(), 0) || ::fsync(fd) != 0 ||
+            ::unlinkat(folder, jbase.c_str(), 0) != 0)
+            throw platform::EPlatformError("Cannot remove the journal of '" + fileName +
+                                           "': " + std::strerror(err) +
+                                           "; the next run rolls the edit back");
+        ::fsync(folder);
+        throw platform::EPlatformError("Cannot remove the journal of '" + fileName +
+                                       "': " + std::strerror(err) + "; the old tag is back");
+    }
+    if (::fsync(folder) != 0 && errno != EINVAL) {
+        // The journal may come back after a crash: the old tag then is the one to stand now too.
+        const int err = errno;
+        if (WriteAll(fd, old.data(), old.size(), 0)) ::fsync(fd);
+        platform::RaiseError("Cannot flush folder", FolderOf(file), err);
+    }
+    return TInPlaceResult::Written;
+}
+
+void PrepareBatchJournal(const TWriterLock& lock, const std::string& fileName) {
+    const int fd = lock.Handle(), folder = lock.Folder();
+    struct stat song {};
+    unsigned char header[10];
+    if (fd < 0 || ::fstat(fd, &song) != 0 || !ReadAll(fd, reinterpret_cast<char*>(header), 10, 0) ||
+        std::memcmp(header, "ID3", 3) != 0)
+        return;
+    // The room of the tag however its size is counted, its footer among it.
+    const uint64_t field = (uint64_t(header[6] & 0x7f) << 21) | (uint64_t(header[7] & 0x7f) << 14) |
+                           (uint64_t(header[8] & 0x7f) << 7) | uint64_t(header[9] & 0x7f);
+    const uint64_t length = std::min<uint64_t>(field + 20, uint64_t(song.st_size));
+    std::string region(length, '\0');
+    if (!ReadAll(fd, region.data(), region.size(), 0)) return;
+    try {
+        CreateJournal(folder, lock.BaseName() + kSuffix, region, song, fileName, false);
+    } catch (const platform::EPlatformError&) {
+        return; // the edit journals itself, or rewrites the file
+    }
+    std::lock_guard<std::mutex> guard(StateMutex());
+    Prepared().insert(ResolveLinks(fileName));
+}
+
+void DropOwnJournal(int folder, const std::string& base, int fd) {
+    const std::string jbase = base + kSuffix;
+    struct stat st {};
+    if (::fstatat(folder, jbase.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return;
+    TJournal j;
+    std::string why;
+    if (ReadJournal(folder, jbase, j, why) != TRead::Valid || !(RunOf(j.header) == kThisRun))
+        return;
+    if (::fsync(fd) != 0) platform::RaiseError("Cannot flush", base, errno);
+    if (::unlinkat(folder, jbase.c_str(), 0) == 0) ::fsync(folder);
+}
+
+bool CommitBatchJournals(const std::vector<std::string>& files, const std::vector<int>& statuses,
+                         int died) {
+    std::set<std::string> prepared;
+    {
+        std::lock_guard<std::mutex> guard(StateMutex());
+        prepared.swap(Prepared());
+        EditedHere().clear();
+    }
+    std::map<std::string, int> folders;
+    std::string failure;
+    for (size_t i = 0; i < files.size(); ++i) {
+        const std::string& file = files[i];
+        if (file.empty() || !prepared.count(file)) continue;
+        const std::string folderName = FolderOf(file), jbase = BaseOf(file) + kSuffix;
+        auto [it, added] = folders.try_emplace(folderName, -1);
+        if (added) it->second = ::open(folderName.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        const int folder = it->second;
+        if (folder < 0) continue;
+        TJournal j;
+        std::string why;
+        if (ReadJournal(folder, jbase, j, why) != TRead::Valid || !(RunOf(j.header) == kThisRun))
+            continue;
+        if (i < statuses.size() && statuses[i] == died) {
+            // Its worker may have died inside the write: the old tag goes back.
+            TWriterLock lock(file);
+            struct stat song {};
+            try {
+                if (lock.Held() && ::fstat(lock.Handle(), &song) == 0 &&
+                    Mismatch(j.header, song).empty())
+                    Apply(j, lock.Handle(), lock.Folder(), jbase, file);
+                else if (lock.Held())
+                    ::unlinkat(folder, jbase.c_str(), 0); // rewritten whole: not its file now
+            } catch (const platform::EPlatformError& e) {
+                failure = e.what();
+            }
+            continue;
+        }
+        ::unlinkat(folder, jbase.c_str(), 0);
+    }
+    for (const auto& [name, folder] : folders) {
+        if (folder < 0) continue;
+        if (::fsync(folder) != 0 && errno != EINVAL && failure.empty())
+            failure = "Cannot flush folder '" + name + "': " + std::strerror(errno);
+        ::close(folder);
+    }
+    if (!failure.empty()) ShowMessage(failure);
+    return failure.empty();
+}
