@@ -29,6 +29,12 @@ void PrintLine(const std::string& file, const std::string& journal, const std::s
     }
     line += "}\n";
     std::fputs(line.c_str(), stdout);
+    // Left alone is a failure: its reason goes on stderr too.
+    if (!reason.empty()) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "quillon-tags: %s: journal left alone: %s\n", file.c_str(),
+                     reason.c_str());
+    }
 }
 
 // The songs of a folder that have a journal beside them.
@@ -85,7 +91,7 @@ int CmdRecover(const TArgs& args) {
     std::string error;
     if (!ParseArgs(args, {{}, {}, false}, parsed, error)) return UsageError("recover: " + error);
     if (parsed.words.empty()) return UsageError("recover needs at least one FILE or DIR");
-    // A journal left alone is reported once, in the JSON line.
+    // A journal left alone is reported once, with its JSON line.
     SetNoticeSink([](const std::string&) {});
     // First every song back under its own name (the private names of dead runs), then the
     // journals rolled back.

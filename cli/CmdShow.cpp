@@ -6,6 +6,7 @@
 #include "Parallel.h"
 #include "PlatformFile.h"
 #include "uAPEv2Tag.h"
+#include "utJournal.h"
 
 #include <cstdio>
 #include <memory>
@@ -119,6 +120,7 @@ bool ShowFile(const TTagObjects& tags, const std::string& path,
               std::optional<platform::TCodePage> forced, std::string& out, std::string& err) {
     // The three reads in the editor's order: ID3v2, ID3v1, APEv2, all from one open of the file
     // that shares it with other readers. A file that cannot be opened at all gives no line.
+    RecoverBeforeReading(path); // an edit a killed run left half written goes back first
     platform::TFileStream file(path, platform::TOpenMode::Read, platform::TShareMode::DenyNone);
     out += "{\"file\": ";
     AppendJsonString(out, path);

@@ -123,6 +123,9 @@ bool ReadAll(int fd, char* data, size_t size, off_t at) {
 
 // Reads the journal `jbase` in `folder`; `why` says what is wrong with a damaged one.
 TRead ReadJournal(int folder, const std::string& jbase, TJournal& j, std::string& why) {
+    struct stat named {};
+    if (::fstatat(folder, jbase.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT)
+        return TRead::Absent;
     const int fd = ::openat(folder, jbase.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         if (errno == ENOENT) return TRead::Absent;
@@ -350,10 +353,14 @@ TInPlaceResult WriteHeadInPlace(const TWriterLock& lock, const std::string& file
     const TRead read = ReadJournal(folder, jbase, j, why);
     bool created = false;
     if (read != TRead::Absent) {
-        const bool ours = read == TRead::Valid && RunOf(j.header) == kThisRun;
+        // The batch's own journal of this file is the only one that can be at its name: one
+        // that cannot be read is written again.
+        const bool ours = (read == TRead::Valid && RunOf(j.header) == kThisRun) ||
+                          (read == TRead::Damaged && batch && !edited);
         if (!ours) return TInPlaceResult::NotPossible; // another run's, or left alone
         std::string now(std::min<uint64_t>(j.header.length, uint64_t(song.st_size)), '\0');
-        const bool current = Mismatch(j.header, song).empty() && j.header.length >= head.size() &&
+        const bool current = read == TRead::Valid && Mismatch(j.header, song).empty() &&
+                             j.header.length >= head.size() &&
                              ReadAll(fd, now.data(), now.size(), 0) && now == j.region;
         // The original of a file this run edited before stays the one to go back to.
         if (!current && edited) {
@@ -432,7 +439,7 @@ void PrepareBatchJournal(const TWriterLock& lock, const std::string& fileName) {
     Prepared().insert(ResolveLinks(fileName));
 }
 
-void DropOwnJournal(int folder, const std::string& base, int fd) {
+void DropOwnJournal(int folder, const std::string& base, int fd, const std::string& fileName) {
     const std::string jbase = base + kSuffix;
     struct stat st {};
     if (::fstatat(folder, jbase.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return;
@@ -440,8 +447,14 @@ void DropOwnJournal(int folder, const std::string& base, int fd) {
     std::string why;
     if (ReadJournal(folder, jbase, j, why) != TRead::Valid || !(RunOf(j.header) == kThisRun))
         return;
-    if (::fsync(fd) != 0) platform::RaiseError("Cannot flush", base, errno);
-    if (::unlinkat(folder, jbase.c_str(), 0) == 0) ::fsync(folder);
+    bool edited;
+    {
+        std::lock_guard<std::mutex> guard(StateMutex());
+        edited = EditedHere().erase(fileName) != 0;
+    }
+    // Untouched, the file needs no journal; edited, it first goes to disk as it stands.
+    if (edited && ::fsync(fd) != 0) platform::RaiseError("Cannot flush", fileName, errno);
+    if (::unlinkat(folder, jbase.c_str(), 0) == 0 && edited) FlushFolder(folder, fileName);
 }
 
 bool CommitBatchJournals(const std::vector<std::string>& files, const std::vector<int>& statuses,
@@ -461,12 +474,25 @@ bool CommitBatchJournals(const std::vector<std::string>& files, const std::vecto
         auto [it, added] = folders.try_emplace(folderName, -1);
         if (added) it->second = ::open(folderName.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         const int folder = it->second;
-        if (folder < 0) continue;
+        if (folder < 0) {
+            if (added)
+                failure = "Cannot open folder '" + folderName + "': " + std::strerror(errno) +
+                          "; the next program that touches its songs rolls their edits back";
+            continue;
+        }
         TJournal j;
         std::string why;
-        if (ReadJournal(folder, jbase, j, why) != TRead::Valid || !(RunOf(j.header) == kThisRun))
+        const TRead read = ReadJournal(folder, jbase, j, why);
+        // Another run's journal only once ours is gone; one that cannot be read is ours.
+        if (read == TRead::Absent || (read == TRead::Valid && !(RunOf(j.header) == kThisRun)))
             continue;
-        if (i < statuses.size() && statuses[i] == died) {
+        const bool workerDied = i < statuses.size() && statuses[i] == died;
+        if (workerDied && read != TRead::Valid) {
+            failure = "Cannot read the journal of '" + file + "': " + why +
+                      "; the next program that touches it rolls its edit back";
+            continue;
+        }
+        if (workerDied) {
             // Its worker may have died inside the write: the old tag goes back.
             TWriterLock lock(file);
             struct stat song {};
@@ -481,7 +507,19 @@ bool CommitBatchJournals(const std::vector<std::string>& files, const std::vecto
             }
             continue;
         }
-        ::unlinkat(folder, jbase.c_str(), 0);
+        if (::unlinkat(folder, jbase.c_str(), 0) == 0 || errno == ENOENT) continue;
+        // Not committed: the old tag goes back now, as it would at the next touch.
+        const int err = errno;
+        failure = "Cannot remove the journal of '" + file + "': " + std::strerror(err);
+        TWriterLock lock(file);
+        try {
+            if (!lock.Held()) throw platform::EPlatformError(lock.Refusal());
+            if (read != TRead::Valid) throw platform::EPlatformError(why);
+            Apply(j, lock.Handle(), lock.Folder(), jbase, file);
+            failure += "; its old tag is back";
+        } catch (const platform::EPlatformError&) {
+            failure += "; the next program that touches it rolls its edit back";
+        }
     }
     for (const auto& [name, folder] : folders) {
         if (folder < 0) continue;

@@ -60,4 +60,4 @@ bool CommitBatchJournals(const std::vector<std::string>& files, const std::vecto
                          int died);
 // Before a full rewrite of the file open at `fd`: a journal this run made for it goes, after what
 // an in-place edit of this run wrote there is on disk (the rewrite then starts from it).
-void DropOwnJournal(int folder, const std::string& base, int fd);
+void DropOwnJournal(int folder, const std::string& base, int fd, const std::string& fileName);

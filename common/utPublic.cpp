@@ -408,7 +408,7 @@ bool RewriteFile(const std::string& givenName, const TRewriteWriter& writeNew) {
         return false;
     }
     try {
-        DropOwnJournal(folder, base, fd);
+        DropOwnJournal(folder, base, fd, fileName);
     } catch (const platform::EPlatformError& e) {
         ShowMessage(kMsgCannotCreateTemp + BackupFileName(fileName) + "\n" + e.what());
         return false;
