@@ -34,6 +34,7 @@ class Command:
         self.missing = missing  # why the command cannot run, shown in place of its figures
         self.memory = memory  # measure the peak memory in the untimed warm-up run
         self.times = []
+        self.written = []
         self.peak_kb = None
         self.failed = 0
 
@@ -53,8 +54,9 @@ def run_once(cmd, warmup=False):
     start = time.perf_counter()
     proc = subprocess.Popen(argv, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                             env=env, cwd=cmd.cwd)
-    _, status, _ = os.wait4(proc.pid, 0)
+    _, status, usage = os.wait4(proc.pid, 0)
     cmd.times.append(time.perf_counter() - start)
+    cmd.written.append(usage.ru_oublock * 512)  # what it sent to storage (/proc/PID/io write_bytes)
     if report:
         with open(report.name) as f:
             last = f.read().split()[-1:]
@@ -331,6 +333,115 @@ def batch_rows(table, tags, taglib_setter, corpus, files_dir, files, rounds):
     shutil.rmtree(work, ignore_errors=True)
 
 
+def make_album(corpus, files_dir, names, cover, count=40, mib=5):
+    """An album: `count` songs of about `mib` MiB (real MP3 frames of the corpus, repeated), each
+    tagged by mutagen with a few texts and the cover, and the padding mutagen leaves."""
+    album = os.path.join(corpus, "album")
+    stamp = os.path.join(album, ".complete-%d-%d" % (count, mib))
+    if os.path.exists(stamp):
+        return album
+    from mutagen.id3 import ID3, APIC, TALB, TIT2, TPE1, TRCK
+    shutil.rmtree(album, ignore_errors=True)
+    os.makedirs(album)
+    with open(cover, "rb") as f:
+        picture = f.read()
+    for k in range(count):
+        with open(os.path.join(files_dir, names[k % len(names)]), "rb") as f:
+            data = f.read()
+        if data[:3] == b"ID3":  # the audio only: the corpus file's own tag goes
+            size = (data[6] << 21) | (data[7] << 14) | (data[8] << 7) | data[9]
+            data = data[10 + size:]
+        data = data[:len(data) - 128] if data[-128:-125] == b"TAG" else data
+        path = os.path.join(album, "%02d.mp3" % (k + 1))
+        with open(path, "wb") as f:
+            f.write(data * (mib * 1024 * 1024 // len(data) + 1))
+        tag = ID3()
+        tag.add(TIT2(encoding=3, text="Song %d" % (k + 1)))
+        tag.add(TPE1(encoding=3, text="Artist"))
+        tag.add(TALB(encoding=3, text="Old Album"))
+        tag.add(TRCK(encoding=3, text=str(k + 1)))
+        tag.add(APIC(encoding=3, mime="image/jpeg", type=3, desc="", data=picture))
+        tag.save(path)
+    open(stamp, "w").close()
+    return album
+
+
+def drop_caches():
+    """Fresh copies are flushed but still cached; where allowed, the page cache goes too."""
+    try:
+        with open("/proc/sys/vm/drop_caches", "w") as f:
+            f.write("3\n")
+    except OSError:
+        pass
+
+
+def album_rows(table, tags, taglib_setter, corpus, files_dir, names, rounds):
+    """Album-size songs: an in-place edit under its journal against the peers that write in
+    place and flush nothing, the same peers followed by sync, and one flushed copy of each."""
+    work = os.path.join(corpus, "albumwork")
+    os.makedirs(work, exist_ok=True)
+    cover = os.path.join(work, "cover.jpg")
+    make_cover(cover)
+    album = make_album(corpus, files_dir, names, cover)
+    songs = sorted(f for f in os.listdir(album) if f.endswith(".mp3"))
+    n = len(songs)
+    copies = os.path.join(work, "files")
+    fresh = fresh_copies(album, songs, copies)
+
+    def setup():
+        fresh()
+        drop_caches()
+    common = dict(cwd=copies, files=n, setup=setup)
+    check = dict(check=lambda: check_tags(copies, songs, album_set))
+
+    def synced(argv):
+        return ["sh", "-c", '"$@" && sync', "sh"] + argv
+    mib = sum(os.path.getsize(os.path.join(album, f)) for f in songs) / n / 2 ** 20
+    title = "Set one text frame in %d songs of %.1f MiB with a cover" % (n, mib)
+    no_backup = Command("quillon-tags set --no-backup FILE... TALB TEXT",
+                        [tags, "set", "--no-backup"] + songs + ["TALB", ALBUM], **check,
+                        **common)
+    keeping = Command("quillon-tags set FILE... TALB TEXT (backups kept)",
+                      [tags, "set"] + songs + ["TALB", ALBUM], **check, **common)
+    mid3v2 = peer("mid3v2 -A TEXT FILE...", ["mid3v2", "-A", ALBUM] + songs, **check, **common)
+    taglib_sync = peer("TagLib setter; sync", synced([taglib_setter, ALBUM] + songs), **check,
+                       **common)
+    cmds = [
+        no_backup, keeping, mid3v2,
+        peer("mid3v2 -A TEXT FILE...; sync", synced(["mid3v2", "-A", ALBUM] + songs), **check,
+             **common),
+        peer("eyeD3 -A TEXT FILE...", ["eyeD3", "--no-config", "-Q", "-A", ALBUM] + songs,
+             **check, **common),
+        peer("eyeD3 -A TEXT FILE...; sync",
+             synced(["eyeD3", "--no-config", "-Q", "-A", ALBUM] + songs), **check, **common),
+        peer("TagLib setter", [taglib_setter, ALBUM] + songs, **check, **common),
+        taglib_sync,
+        Command("one flushed copy: cp FILE... DIR; sync",
+                ["sh", "-c", 'mkdir -p ../copy && cp "$@" ../copy/ && sync', "sh"] + songs,
+                **common),
+    ]
+    print("running: " + title, file=sys.stderr)
+    run_group(cmds, rounds)
+    if mid3v2.missing:
+        table.extra(title, "(mid3v2 not installed)", "", "")
+        return
+    table.group(title, cmds, mid3v2, {no_backup.label: (0.5, "")})
+    med = statistics.median
+    for label, ref, goal in (("vs TagLib setter; sync", taglib_sync, 3.0),
+                             ("vs keeping backups", keeping, 1.0)):
+        if ref.missing or not ref.times:
+            continue
+        ratio = med(no_backup.times) / med(ref.times)
+        ok = ratio <= goal and not no_backup.failed
+        table.verdicts.append((title, "--no-backup " + label, ratio, goal, ok))
+        table.extra("", "quillon-tags set --no-backup " + label, "%.2f" % ratio,
+                    "≤ %.2f %s" % (goal, "met" if ok else "MISSED"))
+    written = med(no_backup.written) / n if no_backup.written else 0
+    table.extra("", "bytes written per song by set --no-backup (journal + tag)",
+                "%.1f KiB" % (written / 1024), "")
+    shutil.rmtree(work, ignore_errors=True)
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__)
     ap.add_argument("--build", default=os.path.join(HERE, "..", "build"))
@@ -339,7 +450,7 @@ def main():
     ap.add_argument("--per-process-files", type=int, default=100)
     ap.add_argument("--rewrite-bench", help="the rewrite benchmark program (default: the build's)")
     ap.add_argument("--skip", default="",
-                    help="groups to leave out: read,spawn,rewrite,batch,startup")
+                    help="groups to leave out: read,spawn,rewrite,batch,album,startup")
     args = ap.parse_args()
 
     build = os.path.abspath(args.build)
@@ -403,6 +514,10 @@ def main():
 
     if "batch" not in skip:
         batch_rows(table, tags, os.path.join(build, "bench", "taglib_setter"), args.corpus,
+                   files_dir, files, max(3, args.rounds // 2))
+
+    if "album" not in skip:
+        album_rows(table, tags, os.path.join(build, "bench", "taglib_setter"), args.corpus,
                    files_dir, files, max(3, args.rounds // 2))
 
     if "startup" not in skip:

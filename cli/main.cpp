@@ -145,14 +145,40 @@ bool ReadTagForWriting(const std::string& file) {
     return false;
 }
 
-int RunRewrites(const TArgs& files, const TCommonOptions& options,
+namespace {
+
+// The files with each one spelled as it was first named: a.mp3 and ./a.mp3 (or dir/../a.mp3) are
+// one file, which the batch must treat as one (one backup, the original).
+TArgs FirstSpellings(const TArgs& given) {
+    std::map<std::string, std::string> realFolders, first;
+    TArgs files;
+    for (const std::string& file : given) {
+        const std::string resolved = ResolveLinks(file);
+        const size_t slash = resolved.find_last_of('/');
+        const std::string folder = slash == std::string::npos ? "." : resolved.substr(0, slash + 1);
+        auto [it, added] = realFolders.try_emplace(folder);
+        if (added) {
+            char* real = ::realpath(folder.c_str(), nullptr);
+            it->second = real ? real : folder;
+            std::free(real);
+        }
+        const std::string key = it->second + "/" + resolved.substr(slash + 1);
+        files.push_back(first.try_emplace(key, file).first->second);
+    }
+    return files;
+}
+
+} // namespace
+
+int RunRewrites(const TArgs& givenFiles, const TCommonOptions& options,
                 const std::function<int(const std::string& file)>& job) {
     SetInPlaceEdits(options.noBackup && options.inPlace);
     auto one = [&](const std::string& file) {
         TakeRefusal(); // what an earlier file's engines refused is not this file's
         return job(file);
     };
-    if (files.size() == 1) return one(files[0]);
+    if (givenFiles.size() == 1) return one(givenFiles[0]);
+    const TArgs files = FirstSpellings(givenFiles);
     // A backup kept under the name of another file of the command would replace that song, or be
     // edited as one: both are refused before anything is written.
     std::map<std::string, std::string> refusals;

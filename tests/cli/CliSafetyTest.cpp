@@ -16,6 +16,7 @@
 #include <set>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/xattr.h>
 #include <thread>
 #include <unistd.h>
 
@@ -277,6 +278,10 @@ TEST(CliSafety, ABatchKeepsEverySong) {
     WriteFile(a, kSong);
     EXPECT_EQ(Tags("set " + a + " " + a + " TALB Y", side).status, 0);
     EXPECT_EQ(ReadFile(b), kSong);
+    // Spelled two ways, it is still one file.
+    WriteFile(a, kSong);
+    EXPECT_EQ(Tags("set " + a + " " + dir.Path() + "/./a.MP3 TALB Y", side).status, 0);
+    EXPECT_EQ(ReadFile(b), kSong);
 
     // A process that has ended: its number names no live run.
     std::string dead = Shell("sh -c 'echo $$'").out;
@@ -309,4 +314,48 @@ TEST(CliSafety, ABatchKeepsEverySong) {
     done = true;
     reader.join();
     EXPECT_EQ(torn, 0) << "of " << reads << " reads";
+}
+
+// With --no-backup a tag that fits the old room is written over it: the inode, its other links
+// and its attributes stay, the audio is not touched and nothing is left beside it. One that does
+// not fit, or any change with backups kept, is a full rewrite.
+TEST(CliSafety, ATagThatFitsIsWrittenInPlace) {
+    TempDir dir, side;
+    const std::string a = dir.File("a.MP3"), link = dir.File("link.MP3");
+    const Bytes padded =
+        Id3TagStandard(Id3Frame("TIT2", Bytes("\0Song", 5)), 512) + kAudio;
+    auto inode = [](const std::string& p) {
+        struct stat st {};
+        stat(p.c_str(), &st);
+        return st.st_ino;
+    };
+    const struct {
+        std::string words;
+        bool inPlace;
+    } rows[] = {{"set --no-backup FILE TALB X", true},
+                {"delete --no-backup FILE 0", true},
+                {"set FILE TALB X", false},
+                {"set --no-backup FILE COMM " + std::string(600, 'x'), false}};
+    for (const auto& row : rows) {
+        for (const auto& e : std::filesystem::directory_iterator(dir.Path()))
+            std::filesystem::remove(e.path());
+        WriteFile(a, padded);
+        std::filesystem::create_hard_link(a, link);
+        setxattr(a.c_str(), "user.note", "kept", 4, 0);
+        const ino_t before = inode(a);
+        std::string words = row.words;
+        words.replace(words.find("FILE"), 4, a);
+        ASSERT_EQ(Tags(words, side).status, 0) << row.words;
+        EXPECT_EQ(inode(a) == before, row.inPlace) << row.words;
+        EXPECT_EQ(ReadFile(link) == ReadFile(a), row.inPlace) << row.words;
+        if (!row.inPlace) continue;
+        const Bytes now = ReadFile(a);
+        EXPECT_EQ(now.size(), padded.size()) << row.words;
+        EXPECT_TRUE(now.ends_with(kAudio)) << row.words;
+        char note[8] = {};
+        EXPECT_EQ(getxattr(a.c_str(), "user.note", note, sizeof note), 4) << row.words;
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()),
+                                std::filesystem::directory_iterator()),
+                  2) << row.words;
+    }
 }
