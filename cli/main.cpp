@@ -173,6 +173,7 @@ TArgs FirstSpellings(const TArgs& given) {
 int RunRewrites(const TArgs& givenFiles, const TCommonOptions& options,
                 const std::function<int(const std::string& file)>& job) {
     SetInPlaceEdits(options.noBackup && options.inPlace);
+    SetCloneBackups(!options.noBackup && options.inPlace);
     auto one = [&](const std::string& file) {
         TakeRefusal(); // what an earlier file's engines refused is not this file's
         return job(file);

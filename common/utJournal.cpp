@@ -215,6 +215,11 @@ bool& InPlaceFlag() {
     return on;
 }
 
+bool& CloneFlag() {
+    static bool on = false;
+    return on;
+}
+
 thread_local TJournalOutcome lastOutcome;
 
 bool HeldByAnother(int fd) {
@@ -266,6 +271,14 @@ void SetInPlaceEdits(bool on) {
 
 bool InPlaceEdits() {
     return InPlaceFlag();
+}
+
+void SetCloneBackups(bool on) {
+    CloneFlag() = on;
+}
+
+bool CloneBackups() {
+    return CloneFlag();
 }
 
 std::string JournalName(const std::string& resolvedFile) {

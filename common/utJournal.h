@@ -16,6 +16,10 @@
 // window keeps its backup-and-rewrite protocol.
 void SetInPlaceEdits(bool on);
 bool InPlaceEdits();
+// Whether an edit that keeps its backup may make it a clone (where the file system can) and then
+// edit in place (the command line without --no-backup); off by default, as for the window.
+void SetCloneBackups(bool on);
+bool CloneBackups();
 
 std::string JournalName(const std::string& resolvedFile);
 

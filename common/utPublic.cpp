@@ -16,8 +16,12 @@
 #include <optional>
 #include <set>
 #include <stdio.h>
+#include <linux/fs.h>
+#include <linux/magic.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <sys/types.h>
 #include <thread>
 #include <unistd.h>
@@ -380,6 +384,52 @@ int ReplaceSong(int folder, const std::string& tmpBase, const std::string& base,
 }
 
 } // namespace
+
+bool MakeCloneBackup(const TWriterLock& lock, const std::string& fileName) {
+    const std::string file = ResolveLinks(fileName);
+    {
+        std::lock_guard<std::mutex> guard(RunBackups().mutex);
+        if (RunBackups().keeping.count(file) != 0 && RunBackups().made.count(file) != 0 &&
+            SameFile(BackupNameLocked(file), RunBackups().made[file]))
+            return true;
+    }
+    const std::string backup = RunBackupName(file), backupBase = BaseOf(backup);
+    const int fd = lock.Handle(), folder = lock.Folder();
+    struct stat original {};
+    if (fd < 0 || ::fstat(fd, &original) != 0) return false;
+    // Only file systems that clone are asked (no file made elsewhere), each once per run.
+    struct statfs fs {};
+    if (::fstatfs(fd, &fs) != 0 || (fs.f_type != XFS_SUPER_MAGIC && fs.f_type != BTRFS_SUPER_MAGIC))
+        return false;
+    static std::mutex noCloneMutex;
+    static std::set<dev_t> noClone;
+    {
+        std::lock_guard<std::mutex> guard(noCloneMutex);
+        if (noClone.count(original.st_dev)) return false;
+    }
+    const std::string clone = backupBase + ".quillon-new-" + std::to_string(::getpid());
+    const int bfd = ::openat(folder, clone.c_str(),
+                             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (bfd < 0) return false;
+    // Under a name of its own until complete and on disk: an old backup stays until replaced.
+    const bool cloned = ::ioctl(bfd, FICLONE, fd) == 0;
+    if (!cloned && (errno == EOPNOTSUPP || errno == ENOTTY || errno == EINVAL || errno == EXDEV)) {
+        std::lock_guard<std::mutex> guard(noCloneMutex);
+        noClone.insert(original.st_dev);
+    }
+    const bool made = cloned && (KeepOwnerAndMode(bfd, original), true) &&
+                      ::fsync(bfd) == 0 &&
+                      ::renameat(folder, clone.c_str(), folder,
+                                 backupBase.c_str()) == 0;
+    ::close(bfd);
+    if (!made) {
+        ::unlinkat(folder, clone.c_str(), 0);
+        return false;
+    }
+    if (::fsync(folder) != 0 && errno != EINVAL) return false;
+    RecordBackup(file, backup);
+    return true;
+}
 
 void SetRewriteHook(TRewriteHook hook) {
     Hook() = std::move(hook);

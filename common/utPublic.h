@@ -97,6 +97,12 @@ class TKeepFirstBackup {
 // showing the message) when it cannot.
 bool MakeOwnBackupCopy(const std::string& fileName);
 
+// Makes the backup of the file the writer lock holds as a clone of it (FICLONE: its data shared,
+// none written, the file's later changes its own), for an edit made in place with the backup
+// kept. False, with nothing left behind, where the file system cannot clone; the caller then
+// rewrites the file. A command whose first backup stays needs none: true.
+bool MakeCloneBackup(const TWriterLock& lock, const std::string& fileName);
+
 // Deletes the file's backup if this run made it and it is still the file this run made; a backup
 // another program put there is left alone. True if it was deleted.
 bool DeleteOwnBackup(const std::string& fileName);

@@ -171,7 +171,9 @@ void TID3v2Tag::SaveToFile() {
     // A tag that fits the room of the old one (its padding and the 10 bytes behind a size
     // counted without the header) goes in place: its size field then names that room as standard
     // readers count it, the rest of the room stays zero, and the audio stays where it is.
-    if (InPlaceEdits() && hadTag && static_cast<int64_t>(tag.size()) + 10 <= oldReadEnd) {
+    // With the backup kept, that needs a backup that costs nothing: a clone.
+    const bool fits = hadTag && static_cast<int64_t>(tag.size()) + 10 <= oldReadEnd;
+    if (fits && (InPlaceEdits() || (CloneBackups() && MakeCloneBackup(lock, FileName)))) {
         std::string head = tag;
         head.resize(static_cast<size_t>(oldReadEnd), '\0');
         BuildHeader(reinterpret_cast<unsigned char*>(head.data()),

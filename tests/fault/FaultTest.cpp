@@ -22,6 +22,7 @@
 #include <spawn.h>
 #include <sstream>
 #include <sys/mount.h>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
 #include <thread>
@@ -604,4 +605,34 @@ TEST(FaultDiskFull, AClearErrorAndTheOriginalBack) {
     EXPECT_GT(failed, 0) << "the disk never ran full";
     std::printf("full disk: %d rewrites failed cleanly, %d succeeded; the error reads: %s", failed,
                 succeeded, example.c_str());
+}
+
+// Where the file system clones (XFS on a loop device here, as root), a change that keeps its
+// backup makes it a clone, sharing the data, and edits the song in place.
+TEST(FaultClone, TheBackupIsACloneAndTheSongKeepsItsInode) {
+    TempDir dir;
+    const std::string image = dir.File("xfs.img"), mnt = dir.File("mnt");
+    std::filesystem::create_directory(mnt);
+    if (std::system(("truncate -s 300M " + image + " && mkfs.xfs -q " + image +
+                     " 2>/dev/null && mount -o loop " + image + " " + mnt + " 2>/dev/null")
+                        .c_str()) != 0)
+        GTEST_SKIP() << "no loop-mounted XFS here (mkfs.xfs from xfsprogs, root, loop devices)";
+    const std::string song = mnt + "/song.MP3", backup = mnt + "/songbak.MP3";
+    const Bytes original = PaddedTag() + Audio(6000); // about 2.5 MB
+    WriteFile(song, original);
+    sync();
+    struct stat before {}, after{};
+    struct statvfs fs0 {}, fs1{};
+    stat(song.c_str(), &before);
+    statvfs(mnt.c_str(), &fs0);
+    const int status = RunToEnd({QUILLON_TAGS, "set", song, "TALB", "Album"});
+    sync();
+    stat(song.c_str(), &after);
+    statvfs(mnt.c_str(), &fs1);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(ReadFile(backup), original);
+    EXPECT_NE(ReadFile(song), original);
+    EXPECT_LT((fs0.f_bfree - fs1.f_bfree) * fs0.f_frsize, 512u * 1024) << "the data is shared";
+    std::system(("umount " + mnt).c_str());
 }
