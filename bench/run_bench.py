@@ -375,7 +375,7 @@ def drop_caches():
         pass
 
 
-def album_rows(table, tags, taglib_setter, corpus, files_dir, names, rounds):
+def album_rows(table, tags, taglib_setter, corpus, files_dir, names, rounds, cold):
     """Album-size songs: an in-place edit under its journal against the peers that write in
     place and flush nothing, the same peers followed by sync, and one flushed copy of each."""
     work = os.path.join(corpus, "albumwork")
@@ -390,7 +390,8 @@ def album_rows(table, tags, taglib_setter, corpus, files_dir, names, rounds):
 
     def setup():
         fresh()
-        drop_caches()
+        if cold:
+            drop_caches()
     common = dict(cwd=copies, files=n, setup=setup)
     check = dict(check=lambda: check_tags(copies, songs, album_set))
 
@@ -448,6 +449,8 @@ def main():
     ap.add_argument("--corpus", default="/tmp/quillon-corpus")
     ap.add_argument("--rounds", type=int, default=11)
     ap.add_argument("--per-process-files", type=int, default=100)
+    ap.add_argument("--cold", action="store_true",
+                    help="album rows: drop the page cache before each run (as root)")
     ap.add_argument("--rewrite-bench", help="the rewrite benchmark program (default: the build's)")
     ap.add_argument("--skip", default="",
                     help="groups to leave out: read,spawn,rewrite,batch,album,startup")
@@ -518,7 +521,7 @@ def main():
 
     if "album" not in skip:
         album_rows(table, tags, os.path.join(build, "bench", "taglib_setter"), args.corpus,
-                   files_dir, files, max(3, args.rounds // 2))
+                   files_dir, files, max(3, args.rounds // 2), args.cold)
 
     if "startup" not in skip:
         env = {"QT_QPA_PLATFORM": "offscreen"}

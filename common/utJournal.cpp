@@ -140,7 +140,7 @@ TRead ReadJournal(int folder, const std::string& jbase, TJournal& j, std::string
                !ReadAll(fd, reinterpret_cast<char*>(&j.header), sizeof(THeader), 0) ||
                std::memcmp(j.header.magic, kMagic, 8) != 0 || HeaderSum(j.header) != j.header.headerSum) {
         why = "its header is damaged";
-    } else if (j.header.length > kMaxRegion || j.header.offset != 0 ||
+    } else if (j.header.length > kMaxRegion || j.header.offset > kMaxRegion ||
                uint64_t(st.st_size) != sizeof(THeader) + j.header.length) {
         why = "it is cut short or too long for the bytes it names";
     } else {
@@ -230,9 +230,11 @@ bool HeldByAnother(int fd) {
 
 // Creates the journal of `region` (the file's first bytes) for the song `song`. No flush.
 void CreateJournal(int folder, const std::string& jbase, const std::string& region,
-                   const struct stat& song, const std::string& fileName, bool flush) {
+                   const struct stat& song, const std::string& fileName, bool flush,
+                   uint64_t offset = 0) {
     THeader h{};
     std::memcpy(h.magic, kMagic, 8);
+    h.offset = offset;
     h.dev = song.st_dev;
     h.ino = song.st_ino;
     h.size = static_cast<uint64_t>(song.st_size);
@@ -355,6 +357,16 @@ TInPlaceResult WriteHeadInPlace(const TWriterLock& lock, const std::string& file
     std::string old(head.size(), '\0');
     if (!ReadAll(fd, old.data(), old.size(), 0))
         platform::RaiseError("Cannot read file", fileName, errno);
+    // Only the bytes that change are journaled and written: a text frame before the cover, the
+    // same length as before, costs a few bytes, not the cover.
+    size_t lo = 0, hi = head.size();
+    while (lo < hi && head[lo] == old[lo])
+        ++lo;
+    while (hi > lo && head[hi - 1] == old[hi - 1])
+        --hi;
+    if (lo == hi) return TInPlaceResult::Written;
+    const off_t at = static_cast<off_t>(lo);
+    const std::string oldPart = old.substr(lo, hi - lo), newPart = head.substr(lo, hi - lo);
     bool batch, edited;
     {
         std::lock_guard<std::mutex> guard(StateMutex());
@@ -371,14 +383,15 @@ TInPlaceResult WriteHeadInPlace(const TWriterLock& lock, const std::string& file
         const bool ours = (read == TRead::Valid && RunOf(j.header) == kThisRun) ||
                           (read == TRead::Damaged && batch && !edited);
         if (!ours) return TInPlaceResult::NotPossible; // another run's, or left alone
+        const bool covers = j.header.offset <= lo && j.header.offset + j.header.length >= hi;
         std::string now(std::min<uint64_t>(j.header.length, uint64_t(song.st_size)), '\0');
-        const bool current = read == TRead::Valid && Mismatch(j.header, song).empty() &&
-                             j.header.length >= head.size() &&
-                             ReadAll(fd, now.data(), now.size(), 0) && now == j.region;
+        const bool current =
+            read == TRead::Valid && Mismatch(j.header, song).empty() && covers &&
+            ReadAll(fd, now.data(), now.size(), static_cast<off_t>(j.header.offset)) &&
+            now == j.region;
         // The original of a file this run edited before stays the one to go back to.
         if (!current && edited) {
-            if (!Mismatch(j.header, song).empty() || j.header.length < head.size())
-                return TInPlaceResult::NotPossible;
+            if (!Mismatch(j.header, song).empty() || !covers) return TInPlaceResult::NotPossible;
         } else if (!current) {
             if (::unlinkat(folder, jbase.c_str(), 0) != 0)
                 platform::RaiseError("Cannot remove the journal of", fileName, errno);
@@ -388,12 +401,12 @@ TInPlaceResult WriteHeadInPlace(const TWriterLock& lock, const std::string& file
         created = true;
     }
     if (created) {
-        CreateJournal(folder, jbase, old, song, fileName, true);
+        CreateJournal(folder, jbase, oldPart, song, fileName, true, lo);
     }
     // Puts the old bytes back after a failure and removes the journal; rethrows what broke.
     auto undo = [&](const std::string& what, int err) {
         const std::string reason = what + " '" + fileName + "': " + std::strerror(err);
-        if (!WriteAll(fd, old.data(), old.size(), 0) || ::fsync(fd) != 0)
+        if (!WriteAll(fd, oldPart.data(), oldPart.size(), at) || ::fsync(fd) != 0)
             throw platform::EPlatformError(reason + "; the old tag is kept in the journal '" +
                                            FolderOf(file) + "/" + jbase +
                                            "', which the next run rolls back");
@@ -401,7 +414,7 @@ TInPlaceResult WriteHeadInPlace(const TWriterLock& lock, const std::string& file
         ::fsync(folder);
         throw platform::EPlatformError(reason);
     };
-    if (!WriteAll(fd, head.data(), head.size(), 0)) undo("Cannot write file", errno);
+    if (!WriteAll(fd, newPart.data(), newPart.size(), at)) undo("Cannot write file", errno);
     if (batch) {
         // The batch flushes every song at once, then removes the journals.
         std::lock_guard<std::mutex> guard(StateMutex());
@@ -412,7 +425,7 @@ TInPlaceResult WriteHeadInPlace(const TWriterLock& lock, const std::string& file
     // The commit: once the journal is gone from the folder on disk, the edit stands.
     if (::unlinkat(folder, jbase.c_str(), 0) != 0) {
         const int err = errno;
-        if (!WriteAll(fd, old.data(), old.size(), 0) || ::fsync(fd) != 0 ||
+        if (!WriteAll(fd, oldPart.data(), oldPart.size(), at) || ::fsync(fd) != 0 ||
             ::unlinkat(folder, jbase.c_str(), 0) != 0)
             throw platform::EPlatformError("Cannot remove the journal of '" + fileName +
                                            "': " + std::strerror(err) +
@@ -424,7 +437,7 @@ TInPlaceResult WriteHeadInPlace(const TWriterLock& lock, const std::string& file
     if (::fsync(folder) != 0 && errno != EINVAL) {
         // The journal may come back after a crash: the old tag then is the one to stand now too.
         const int err = errno;
-        if (WriteAll(fd, old.data(), old.size(), 0)) ::fsync(fd);
+        if (WriteAll(fd, oldPart.data(), oldPart.size(), at)) ::fsync(fd);
         platform::RaiseError("Cannot flush folder", FolderOf(file), err);
     }
     return TInPlaceResult::Written;

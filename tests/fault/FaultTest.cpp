@@ -453,10 +453,15 @@ TEST(FaultJournal, RolledBackOnlyOntoItsOwnFile) {
             scene.Reset(original);
             ASSERT_EQ(scene.Run(words, at, "kill").status, 128 + SIGKILL) << row.name;
             ASSERT_TRUE(Exists(journal)) << row.name;
-            Bytes torn = ReadFile(scene.song);
-            torn.replace(0, 40, Bytes(40, 'T'));
+            // Torn where the edit was writing: the region the journal names (offset, length).
+            const Bytes header = ReadFile(journal).substr(0, 48);
+            uint64_t offset = 0, length = 0;
+            std::memcpy(&offset, header.data() + 32, 8);
+            std::memcpy(&length, header.data() + 40, 8);
+            const Bytes torn(std::min<uint64_t>(length, 40), 'T');
             const int fd = open(scene.song.c_str(), O_WRONLY);
-            ASSERT_EQ(pwrite(fd, torn.data(), 40, 0), 40);
+            ASSERT_EQ(pwrite(fd, torn.data(), torn.size(), static_cast<off_t>(offset)),
+                      static_cast<ssize_t>(torn.size()));
             close(fd);
             row.change();
             const Bytes before = ReadFile(scene.song);
