@@ -122,7 +122,8 @@ bool ReadAll(int fd, char* data, size_t size, off_t at) {
 }
 
 // Reads the journal `jbase` in `folder`; `why` says what is wrong with a damaged one.
-TRead ReadJournal(int folder, const std::string& jbase, TJournal& j, std::string& why) {
+TRead ReadJournal(int folder, const std::string& jbase, TJournal& j, std::string& why,
+                  bool headerOnly = false) {
     struct stat named {};
     if (::fstatat(folder, jbase.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT)
         return TRead::Absent;
@@ -143,6 +144,8 @@ TRead ReadJournal(int folder, const std::string& jbase, TJournal& j, std::string
     } else if (j.header.length > kMaxRegion || j.header.offset > kMaxRegion ||
                uint64_t(st.st_size) != sizeof(THeader) + j.header.length) {
         why = "it is cut short or too long for the bytes it names";
+    } else if (headerOnly) {
+        result = TRead::Valid; // its bytes unread: enough to tell whose it is
     } else {
         j.region.resize(j.header.length);
         if (!ReadAll(fd, j.region.data(), j.region.size(), sizeof(THeader)))
@@ -201,8 +204,8 @@ std::set<std::pair<dev_t, ino_t>>& Reported() {
 
 // Files (resolved) whose journal a batch of this run prepared and flushed, and files this run
 // has edited in place since (a file named twice finds its journal holding the original).
-std::set<std::string>& Prepared() {
-    static std::set<std::string> prepared;
+std::map<std::string, uint64_t>& Prepared() { // with the checksum of the bytes journaled
+    static std::map<std::string, uint64_t> prepared;
     return prepared;
 }
 std::set<std::string>& EditedHere() {
@@ -299,6 +302,12 @@ TJournalOutcome RollBackHotJournal(int folder, const std::string& base, int fd,
     if (::fstatat(folder, jbase.c_str(), &js, AT_SYMLINK_NOFOLLOW) != 0) return lastOutcome;
     TJournal j;
     std::string why;
+    // A journal of this run or of one still alive is an edit in flight: its header says so.
+    if (ReadJournal(folder, jbase, j, why, true) == TRead::Valid &&
+        (RunOf(j.header) == kThisRun || Alive(RunOf(j.header)))) {
+        lastOutcome.what = TJournalOutcome::TWhat::InFlight;
+        return lastOutcome;
+    }
     const TRead read = ReadJournal(folder, jbase, j, why);
     if (read == TRead::Absent) return lastOutcome;
     struct stat song {};
@@ -368,14 +377,19 @@ TInPlaceResult WriteHeadInPlace(const TWriterLock& lock, const std::string& file
     const off_t at = static_cast<off_t>(lo);
     const std::string oldPart = old.substr(lo, hi - lo), newPart = head.substr(lo, hi - lo);
     bool batch, edited;
+    uint64_t preparedSum = 0;
     {
         std::lock_guard<std::mutex> guard(StateMutex());
-        batch = Prepared().count(file) != 0;
+        auto it = Prepared().find(file);
+        batch = it != Prepared().end();
+        if (batch) preparedSum = it->second;
         edited = EditedHere().count(file) != 0;
     }
     TJournal j;
     std::string why;
-    const TRead read = ReadJournal(folder, jbase, j, why);
+    // The batch's journal was written by this run from the bytes it still remembers the sum of:
+    // its header tells whether it is still that one, without reading the cover in it again.
+    const TRead read = ReadJournal(folder, jbase, j, why, batch);
     bool created = false;
     if (read != TRead::Absent) {
         // The batch's own journal of this file is the only one that can be at its name: one
@@ -388,7 +402,8 @@ TInPlaceResult WriteHeadInPlace(const TWriterLock& lock, const std::string& file
         const bool current =
             read == TRead::Valid && Mismatch(j.header, song).empty() && covers &&
             ReadAll(fd, now.data(), now.size(), static_cast<off_t>(j.header.offset)) &&
-            now == j.region;
+            (batch ? j.header.sum == preparedSum && Checksum(now.data(), now.size()) == preparedSum
+                   : now == j.region);
         // The original of a file this run edited before stays the one to go back to.
         if (!current && edited) {
             if (!Mismatch(j.header, song).empty() || !covers) return TInPlaceResult::NotPossible;
@@ -462,7 +477,7 @@ void PrepareBatchJournal(const TWriterLock& lock, const std::string& fileName) {
         return; // the edit journals itself, or rewrites the file
     }
     std::lock_guard<std::mutex> guard(StateMutex());
-    Prepared().insert(ResolveLinks(fileName));
+    Prepared()[ResolveLinks(fileName)] = Checksum(region.data(), region.size());
 }
 
 void DropOwnJournal(int folder, const std::string& base, int fd, const std::string& fileName) {
@@ -485,7 +500,7 @@ void DropOwnJournal(int folder, const std::string& base, int fd, const std::stri
 
 bool CommitBatchJournals(const std::vector<std::string>& files, const std::vector<int>& statuses,
                          int died) {
-    std::set<std::string> prepared;
+    std::map<std::string, uint64_t> prepared;
     {
         std::lock_guard<std::mutex> guard(StateMutex());
         prepared.swap(Prepared());
@@ -508,11 +523,11 @@ bool CommitBatchJournals(const std::vector<std::string>& files, const std::vecto
         }
         TJournal j;
         std::string why;
-        const TRead read = ReadJournal(folder, jbase, j, why);
+        const bool workerDied = i < statuses.size() && statuses[i] == died;
+        const TRead read = ReadJournal(folder, jbase, j, why, !workerDied);
         // Another run's journal only once ours is gone; one that cannot be read is ours.
         if (read == TRead::Absent || (read == TRead::Valid && !(RunOf(j.header) == kThisRun)))
             continue;
-        const bool workerDied = i < statuses.size() && statuses[i] == died;
         if (workerDied && read != TRead::Valid) {
             failure = "Cannot read the journal of '" + file + "': " + why +
                       "; the next program that touches it rolls its edit back";
