@@ -321,7 +321,7 @@ void TagCommandsTest::UpdateRefusals() {
     QCOMPARE(f.Memo(), Q("月亮"));
     w.chkBackFile->setChecked(false);
     w.ConvertAllToUnicode();
-    QCOMPARE(ReadFile(big5Path), Id3TagOurs(Id3Frame("TIT2", "\x01" + Utf16("月亮")) +
+    QCOMPARE(ReadFile(big5Path), Id3TagOurs(Id3Frame("TIT2", Bytes("\x01") + Utf16("月亮")) +
                                             Id3Frame("TPE1", "\x01" + Utf16("鄧麗君"))) +
                                      kAudio);
     QVERIFY(!Exists(f.File("big5bak.MP3")));
