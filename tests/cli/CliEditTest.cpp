@@ -122,7 +122,7 @@ TEST(CliRecode, LegacyTextsBecomeUtf16AndNothingElseChanges) {
     EXPECT_EQ(r.status, 0) << Stderr(dir);
     EXPECT_EQ(r.out, line);
     EXPECT_EQ(ReadFile(f), Id3TagOurs(Id3Frame("TIT2", Bytes("\x01") + Utf16("月亮")) + ascii +
-                                      Id3Frame("TPE1", "\x01" + Utf16("鄧麗君"))) +
+                                      Id3Frame("TPE1", Bytes("\x01") + Utf16("鄧麗君"))) +
                                kAudio + v1);
     EXPECT_EQ(ReadFile(b), legacy);
     // Nothing legacy left: no rewrite, no backup.
