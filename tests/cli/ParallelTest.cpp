@@ -48,8 +48,10 @@ TCaptured Captured(const TempDir& dir, const std::function<int()>& body) {
 
 std::vector<std::string> Names(int count) {
     std::vector<std::string> names;
-    for (int i = 0; i < count; ++i)
-        names.push_back(std::string("f") + std::to_string(i));
+    for (int i = 0; i < count; ++i) {
+        names.push_back("f");
+        names.back() += std::to_string(i);
+    }
     return names;
 }
 
