@@ -120,15 +120,8 @@ bool ShowFile(const TTagObjects& tags, const std::string& path,
     // The three reads in the editor's order: ID3v2, ID3v1, APEv2, all from one open of the file
     // that shares it with other readers. A file that cannot be opened at all gives no line.
     platform::TFileStream file(path, platform::TOpenMode::Read, platform::TShareMode::DenyNone);
-    out += "{\"file\": ";
-    AppendJsonString(out, path);
-    // A name that is not UTF-8 (GBK names from Windows archives) shows with U+FFFD; its bytes
-    // tell two such names apart and name the file again.
-    if (!platform::IsWellFormedUtf8(path)) {
-        out += ", \"file_bytes\": \"";
-        AppendHex(out, path);
-        out += '"';
-    }
+    out += '{';
+    AppendJsonPath(out, "file", path);
     int failed = 0;
     // Each read's failure, or empty: the sections are printed once the code page is known.
     std::string errors[3];
