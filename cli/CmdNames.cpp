@@ -127,7 +127,8 @@ void PlanRename(const std::string& file, const TNamePattern& pattern, TID3v2Tag&
         }
     }
     JudgeCodePage(id3v2, v1);
-    if (::fstat(stream.Handle(), &plan.seen) != 0) throw platform::EPlatformError(file + ": " + std::strerror(errno));
+    if (::fstat(stream.Handle(), &plan.seen) != 0)
+        throw platform::EPlatformError(file + ": " + std::strerror(errno));
     stream.Close();
     std::vector<std::string> texts(std::size(kNameFields));
     for (const TNamePart& part : pattern) {
@@ -180,18 +181,18 @@ int Rename(const std::string& file, TRenamePlan& plan) {
         return -1;
     }
     const std::string folder = FolderPart(file);
-    const int dir = ::open(folder.empty() ? "." : folder.c_str(),
-                           O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int dir =
+        ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     const std::string base(BaseName(file));
     if (dir < 0 || ::renameat2(dir, base.c_str(), dir, plan.name.c_str(), RENAME_NOREPLACE) != 0) {
         const int e = errno;
         if (dir >= 0) ::close(dir);
-        Refuse(plan, file + ": " +
-                         (e == EEXIST ? plan.target + " already exists"
-                          : e == EINVAL
-                              ? std::string("the file system cannot rename without replacing")
-                              : std::string(std::strerror(e))) +
-                         "; not renamed");
+        Refuse(plan,
+               file + ": " +
+                   (e == EEXIST   ? plan.target + " already exists"
+                    : e == EINVAL ? std::string("the file system cannot rename without replacing")
+                                  : std::string(std::strerror(e))) +
+                   "; not renamed");
         return -1;
     }
     return dir;
@@ -249,7 +250,8 @@ int CmdTag2Name(const TArgs& args) {
             }
             struct stat st {};
             if (::lstat(plans[i].target.c_str(), &st) == 0)
-                Refuse(plans[i], files[i] + ": " + plans[i].target + " already exists; not renamed");
+                Refuse(plans[i],
+                       files[i] + ": " + plans[i].target + " already exists; not renamed");
         }
     }
 

@@ -159,9 +159,10 @@ std::vector<THelpPage> MakeCommandHelp() {
         "The fields go in through set's rules, all in one rewrite of the file; the other frames "
         "stay as they are: each text in the tag's own code page when every character fits "
         "(code page 936 for a GBK tag or a new one), else as UTF-16 with a byte-order mark. A "
-        "frame the tag lacks is added. A name that does not match is named on stderr and left alone; the status is then 1. "
-            "Prints one JSON line per file written: {\"file\", \"new\": {\"TPE1\": ..., "
-            "\"TIT2\": ...}}, the frames in the pattern's order." +
+        "frame the tag lacks is added. A name that does not match is named on stderr and left "
+        "alone; the status is then 1. "
+        "Prints one JSON line per file written: {\"file\", \"new\": {\"TPE1\": ..., "
+        "\"TIT2\": ...}}, the frames in the pattern's order." +
             kBatchText,
         {{"--pattern P", "the pattern of the names (default \"%artist% - %title%\")"},
          {"--dry-run", "print what would be set and change nothing"},

@@ -171,8 +171,8 @@ void WriteFolders(const std::map<QString, QString>& values) {
             section = key.section(QLatin1Char('/'), 0, 0);
             text += (text.isEmpty() ? "[" : "\n[") + section.toUtf8() + "]\n";
         }
-        text += key.section(QLatin1Char('/'), 1).toUtf8() + '=' + EscapedValue(value).toUtf8() +
-                '\n';
+        text +=
+            key.section(QLatin1Char('/'), 1).toUtf8() + '=' + EscapedValue(value).toUtf8() + '\n';
     }
     file.write(text);
     file.commit();

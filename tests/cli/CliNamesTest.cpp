@@ -19,8 +19,8 @@ TEST(CliName2Tag, FieldsFromTheNameInOneRewrite) {
     TempDir dir;
     const std::string f = dir.File("邓丽君 - 月亮代表我的心.mp3");
     const std::string odd = dir.File("晴天.mp3");
-    const Bytes song = Id3TagOurs(Id3FrameWritten("TALB", "Album") + Id3FrameWritten("TIT2", "x")) +
-                       kAudio;
+    const Bytes song =
+        Id3TagOurs(Id3FrameWritten("TALB", "Album") + Id3FrameWritten("TIT2", "x")) + kAudio;
     WriteFile(f, song);
     WriteFile(odd, song);
     const std::string line = "{\"file\": \"" + f +
@@ -74,12 +74,18 @@ TEST(CliTag2Name, RenamesAndRefusals) {
         std::string renamed; // the first file's new name, or empty when refused
         std::string message;
     } rows[] = {
-        {{{"a.MP3", tag("A/B", "\xd4\xc2\xc1\xc1")}}, "%track%. %artist% - %title%",
-         "03. A_B - 月亮.MP3", ""},
+        {{{"a.MP3", tag("A/B", "\xd4\xc2\xc1\xc1")}},
+         "%track%. %artist% - %title%",
+         "03. A_B - 月亮.MP3",
+         ""},
         {{{"b.mp3", tag("A", "")}}, "", "", "the tag has no TIT2 for %title%; not renamed"},
-        {{{"c.mp3", tag("A", "T")}, {"A - T.mp3", tag("A", "T")}}, "", "",
+        {{{"c.mp3", tag("A", "T")}, {"A - T.mp3", tag("A", "T")}},
+         "",
+         "",
          "A - T.mp3 already exists; not renamed"},
-        {{{"d.mp3", tag("A", "T")}, {"e.mp3", tag("A", "T")}}, "", "",
+        {{{"d.mp3", tag("A", "T")}, {"e.mp3", tag("A", "T")}},
+         "",
+         "",
          "e.mp3 would get the same name"},
         {{{"A - T.mp3", tag("A", "T")}}, "", "A - T.mp3", ""}, // named so already
     };

@@ -53,11 +53,13 @@ TEST(NamePattern, NamesAgainstPatterns) {
         {"%title%", "no extension", "TIT2=no extension"},
         {"%title%", ".hidden", "TIT2=.hidden"},
         // Names that are not UTF-8: GBK and Big5 bytes from Windows archives.
-        {byDash, "\xb5\xcb\xc0\xf6\xbe\xfd - \xd4\xc2\xc1\xc1\xb4\xfa\xb1\xed\xce\xd2\xb5\xc4\xd0"
-                 "\xc4.mp3",
+        {byDash,
+         "\xb5\xcb\xc0\xf6\xbe\xfd - \xd4\xc2\xc1\xc1\xb4\xfa\xb1\xed\xce\xd2\xb5\xc4\xd0"
+         "\xc4.mp3",
          "TPE1=邓丽君|TIT2=月亮代表我的心"},
-        {byDash, "\xbe\x48\xc4\x52\xa7\x67 - \xa4\xeb\xab\x47\xa5\x4e\xaa\xed\xa7\xda\xaa\xba\xa4"
-                 "\xdf.mp3",
+        {byDash,
+         "\xbe\x48\xc4\x52\xa7\x67 - \xa4\xeb\xab\x47\xa5\x4e\xaa\xed\xa7\xda\xaa\xba\xa4"
+         "\xdf.mp3",
          "TPE1=鄧麗君|TIT2=月亮代表我的心"},
         // Patterns that cannot read names.
         {"%artist%%title%", "AB.mp3", "error: %artist% and %title% need text between them"},
@@ -78,7 +80,9 @@ TEST(NamePattern, NamesFromTags) {
     WriteFile(path, Id3TagOurs(Id3FrameWritten("TPE1", "A/B") + Id3FrameWritten("TRCK", "3/12") +
                                Id3FrameWritten("TIT2", std::string(100, 'x') + "\r\n" +
                                                            "\xd4\xc2\xc1\xc1") +
-                               Id3Frame("TDRC", Bytes("\0" "1977-05-01", 11))) +
+                               Id3Frame("TDRC", Bytes("\0"
+                                                      "1977-05-01",
+                                                      11))) +
                         MpegFrames(1));
     TID3v2Tag tag;
     tag.ReadFromFile(path);
@@ -86,7 +90,8 @@ TEST(NamePattern, NamesFromTags) {
     EXPECT_EQ(NameFieldText(tag, 4), "1977") << "TDRC stands in for TYER";
     EXPECT_EQ(NameFieldText(tag, 2), "") << "no album";
     std::string error;
-    const auto parts = ParseNamePattern("%track%. %artist% - %title%", TNamePatternUse::ToName, error);
+    const auto parts =
+        ParseNamePattern("%track%. %artist% - %title%", TNamePatternUse::ToName, error);
     ASSERT_TRUE(parts) << error;
     std::vector<std::string> text(std::size(kNameFields));
     for (int f : {0, 1, 3})

@@ -11,15 +11,15 @@
 #include "uStringGrid.h"
 #include "utPublic.h"
 
-#include <QCheckBox>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
-#include <QPushButton>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressDialog>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
 #include <atomic>
