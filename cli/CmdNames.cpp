@@ -145,13 +145,50 @@ void PlanRename(const std::string& file, const TNamePattern& pattern, TID3v2Tag&
     plan.keeps = plan.name == base;
 }
 
-// The folder of `path` by device and inode, so that two spellings of one folder meet.
-std::string FolderKey(const std::string& path) {
-    const std::string folder = FolderPart(path);
-    struct stat st {};
-    if (::stat(folder.empty() ? "." : folder.c_str(), &st) != 0) return folder;
-    return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
-}
+// The folders of the files, each looked at and opened once: a batch is mostly one folder.
+class TFolders {
+  public:
+    ~TFolders() {
+        for (const auto& [folder, fd] : open_)
+            if (fd.first >= 0) ::close(fd.first);
+    }
+    // The folder of `path` by device and inode, so that two spellings of one folder meet.
+    const std::string& Key(const std::string& path) {
+        const std::string folder = FolderPart(path);
+        auto [it, added] = keys_.emplace(folder, folder);
+        struct stat st {};
+        if (added && ::stat(folder.empty() ? "." : folder.c_str(), &st) == 0)
+            it->second = std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+        return it->second;
+    }
+    // The folder of `path` open for renaming in it and flushing it; -1 with errno.
+    int Open(const std::string& path) {
+        const std::string folder = FolderPart(path);
+        auto [it, added] = open_.emplace(folder, std::pair(-1, 0));
+        if (added) {
+            it->second.first =
+                ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            it->second.second = errno;
+        }
+        errno = it->second.second;
+        return it->second.first;
+    }
+    // Flushes the folders opened, so that the new names are on disk. False after a failure.
+    bool Flush() {
+        bool ok = true;
+        for (const auto& [folder, fd] : open_)
+            if (fd.first >= 0 && ::fsync(fd.first) != 0) {
+                ok = false;
+                Failure("renamed, but the folder " + (folder.empty() ? "." : folder) +
+                        " could not be flushed to disk: " + std::strerror(errno));
+            }
+        return ok;
+    }
+
+  private:
+    std::map<std::string, std::string> keys_;
+    std::map<std::string, std::pair<int, int>> open_; // folder -> descriptor, errno of the open
+};
 
 // Not the change time: the writer lock itself may touch the permission bits of a read-only file.
 bool SameFile(const struct stat& a, const struct stat& b) {
@@ -159,9 +196,8 @@ bool SameFile(const struct stat& a, const struct stat& b) {
            a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
 }
 
-// Renames the file as planned, under its writer lock, never over another file. Returns the
-// folder to flush, or -1.
-int Rename(const std::string& file, TRenamePlan& plan) {
+// Renames the file as planned, under its writer lock, never over another file.
+void Rename(const std::string& file, TRenamePlan& plan, TFolders& folders) {
     std::optional<TWriterLock> lock;
     lock.emplace(file);
     if (!lock->Held()) {
@@ -172,30 +208,25 @@ int Rename(const std::string& file, TRenamePlan& plan) {
         } else {
             Refuse(plan, file + ": " + lock->Refusal() + "; not renamed");
         }
-        return -1;
+        return;
     }
     // The tag read is the file's still: no writer came between.
     struct stat now {};
     if (::stat(file.c_str(), &now) != 0 || !SameFile(now, plan.seen)) {
         Refuse(plan, file + ": it changed while the names were made; not renamed");
-        return -1;
+        return;
     }
-    const std::string folder = FolderPart(file);
-    const int dir =
-        ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int dir = folders.Open(file);
     const std::string base(BaseName(file));
     if (dir < 0 || ::renameat2(dir, base.c_str(), dir, plan.name.c_str(), RENAME_NOREPLACE) != 0) {
         const int e = errno;
-        if (dir >= 0) ::close(dir);
         Refuse(plan,
                file + ": " +
                    (e == EEXIST   ? plan.target + " already exists"
                     : e == EINVAL ? std::string("the file system cannot rename without replacing")
                                   : std::string(std::strerror(e))) +
                    "; not renamed");
-        return -1;
     }
-    return dir;
 }
 
 } // namespace
@@ -236,10 +267,11 @@ int CmdTag2Name(const TArgs& args) {
                        });
 
     // 2. Names the batch would give twice, and names taken already: refused before any rename.
+    TFolders folders;
     std::map<std::string, std::vector<size_t>> byTarget;
     for (size_t i = 0; i < files.size(); ++i)
         if (!plans[i].name.empty() && !plans[i].keeps)
-            byTarget[FolderKey(files[i]) + "/" + plans[i].name].push_back(i);
+            byTarget[folders.Key(files[i]) + "/" + plans[i].name].push_back(i);
     for (const auto& [key, which] : byTarget) {
         for (size_t i : which) {
             if (which.size() > 1) {
@@ -257,14 +289,10 @@ int CmdTag2Name(const TArgs& args) {
 
     // 3. The renames, in the order of the files; then each folder flushed once, so that the new
     // names are on disk when the command reports success.
-    std::map<std::string, int> folders;
     int worst = 0;
     for (size_t i = 0; i < files.size(); ++i) {
         TRenamePlan& plan = plans[i];
-        if (!o.dryRun && !plan.name.empty() && !plan.keeps) {
-            const int dir = Rename(files[i], plan);
-            if (dir >= 0 && !folders.emplace(FolderKey(plan.target), dir).second) ::close(dir);
-        }
+        if (!o.dryRun && !plan.name.empty() && !plan.keeps) Rename(files[i], plan, folders);
         if (!plan.name.empty()) {
             std::string line = "{";
             AppendJsonPath(line, "file", files[i]);
@@ -279,13 +307,6 @@ int CmdTag2Name(const TArgs& args) {
         }
         worst = std::max(worst, plan.status);
     }
-    for (const auto& [key, dir] : folders) {
-        if (::fsync(dir) != 0) {
-            worst = 1;
-            Failure("renamed, but the folder could not be flushed to disk: " +
-                    std::string(std::strerror(errno)));
-        }
-        ::close(dir);
-    }
+    if (!folders.Flush()) worst = 1;
     return worst;
 }
