@@ -218,8 +218,11 @@ std::string NameFieldText(const TID3v2Tag& tag, int field) {
         const std::string_view number = std::string_view(text).substr(0, text.find('/'));
         const std::string_view total =
             number.size() < text.size() ? std::string_view(text).substr(number.size() + 1) : "";
-        if (IsDigits(number) && (number.size() == text.size() || IsDigits(total)))
-            return number.size() < 2 ? "0" + std::string(number) : std::string(number);
+        if (IsDigits(number) && (number.size() == text.size() || IsDigits(total))) {
+            std::string padded(number.size() < 2 ? 1 : 0, '0');
+            padded.append(number);
+            return padded;
+        }
     }
     return text;
 }
