@@ -387,6 +387,15 @@ void TID3v2Tag::ReadTag(TFileStream& file) {
             int64_t pos = 10;
             int64_t framesEnd = 10; // padding passed over 10 bytes at a time does not count
             while (TagSize > pos) {
+                // Padding whose length is not a multiple of 10 leaves less than a frame header
+                // before the tag's end: those zero bytes end the tag, and the audio behind them
+                // is not read as the size of one more padding frame.
+                if (TagSize - pos < 10) {
+                    const unsigned char* tail = tag.Take(pos, TagSize - pos);
+                    if (tail && std::all_of(tail, tail + (TagSize - pos),
+                                            [](unsigned char b) { return b == 0; }))
+                        break;
+                }
                 const unsigned char* header = tag.Take(pos, 10);
                 if (!header) {
                     ReadError =

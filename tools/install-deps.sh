@@ -8,7 +8,7 @@ packages=(
   libgtest-dev googletest
   fonts-wqy-zenhei qt6-translations-l10n
   xvfb xauth xdotool x11-utils
-  desktop-file-utils appstream xdg-utils dpkg-dev file
+  desktop-file-utils appstream xdg-utils dpkg-dev file lintian
   man-db groff-base bsdextrautils
   clang-14 libclang-rt-14-dev clang-format-14
   python3-mutagen eyed3 id3v2 kid3-cli libtag1-dev ffmpeg

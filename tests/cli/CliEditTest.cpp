@@ -82,10 +82,10 @@ TEST(CliSet, WritesInTheTagsCodePageElseUtf16) {
         {Id3FrameWritten("TIT2", "Caf\xe9 del Mar") + Id3FrameWritten("TPE1", "Beyonc\xe9"),
          "TALB 'Été indien'", Id3FrameWritten("TALB", "\xc9t\xe9 indien")},
         {Id3FrameWritten("TIT2", "Caf\xe9 del Mar"), "TALB 封面",
-         Id3Frame("TALB", "\x01" + Utf16("封面"))},
+         Id3Frame("TALB", Bytes("\x01") + Utf16("封面"))},
         {Bytes(), "TALB 封面", Id3FrameWritten("TALB", "\xb7\xe2\xc3\xe6")},
-        {Bytes(), "TALB 'a😀b'", Id3Frame("TALB", "\x01" + Utf16("a😀b"))},
-        {Bytes(), "TALB 封面 --unicode", Id3Frame("TALB", "\x01" + Utf16("封面"))},
+        {Bytes(), "TALB 'a😀b'", Id3Frame("TALB", Bytes("\x01") + Utf16("a😀b"))},
+        {Bytes(), "TALB 封面 --unicode", Id3Frame("TALB", Bytes("\x01") + Utf16("封面"))},
         {Id3FrameWritten("TIT2", "\xb7\xe2"), "TALB 'Été' --codepage windows-1252",
          Id3FrameWritten("TALB", "\xc9t\xe9")},
     };
@@ -121,8 +121,8 @@ TEST(CliRecode, LegacyTextsBecomeUtf16AndNothingElseChanges) {
     r = Tags("recode " + f, dir);
     EXPECT_EQ(r.status, 0) << Stderr(dir);
     EXPECT_EQ(r.out, line);
-    EXPECT_EQ(ReadFile(f), Id3TagOurs(Id3Frame("TIT2", "\x01" + Utf16("月亮")) + ascii +
-                                      Id3Frame("TPE1", "\x01" + Utf16("鄧麗君"))) +
+    EXPECT_EQ(ReadFile(f), Id3TagOurs(Id3Frame("TIT2", Bytes("\x01") + Utf16("月亮")) + ascii +
+                                      Id3Frame("TPE1", Bytes("\x01") + Utf16("鄧麗君"))) +
                                kAudio + v1);
     EXPECT_EQ(ReadFile(b), legacy);
     // Nothing legacy left: no rewrite, no backup.
@@ -197,8 +197,8 @@ TEST(CliJobs, FilesRunAtOnceButReportInTheirOrder) {
     std::string files;
     std::vector<std::string> titles;
     for (int i = 0; i < 7; ++i) {
-        titles.push_back("T" + std::to_string(i) + std::string(size_t(i) * 3000, 'x'));
-        const std::string f = dir.File("f" + std::to_string(i) + ".MP3");
+        titles.push_back(std::string("T") + std::to_string(i) + std::string(size_t(i) * 3000, 'x'));
+        const std::string f = dir.File(std::string("f") + std::to_string(i) + ".MP3");
         WriteFile(f, Id3TagOurs(Id3FrameWritten("TIT2", titles.back())) + kAudio);
         files += " " + (i == 3 ? dir.File("missing.MP3") : f);
     }
@@ -207,7 +207,7 @@ TEST(CliJobs, FilesRunAtOnceButReportInTheirOrder) {
     size_t at = 0;
     for (int i = 0; i < 7; ++i) {
         if (i == 3) continue;
-        const size_t line = r.out.find("f" + std::to_string(i) + ".MP3", at);
+        const size_t line = r.out.find(std::string("f") + std::to_string(i) + ".MP3", at);
         ASSERT_NE(line, std::string::npos) << i;
         EXPECT_EQ(r.out.find("\n", at), r.out.find("\n", line)) << "line " << i << " out of order";
         at = r.out.find("\n", line) + 1;
@@ -218,7 +218,8 @@ TEST(CliJobs, FilesRunAtOnceButReportInTheirOrder) {
     EXPECT_EQ(Tags("strip -j 4 --id3v2 --no-backup" + files, dir).status, 1);
     for (int i = 0; i < 7; ++i) {
         if (i != 3) {
-            EXPECT_EQ(ReadFile(dir.File("f" + std::to_string(i) + ".MP3")), kEmptyTag + kAudio);
+            EXPECT_EQ(ReadFile(dir.File(std::string("f") + std::to_string(i) + ".MP3")),
+                      kEmptyTag + kAudio);
         }
     }
     EXPECT_EQ(Tags("show " + dir.File("f0.MP3") + " " + dir.File("f1.MP3"), dir).status, 0)

@@ -9,7 +9,7 @@ TEST(CliShowJobs, OutputAndStatusDoNotDependOnTheNumberOfWorkers) {
     TempDir dir;
     std::string files;
     for (int i = 0; i < 90; ++i) {
-        const std::string name = dir.File("s" + std::to_string(i) + ".MP3");
+        const std::string name = dir.File(std::string("s") + std::to_string(i) + ".MP3");
         Bytes content = MpegFrames(1 + i % 3);
         if (i % 2 == 0)
             content = Id3TagOurs(Id3Frame("TIT2", "\0song " + std::to_string(i)) +

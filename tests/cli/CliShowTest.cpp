@@ -30,7 +30,7 @@ TEST(CliShow, PrintsTheStoreAsJsonLines) {
 
     // Another program's frame: its payload as it stands in the file, NULs and all.
     WriteFile(dir.File("c.MP3"),
-              Id3TagStandard(Id3Frame("TIT2", "\x01" + Utf16("NoBOM", false, false))) +
+              Id3TagStandard(Id3Frame("TIT2", Bytes("\x01") + Utf16("NoBOM", false, false))) +
                   MpegFrames(1));
     r = Tags("show " + dir.File("c.MP3"), dir);
     EXPECT_NE(r.out.find("\"size\": 11, \"hex\": \"014e006f0042004f004d00\""), std::string::npos)

@@ -67,7 +67,7 @@ TEST(CliStripJobs, OneFileNamedTwiceIsStrippedTwiceInTurn) {
     WriteFile(song, audio + Id3v1Block(a) + Id3v1Block(b));
     std::string words = " " + song;
     for (int i = 0; i < 5; ++i) {
-        const std::string other = dir.File("o" + std::to_string(i) + ".MP3");
+        const std::string other = dir.File(std::string("o") + std::to_string(i) + ".MP3");
         WriteFile(other, audio);
         words += " " + other;
     }

@@ -48,8 +48,10 @@ TCaptured Captured(const TempDir& dir, const std::function<int()>& body) {
 
 std::vector<std::string> Names(int count) {
     std::vector<std::string> names;
-    for (int i = 0; i < count; ++i)
-        names.push_back("f" + std::to_string(i));
+    for (int i = 0; i < count; ++i) {
+        names.push_back("f");
+        names.back() += std::to_string(i);
+    }
     return names;
 }
 
@@ -148,7 +150,7 @@ TEST(Parallel, OneFileNamedTwiceIsRewrittenInOneProcess) {
     TempDir dir;
     std::vector<std::string> files;
     for (size_t i = 0; i < kFilesPerWorker * 2; ++i) {
-        files.push_back(dir.File("s" + std::to_string(i) + ".MP3"));
+        files.push_back(dir.File(std::string("s") + std::to_string(i) + ".MP3"));
         WriteFile(files.back(), "x");
     }
     EXPECT_EQ(WorkerCount(files, 2, true), 2);

@@ -52,7 +52,7 @@ static std::string Fields(const TagLib::ID3v2::Frame* frame) {
     if (const auto* r = dynamic_cast<const RelativeVolumeFrame*>(frame)) {
         out = Utf8(r->identification());
         for (auto channel : r->channels())
-            out += "|" + std::to_string(int(channel)) + ":" +
+            out += std::string("|") + std::to_string(int(channel)) + ":" +
                    std::to_string(r->volumeAdjustmentIndex(channel)) + ":" +
                    Hex(r->peakVolume(channel).peakVolume);
         return out;

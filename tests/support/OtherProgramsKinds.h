@@ -39,16 +39,16 @@ inline std::vector<Kind> Kinds() {
     const Bytes big(200, 'x');
     const Bytes popm("a@b.c\0\x80\0\0\0\x01", 11), priv("owner\0\0\x01\0", 9),
         rva2("track\0\x01\xF2\x66\0", 10);
-    const Bytes dli = SyncSafe(17) + Unsynchronised("\x01" + Utf16(kMoon));
+    const Bytes dli = SyncSafe(17) + Unsynchronised(Bytes("\x01") + Utf16(kMoon));
     return {
         {"v2.3 UTF-16, both byte orders",
-         Id3TagStandard(Id3Frame("TIT2", "\x01" + Utf16(kMoon)) +
-                            Id3Frame("TPE1", "\x01" + Utf16("Å한🎵", true)),
+         Id3TagStandard(Id3Frame("TIT2", Bytes("\x01") + Utf16(kMoon)) +
+                            Id3Frame("TPE1", Bytes("\x01") + Utf16("Å한🎵", true)),
                         20),
          {{"TIT2", kMoon, 1}, {"TPE1", "Å한🎵", 1}}},
         {"v2.4 UTF-16BE and UTF-8 frames of 128 bytes and more",
          Id3TagOf(4, 0,
-                  Id3Frame24("TALB", "\x02" + Utf16("한국어", true, false)) +
+                  Id3Frame24("TALB", Bytes("\x02") + Utf16("한국어", true, false)) +
                       Id3Frame24("TXXX", Bytes("\x03"
                                                "desc\0",
                                                6) +
@@ -57,7 +57,7 @@ inline std::vector<Kind> Kinds() {
          {{"TALB", "한국어", 2}, {"TXXX", "[desc] " + big, 3}, {"TIT2", kMoon, 3}}},
         {"v2.3 unsynchronised tag",
          Id3TagOf(3, 0x80,
-                  Unsynchronised(Id3Frame("TIT2", "\x01" + Utf16(kMoon)) +
+                  Unsynchronised(Id3Frame("TIT2", Bytes("\x01") + Utf16(kMoon)) +
                                  Id3Frame("TALB", Bytes("\0Al", 3))) +
                       Bytes(10, '\0')),
          {{"TIT2", kMoon, 1}, {"TALB", "Al", kOwnForm}}},

@@ -137,6 +137,9 @@ TEST(ID3v2Read, LoopBoundsAndPadding) {
     // Our own tag: the loop ends exactly at the last frame; the audio is not read as frames.
     auto& ours = read(Id3TagOurs(frames) + Id3Frame("TPE1", Bytes("\0not a frame", 12)));
     EXPECT_EQ(ours.FrameIds, (TStringList{"TIT2", "TALB"}));
+    // 64 bytes of padding (not a multiple of 10) end at the size field: the audio is no frame.
+    auto& padded = read(Id3TagOurs(frames + Bytes(64, '\0')) + MpegFrames(1));
+    EXPECT_TRUE(padded.Loaded && padded.TagEnd == padded.TagSize) << padded.ReadError;
 }
 
 TEST(ID3v2Read, DamagedTags) {

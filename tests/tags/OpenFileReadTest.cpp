@@ -78,7 +78,7 @@ TEST(OpenFileRead, EachEngineEndsAsItsOwnReadLeavesIt) {
         audio + ApeTagClaiming(ApeItem("Title", "abc").substr(0, 12), 40, 1), // item cut short
     };
     for (size_t k = 0; k < files.size(); ++k) {
-        const std::string path = dir.File("f" + std::to_string(k) + ".MP3");
+        const std::string path = dir.File(std::string("f") + std::to_string(k) + ".MP3");
         WriteFile(path, files[k]);
         TID3v2Tag own2, open2;
         TID3v1Tag own1, open1;

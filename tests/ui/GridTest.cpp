@@ -119,7 +119,7 @@ void GridTest::ShowsTextsOfOtherPrograms() {
     TWindowFixture f;
     TFrmEditText& w = f.W();
     const Bytes jpeg = JpegOf({});
-    const Bytes title = Id3Frame("TIT2", "\x01" + Utf16("한국어 月亮"));
+    const Bytes title = Id3Frame("TIT2", Bytes("\x01") + Utf16("한국어 月亮"));
     const std::string song = f.Write(
         "song.MP3", Id3TagStandard(title +
                                        Id3Frame("APIC", Bytes("\x01image/jpeg\0\x03", 13) +
