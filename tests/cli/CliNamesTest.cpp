@@ -54,8 +54,8 @@ TEST(CliName2Tag, FieldsFromTheNameInOneRewrite) {
     EXPECT_NE(r.out.find("\"new\": {\"TRCK\": \"03\", \"TIT2\": \"晴天\"}"), std::string::npos)
         << r.out;
     EXPECT_EQ(ReadFile(gbk), Id3TagOurs(Id3FrameWritten("TALB", "Album") +
-                                        Id3Frame("TIT2", "\x01" + Utf16("晴天")) +
-                                        Id3Frame("TRCK", "\x01" + Utf16("03"))) +
+                                        Id3Frame("TIT2", Bytes("\x01") + Utf16("晴天")) +
+                                        Id3Frame("TRCK", Bytes("\x01") + Utf16("03"))) +
                                  kAudio);
     EXPECT_EQ(Tags("name2tag --pattern '%artist%%title%' '" + f + "'", dir).status, 2);
 }
