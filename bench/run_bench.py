@@ -175,15 +175,17 @@ def rewrite_rows(table, program, corpus, rounds):
 ALBUM = "New Album"
 
 
-def fresh_copies(files_dir, names, work):
-    """The untimed setup of a batch round: the corpus files copied anew into work and flushed to
-    disk, so that a command which flushes its files pays for its own writes, not for the copy."""
+def fresh_copies(files_dir, names, work, targets=None):
+    """The untimed setup of a batch round: the corpus files copied anew into work (under the
+    names of targets where given) and flushed to disk, so that a command which flushes its files
+    pays for its own writes, not for the copy."""
+    targets = targets or names
     def setup():
         shutil.rmtree(work, ignore_errors=True)
         os.makedirs(work)
-        for name in names:
-            shutil.copyfile(os.path.join(files_dir, name), os.path.join(work, name))
-        for path in [os.path.join(work, name) for name in names] + [work]:
+        for name, target in zip(names, targets):
+            shutil.copyfile(os.path.join(files_dir, name), os.path.join(work, target))
+        for path in [os.path.join(work, name) for name in targets] + [work]:
             fd = os.open(path, os.O_RDONLY)
             try:
                 os.fsync(fd)
@@ -440,6 +442,47 @@ def album_rows(table, tags, taglib_setter, corpus, files_dir, names, rounds, col
     written = med(no_backup.written) / n if no_backup.written else 0
     table.extra("", "bytes written per song by set --no-backup (journal + tag)",
                 "%.1f KiB" % (written / 1024), "")
+
+
+def names_rows(table, tags, corpus, files_dir, files, rounds):
+    """name2tag against set of one frame, tag2name against show: the same files, the same run,
+    every round on fresh copies."""
+    work = os.path.join(corpus, "names")
+    copies = os.path.join(work, "files")
+    n = len(files)
+    # Names as a Chinese library has them; each round writes the same two fields anew.
+    named = ["歌手 %d - 歌名 %04d.mp3" % (i % 37, i) for i in range(n)]
+    setup = fresh_copies(files_dir, files, copies, named)
+    common = dict(cwd=copies, files=n, setup=setup)
+
+    def from_names(tag):
+        # Texts that fit go in code page 936, in frames that declare Latin-1.
+        frame = tag.get("TIT2")
+        text = str(frame.text[0]) if frame else ""
+        try:
+            text = text.encode("latin-1").decode("gbk")
+        except (UnicodeEncodeError, UnicodeDecodeError):
+            pass
+        return None if text.startswith("歌名 ") else "title %r" % text
+
+    title = "Tags from the names of %d files, one process (the same run)" % n
+    name2tag = Command("quillon-tags name2tag --no-backup FILE...",
+                       [tags, "name2tag", "--no-backup"] + named,
+                       check=lambda: check_tags(copies, named, from_names), **common)
+    set_one = Command("quillon-tags set --no-backup FILE... TALB TEXT",
+                      [tags, "set", "--no-backup"] + named + ["TALB", ALBUM], **common)
+    print("running: " + title, file=sys.stderr)
+    run_group([name2tag, set_one], rounds)
+    table.group(title, [name2tag, set_one], set_one, {name2tag.label: (1.2, "")})
+
+    setup = fresh_copies(files_dir, files, copies)
+    common = dict(cwd=copies, files=n, setup=setup)
+    title = "File names from the tags of %d files, one process (the same run)" % n
+    tag2name = Command("quillon-tags tag2name FILE...", [tags, "tag2name"] + files, **common)
+    show = Command("quillon-tags show FILE...", [tags, "show"] + files, **common)
+    print("running: " + title, file=sys.stderr)
+    run_group([tag2name, show], rounds)
+    table.group(title, [tag2name, show], show, {tag2name.label: (2.0, "")})
     shutil.rmtree(work, ignore_errors=True)
 
 
@@ -453,7 +496,7 @@ def main():
                     help="album rows: drop the page cache before each run (as root)")
     ap.add_argument("--rewrite-bench", help="the rewrite benchmark program (default: the build's)")
     ap.add_argument("--skip", default="",
-                    help="groups to leave out: read,spawn,rewrite,batch,album,startup")
+                    help="groups to leave out: read,spawn,rewrite,batch,album,names,startup")
     args = ap.parse_args()
 
     build = os.path.abspath(args.build)
@@ -522,6 +565,8 @@ def main():
     if "album" not in skip:
         album_rows(table, tags, os.path.join(build, "bench", "taglib_setter"), args.corpus,
                    files_dir, files, max(3, args.rounds // 2), args.cold)
+    if "names" not in skip:
+        names_rows(table, tags, args.corpus, files_dir, files, max(3, args.rounds // 2))
 
     if "startup" not in skip:
         env = {"QT_QPA_PLATFORM": "offscreen"}

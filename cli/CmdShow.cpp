@@ -122,15 +122,8 @@ bool ShowFile(const TTagObjects& tags, const std::string& path,
     // that shares it with other readers. A file that cannot be opened at all gives no line.
     RecoverBeforeReading(path); // an edit a killed run left half written goes back first
     platform::TFileStream file(path, platform::TOpenMode::Read, platform::TShareMode::DenyNone);
-    out += "{\"file\": ";
-    AppendJsonString(out, path);
-    // A name that is not UTF-8 (GBK names from Windows archives) shows with U+FFFD; its bytes
-    // tell two such names apart and name the file again.
-    if (!platform::IsWellFormedUtf8(path)) {
-        out += ", \"file_bytes\": \"";
-        AppendHex(out, path);
-        out += '"';
-    }
+    out += '{';
+    AppendJsonPath(out, "file", path);
     int failed = 0;
     // Each read's failure, or empty: the sections are printed once the code page is known.
     std::string errors[3];

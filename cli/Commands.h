@@ -27,6 +27,8 @@ int CmdStrip(const TArgs& args);
 int CmdEmbed(const TArgs& args);
 int CmdRecode(const TArgs& args);
 int CmdRecover(const TArgs& args);
+int CmdName2Tag(const TArgs& args);
+int CmdTag2Name(const TArgs& args);
 
 // Options shared by the commands.
 struct TCommonOptions {

@@ -146,6 +146,52 @@ std::vector<THelpPage> MakeCommandHelp() {
          kJobsOption},
         true));
     pages.push_back(Command(
+        "name2tag", {"FILE... [--pattern P] [--dry-run] [--unicode]"},
+        "fill the tags from the file names",
+        "Matches the name of each FILE, without its folder and extension, against the pattern P "
+        "and gives the frames its placeholders stand for the text they take: %artist% (TPE1), "
+        "%title% (TIT2), %album% (TALB), %track% (TRCK), %year% (TYER), %genre% (TCON); %skip% "
+        "takes text that goes nowhere. Everything else in P is literal, and a literal \" - \" "
+        "also matches the full-width \"\xef\xbc\x8d\" and \" \xe2\x80\x93 \" (an en dash), "
+        "as names made on Windows have them. Each placeholder takes the shortest text with "
+        "which the rest still matches, without surrounding spaces, and never nothing. A name that "
+        "is not UTF-8 (a GBK name from a Windows archive) is read in the code page the detection "
+        "finds for it.\n\n"
+        "The fields go in through set's rules, all in one rewrite of the file; the other frames "
+        "stay as they are: each text in the tag's own code page when every character fits "
+        "(code page 936 for a GBK tag or a new one), else as UTF-16 with a byte-order mark. A "
+        "frame the tag lacks is added. A name that does not match is named on stderr and left "
+        "alone; the status is then 1. "
+        "Prints one JSON line per file written: {\"file\", \"new\": {\"TPE1\": ..., "
+        "\"TIT2\": ...}}, the frames in the pattern's order." +
+            kBatchText,
+        {{"--pattern P", "the pattern of the names (default \"%artist% - %title%\")"},
+         {"--dry-run", "print what would be set and change nothing"},
+         {"--unicode", "write the texts as UTF-16 whatever the tag holds"},
+         kNoBackupOption,
+         kJobsOption},
+        true));
+    pages.push_back(Command(
+        "tag2name", {"FILE... [--pattern P] [--dry-run]"}, "name the files after their tags",
+        "Renames each FILE to the pattern P filled from its ID3v2 tag, in its folder, its "
+        "extension kept as it was. The placeholders are name2tag's (not %skip%); %track% is "
+        "zero-padded to two digits when it is a number (3 and 3/12 give 03), and %year% takes the "
+        "year of a TDRC frame where the tag has no TYER. A '/', NUL or control character in a "
+        "text becomes '_'; a name over 255 bytes is cut on a character boundary before the "
+        "extension.\n\n"
+        "A file whose tag lacks a field of P, a name that is taken already, and two files of the "
+        "command that would get one name are refused, each with a message on stderr, and nothing "
+        "is renamed for them; the others are. The rename never replaces a file (renameat2 with "
+        "RENAME_NOREPLACE) and happens under the file's writer lock, after checking that the "
+        "file is still the one whose tag was read; each folder is flushed to disk once at the "
+        "end. A backup beside the file keeps its name. A FILE that is a symbolic link is renamed "
+        "itself. Prints one JSON line per file: {\"file\", \"new\": \"<the new path>\"}; a file "
+        "named so already keeps its name and is printed too.",
+        {{"--pattern P", "the pattern of the new names (default \"%artist% - %title%\")"},
+         {"--dry-run", "print the new names and rename nothing"},
+         kJobsOption},
+        true));
+    pages.push_back(Command(
         "embed",
         {"FILE... PICTURE (--tpic | --apic (INDEX | first) [--type N] [--desc TEXT]) [--fit] "
          "[--background RRGGBB]"},
@@ -205,7 +251,8 @@ THelpPage MakeOverview() {
         "copied to the same name with \"bak\" put before the extension (song.mp3 to "
         "songbak.mp3), and then written anew from that copy, so that the original "
         "survives at every moment. The backup stays beside the file unless "
-        "--no-backup is given. set, add, delete, embed and recode write the ID3v2 tag only; "
+        "--no-backup is given. set, add, delete, embed, recode and name2tag write the ID3v2 tag "
+        "only; tag2name renames and writes nothing; "
         "the ID3v2 tag is written as version 2.3.\n\n"
         "With --no-backup, a new tag that fits in the room of the old one (its padding "
         "included) is written in place instead: the old tag first goes to a journal "
@@ -246,6 +293,11 @@ THelpPage MakeOverview() {
           {"quillon-tags recode --dry-run *.mp3\nquillon-tags recode *.mp3",
            "See which legacy texts of the MP3 files here would become Unicode, then convert "
            "them:"},
+          {"quillon-tags name2tag --dry-run *.mp3\nquillon-tags name2tag *.mp3",
+           "See which artists and titles the names \"Artist - Title.mp3\" of the MP3 files "
+           "here give, then write them into the tags:"},
+          {"quillon-tags tag2name --pattern '%track%. %title%' *.mp3",
+           "Name every MP3 file here after its track number and title (03. Title.mp3):"},
           {"quillon-tags strip --id3v1 --apev2 --no-backup *.mp3",
            "Remove the ID3v1 and APEv2 tags of every MP3 file here, keeping no backups:"}}});
     page.sections.push_back(
@@ -273,7 +325,9 @@ THelpPage MakeEditorHelp() {
         "every such text to Unicode (\xe5\x85\xa8\xe9\x83\xa8\xe8\xbd\xac\xe6\x8d\xa2\xe4\xb8"
         "\xba"
         "Unicode). An edited text is written in the tag's code page where it fits, else "
-        "in UTF-16.\n\n"
+        "in UTF-16. The same menu fills the tags from the file's name by a pattern such as "
+        "%artist% - %title% (\xe4\xbb\x8e\xe6\x96\x87\xe4\xbb\xb6\xe5\x90\x8d\xe5\xa1"
+        "\xab\xe5\x86\x99\xe6\xa0\x87\xe7\xad\xbe...), as quillon-tags name2tag does.\n\n"
         "Every change is written to the file at once, through a backup: the file is copied to "
         "the same name with \"bak\" before the extension (song.mp3 to songbak.mp3) and written "
         "anew from that copy. Deleting a frame or the whole tag deletes the backup again unless "
@@ -284,8 +338,9 @@ THelpPage MakeEditorHelp() {
         "archive) is opened by its bytes and shown read as GBK. An MP3 file dropped on "
         "the window is opened too, and a JPEG or BMP picture dropped on the picture panel is "
         "chosen as its picture button chooses one. The only settings kept are the folders the "
-        "MP3 and picture dialogs used last, in $XDG_CONFIG_HOME/quillon/quillon.conf "
-        "(~/.config by default); only those two keys are read, from the file's first 64 KiB, "
+        "MP3 and picture dialogs used last and the pattern of the file names, in "
+        "$XDG_CONFIG_HOME/quillon/quillon.conf (~/.config by default); only those three keys "
+        "are read, from the file's first 64 KiB, "
         "and the file is written anew with them alone. Without a display the editor says so in "
         "one line and ends with status 1. The command-line companion quillon-tags does the "
         "same work in scripts.",

@@ -104,3 +104,15 @@ std::string HexBytes(std::string_view bytes) {
     AppendHex(out, bytes);
     return out;
 }
+
+void AppendJsonPath(std::string& out, std::string_view key, std::string_view path) {
+    AppendJsonString(out, key);
+    out += ": ";
+    AppendJsonString(out, path);
+    if (platform::IsWellFormedUtf8(path)) return;
+    out += ", ";
+    AppendJsonString(out, std::string(key) + "_bytes");
+    out += ": \"";
+    AppendHex(out, path);
+    out += '"';
+}

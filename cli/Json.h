@@ -11,3 +11,6 @@ void AppendJsonString(std::string& out, std::string_view text);
 // Lower-case hex of the bytes.
 std::string HexBytes(std::string_view bytes);
 void AppendHex(std::string& out, std::string_view bytes);
+// `"key": "<path>"`, and `, "key_bytes": "<hex>"` for a path that is not UTF-8 (GBK names from
+// Windows archives), whose bytes tell two such names apart and name the file again.
+void AppendJsonPath(std::string& out, std::string_view key, std::string_view path);

@@ -27,6 +27,8 @@ const TCommand kCommands[] = {
     {"delete", "delete FILE... (INDEX | --id ID) [--no-backup] [-j N]", CmdDelete},
     {"strip", "strip FILE... [--id3v2] [--id3v1] [--apev2] [--no-backup] [-j N]", CmdStrip},
     {"recode", "recode FILE... [--codepage NAME] [--dry-run] [--no-backup] [-j N]", CmdRecode},
+    {"name2tag", "name2tag FILE... [--pattern P] [--dry-run] [--unicode] [--no-backup] [-j N]", CmdName2Tag},
+    {"tag2name", "tag2name FILE... [--pattern P] [--dry-run] [-j N]", CmdTag2Name},
     {"embed", "embed FILE... PICTURE (--tpic | --apic (INDEX | first) [--type N] [--desc TEXT]) [--fit] [--background RRGGBB] [--no-backup] [-j N]", CmdEmbed},
     {"recover", "recover FILE...|DIR...", CmdRecover},
 };

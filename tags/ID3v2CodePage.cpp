@@ -156,16 +156,23 @@ void TID3v2Tag::SetText(size_t index, const std::string& utf8, bool unicode) {
 }
 
 void TID3v2Tag::SetFrameText(const TByteString& id, const std::string& utf8, bool unicode) {
+    SetFrameTexts({{id, utf8}}, unicode);
+}
+
+void TID3v2Tag::SetFrameTexts(const std::vector<std::pair<TByteString, std::string>>& texts,
+                              bool unicode) {
     if (!Loaded) return;
-    int index = IndexOfId(id);
-    if (index == -1) {
-        FrameOrigins.resize(FrameIds.size());
-        FrameIds.push_back(id);
-        FramePayloads.emplace_back();
-        FrameOrigins.emplace_back();
-        index = static_cast<int>(FrameIds.size()) - 1;
+    for (const auto& [id, utf8] : texts) {
+        int index = IndexOfId(id);
+        if (index == -1) {
+            FrameOrigins.resize(FrameIds.size());
+            FrameIds.push_back(id);
+            FramePayloads.emplace_back();
+            FrameOrigins.emplace_back();
+            index = static_cast<int>(FrameIds.size()) - 1;
+        }
+        SetText(static_cast<size_t>(index), utf8, unicode);
     }
-    SetText(static_cast<size_t>(index), utf8, unicode);
     SaveToFile();
 }
 

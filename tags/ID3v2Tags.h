@@ -147,6 +147,8 @@ class TID3v2Tag {
     // SetText on the first entry with the id (case ignored), or on a new empty entry at the end;
     // then saves.
     void SetFrameText(const TByteString& id, const std::string& utf8, bool unicode);
+    // The same for several frames (id, UTF-8 text), in one save.
+    void SetFrameTexts(const std::vector<std::pair<TByteString, std::string>>& texts, bool unicode);
     // Turns every legacy text that is not pure ASCII into UTF-16, decoded in CodePage; the other
     // entries stay byte for byte. Returns the id and new text of every entry it changed; nothing
     // is saved.

@@ -90,10 +90,11 @@ QString ShownFileName(const std::string& bytes) {
 namespace {
 
 // The user's settings: $XDG_CONFIG_HOME/quillon/quillon.conf (~/.config by default), in the INI
-// form Qt's settings write, the folders under [folders]. They are all the file holds, so only
-// those keys are read, from its first kMaxSettingsBytes: a huge file cannot hold up the window.
+// form Qt's settings write, the folders under [folders], the pattern of the names under
+// [patterns]. They are all the file holds, so only those keys are read, from its first
+// kMaxSettingsBytes: a huge file cannot hold up the window.
 constexpr qint64 kMaxSettingsBytes = 64 * 1024;
-constexpr const char* kFolderKeys[] = {"folders/mp3", "folders/picture"};
+constexpr const char* kSettingsKeys[] = {"folders/mp3", "folders/picture", "patterns/name2tag"};
 
 QString SettingsFile() {
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
@@ -150,7 +151,7 @@ std::map<QString, QString> ReadFolders() {
         const qsizetype equals = line.indexOf(QLatin1Char('='));
         if (equals <= 0) continue;
         const QString key = section + QLatin1Char('/') + line.left(equals).trimmed();
-        for (const char* own : kFolderKeys)
+        for (const char* own : kSettingsKeys)
             if (key == QLatin1String(own))
                 values[key] = UnescapedValue(line.mid(equals + 1).trimmed());
     }
@@ -162,11 +163,17 @@ void WriteFolders(const std::map<QString, QString>& values) {
     QDir().mkpath(QFileInfo(SettingsFile()).path());
     QSaveFile file(SettingsFile());
     if (!file.open(QIODevice::WriteOnly)) return;
-    QByteArray text = "[folders]\n";
-    for (const auto& [key, value] : values)
-        if (!value.isEmpty())
-            text += key.section(QLatin1Char('/'), 1).toUtf8() + '=' + EscapedValue(value).toUtf8() +
-                    '\n';
+    QByteArray text;
+    QString section;
+    for (const auto& [key, value] : values) {
+        if (value.isEmpty()) continue;
+        if (key.section(QLatin1Char('/'), 0, 0) != section) {
+            section = key.section(QLatin1Char('/'), 0, 0);
+            text += (text.isEmpty() ? "[" : "\n[") + section.toUtf8() + "]\n";
+        }
+        text +=
+            key.section(QLatin1Char('/'), 1).toUtf8() + '=' + EscapedValue(value).toUtf8() + '\n';
+    }
     file.write(text);
     file.commit();
 }
@@ -189,6 +196,19 @@ QString RememberedFolder(const QString& key) {
     const QString folder = it == values.end() ? QString() : it->second;
     // A folder removed since is no place to start: the dialog would show an empty list.
     return !folder.isEmpty() && QFileInfo(folder).isDir() ? folder : QString();
+}
+
+void RememberText(const QString& key, const QString& text) {
+    std::map<QString, QString> values = ReadFolders();
+    if (std::any_of(text.begin(), text.end(), [](QChar c) { return c < QChar(0x20); })) return;
+    values[key] = text;
+    WriteFolders(values);
+}
+
+QString RememberedText(const QString& key) {
+    const std::map<QString, QString> values = ReadFolders();
+    const auto it = values.find(key);
+    return it == values.end() ? QString() : it->second;
 }
 
 bool TOpenDialog::Execute(QWidget* parent) {

@@ -44,6 +44,9 @@ class TColorDialog {
 // folder kept there (empty when none is).
 void RememberFolder(const QString& key, const QString& fileName);
 QString RememberedFolder(const QString& key);
+// A text kept in the user's settings under `key` (the pattern of the names), and the one kept.
+void RememberText(const QString& key, const QString& text);
+QString RememberedText(const QString& key);
 
 // A modal message box with an OK button.
 void MessageBoxOk(const QString& text);

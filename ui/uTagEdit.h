@@ -15,6 +15,8 @@
 #include <chrono>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 class QCheckBox;
 class QComboBox;
@@ -124,6 +126,11 @@ class TFrmEditText : public QDialog {
     // Shows the open file's legacy texts in `cp`; nothing, 自动识别, the detected one.
     void ChooseCodePage(std::optional<platform::TCodePage> cp);
     void ConvertAllToUnicode();
+    // ---- the grid's context menu "从文件名填写标签...": the tags from the open file's name
+    void FillFromFileName();
+    // Gives the open file the fields of its name (frame id, UTF-8 text) by the update's writing
+    // rule, in one rewrite; the backup follows chkBackFile.
+    void WriteFieldsFromName(const std::vector<std::pair<std::string, std::string>>& fields);
     // Opens `chosen` as btnOpenClick does with a name chosen in its dialog; false when no such
     // file exists, and nothing changes then.
     bool OpenFile(const QString& chosen);

@@ -74,6 +74,10 @@ void TFrmEditText::sgContextMenu(const QPoint& pos) {
     convert->setEnabled(sg->isEnabled() && ID3v2Tag->Loaded);
     connect(convert, &QAction::triggered, this,
             [this] { RunGuarded([&] { ConvertAllToUnicode(); }); });
+    QAction* fromName = menu.addAction(U("从文件名填写标签..."));
+    fromName->setEnabled(convert->isEnabled());
+    connect(fromName, &QAction::triggered, this,
+            [this] { RunGuarded([&] { FillFromFileName(); }); });
     menu.exec(sg->viewport()->mapToGlobal(pos));
 }
 

@@ -7,15 +7,19 @@
 #include "ID3v2Tags.h"
 #include "uAPEv2Tag.h"
 #include "uControls.h"
+#include "uDialogs.h"
 #include "uStringGrid.h"
 #include "utPublic.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressDialog>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
 #include <atomic>
@@ -56,6 +60,7 @@ class TagCommandsTest : public QObject {
     void ShowCommands();
     void RewriteMessages();
     void FailureInsideACommand();
+    void FillFromFileName();
 };
 
 void TagCommandsTest::OpenListsFramesAndSelectsRow1() {
@@ -636,6 +641,39 @@ void TagCommandsTest::FailureInsideACommand() {
     QVERIFY(f.Messages.isEmpty());
     QCOMPARE(w.sg->RowCount(), 4);
     QVERIFY(w.btnID3Kill->isEnabled());
+}
+
+// The grid's "从文件名填写标签...": the dialog previews the fields of the open file's name for the
+// pattern, OK writes them (code page 936 where they fit) and the pattern is kept.
+void TagCommandsTest::FillFromFileName() {
+    TWindowFixture f;
+    TFrmEditText& w = f.W();
+    const std::string path =
+        f.Write("邓丽君 - 月亮代表我的心.MP3", Id3TagOurs(TextFrame("TIT2", "x")) + kAudio);
+    f.Open(path);
+    w.chkBackFile->setChecked(false);
+    QString preview;
+    bool refusedBadPattern = false;
+    QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        QVERIFY(dialog && dialog->objectName() == "FrmFromName");
+        auto* pattern = dialog->findChild<QLineEdit*>("edPattern");
+        auto* ok = dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok);
+        pattern->setText("%artist%%title%");
+        refusedBadPattern = !ok->isEnabled();
+        pattern->setText("%artist% - %title%");
+        preview = dialog->findChild<QLabel*>("lblPreview")->text();
+        ok->click();
+    });
+    w.FillFromFileName();
+    QVERIFY(refusedBadPattern);
+    QCOMPARE(preview, Q("TPE1 艺术家：邓丽君\nTIT2 标题：月亮代表我的心"));
+    QCOMPARE(ReadFile(path), Id3TagOurs(TextFrame("TIT2", Gbk("月亮代表我的心")) +
+                                        TextFrame("TPE1", Gbk("邓丽君"))) +
+                                 kAudio);
+    QVERIFY(!Exists(f.File("邓丽君 - 月亮代表我的心bak.MP3")));
+    QCOMPARE(f.Cell(1, 2), Q("邓丽君"));
+    QCOMPARE(RememberedText("patterns/name2tag"), Q("%artist% - %title%"));
 }
 
 static TRegisterTest<TagCommandsTest> registerTagCommandsTest("TagCommandsTest");
