@@ -144,6 +144,10 @@ class TID3v2Tag {
     // fits (code page 936 for a GBK or new tag), else UTF-16 with a byte-order mark; always
     // UTF-16 with `unicode`. Nothing is saved.
     void SetText(size_t index, const std::string& utf8, bool unicode);
+    // The first half of that rule, for every text the program writes (descriptions of pictures
+    // too): true with `legacy` the bytes of `utf8` in CodePage when every character fits and
+    // UTF-16 is not asked for; false when the text goes as UTF-16.
+    bool FitsCodePage(const std::string& utf8, std::string& legacy, bool unicode = false) const;
     // SetText on the first entry with the id (case ignored), or on a new empty entry at the end;
     // then saves.
     void SetFrameText(const TByteString& id, const std::string& utf8, bool unicode);
