@@ -187,10 +187,17 @@ std::vector<std::pair<TByteString, std::string>> TID3v2Tag::ConvertToUnicode() {
         LegacyStrings(id, data, strings);
         if (AllAscii(strings)) continue;
         const std::string data16 = Utf16FrameData(id, data, 0, CodePage);
+        // A version 2.3 frame keeps its flags (what other programs asked of it stays asked); an
+        // editable frame has none that change how its data is laid out.
+        unsigned char status = 0, format = 0;
+        if (const TFrameOrigin* read = OriginOf(i); read && read->Frame.size() >= 10) {
+            status = static_cast<unsigned char>(read->Frame[8]);
+            format = static_cast<unsigned char>(read->Frame[9]);
+        }
         auto origin = std::make_unique<TFrameOrigin>();
         origin->Id = id;
         origin->Payload = FramePayloads[i];
-        origin->Frame = PlainFrame23(id, data16);
+        origin->Frame = PlainFrame23(id, data16, status, format);
         origin->Encoding = 1;
         origin->HasText = true;
         origin->Text = FrameText(id, 1, data16, CodePage);

@@ -291,8 +291,9 @@ std::string FrameText(std::string_view id, int encoding, std::string_view data,
 // the fields that are not text (language, MIME type, picture type, URL, picture) stay.
 std::string Utf16FrameData(std::string_view id, std::string_view data, int encoding,
                            platform::TCodePage cp);
-// A version 2.3 frame: header without flags, then `data`.
-TByteString PlainFrame23(std::string_view id, std::string_view data);
+// A version 2.3 frame: header with the two flag bytes (none by default), then `data`.
+TByteString PlainFrame23(std::string_view id, std::string_view data, unsigned char status = 0,
+                         unsigned char format = 0);
 
 // The three tag objects of the program. CreateTagObjects makes them in this order after the
 // start-up check; FreeTagObjects frees them in the same order.
