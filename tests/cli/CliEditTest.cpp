@@ -169,6 +169,9 @@ TEST(CliAdd, TheEditorsRuleForANewFrame) {
     EXPECT_EQ(Stderr(dir), "！该标签已经存在，增加标签无效：TALB\n");
     EXPECT_EQ(Stored(g).FrameIds, (TStringList{"TIT2", "TPE1", "TALB"}));
     EXPECT_FALSE(Exists(dir.File("gbak.MP3")));
+    // A forced code page is the tag's, as on set: UTF-8 is none to write in, so UTF-16.
+    ASSERT_EQ(Tags("add " + g + " TCON --codepage utf-8 --no-backup", dir).status, 0);
+    EXPECT_NE(ReadFile(g).find(Id3Frame("TCON", Bytes("\1\xFF\xFE", 3))), std::string::npos);
 }
 
 TEST(CliDelete, RemovesTheFrameAtTheIndex) {
