@@ -40,7 +40,8 @@ TPictureDescription PictureDescriptionFor(const TID3v2Tag& tag, const std::strin
 
 std::string BuildAttachedPicturePayload(int pictureType, const TPictureDescription& description,
                                         const std::string& jpeg) {
-    if (!description.Unicode) return BuildAttachedPicturePayload(pictureType, description.Bytes, jpeg);
+    if (!description.Unicode)
+        return BuildAttachedPicturePayload(pictureType, description.Bytes, jpeg);
     const int type = pictureType >= 0 && pictureType < kPictureTypeCount ? pictureType : 0;
     std::string payload("\1image/jpeg", 11);
     payload.push_back('\0');
