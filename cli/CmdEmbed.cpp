@@ -134,16 +134,8 @@ int CmdEmbed(const TArgs& argsIn) {
     std::string error = Parse(argsIn, o, common);
     if (!error.empty()) return UsageError(error);
 
-    std::string descCp936;
-    if (!platform::Utf8ToCp936(o.desc, descCp936))
-        return UsageError("--desc holds text that code page 936 cannot hold");
-    if (o.apic) {
-        const std::string refusal = CheckPictureDescription(descCp936);
-        if (!refusal.empty()) {
-            ShowMessage(refusal);
-            return 1;
-        }
-    }
+    // Any character can be written (in UTF-16 where the file's code page has no room for it).
+    if (!platform::IsWellFormedUtf8(o.desc)) return UsageError("--desc is not valid UTF-8");
 
     // The picture is ready before the file is looked at: a picture that cannot be used leaves
     // the file alone, and the tag is read and rewritten in one hold of the writer lock.
@@ -161,13 +153,23 @@ int CmdEmbed(const TArgs& argsIn) {
     const std::string jpeg(reinterpret_cast<const char*>(result.Jpeg), result.JpegSize);
     std::free(result.Jpeg);
 
-    // The same bytes for every file.
-    const std::string payload = o.tpic ? BuildCustomPicturePayload(jpeg)
-                                       : BuildAttachedPicturePayload(o.type, descCp936, jpeg);
+    // The same picture for every file; the description goes in each file's own code page.
+    const std::string custom = o.tpic ? BuildCustomPicturePayload(jpeg) : std::string();
     return RunRewrites(o.files, common, [&](const std::string& file) {
         std::optional<TWriterLock> lock;
         if (!LockForWriting(file, lock)) return 1;
         if (!ReadTagForWriting(file)) return 1;
+        std::string payload = custom;
+        if (o.apic) {
+            JudgeFileCodePage(file, std::nullopt);
+            const TPictureDescription description = PictureDescriptionFor(*ID3v2Tag, o.desc);
+            const std::string refusal = CheckPictureDescription(description);
+            if (!refusal.empty()) {
+                ShowMessage(refusal);
+                return 1;
+            }
+            payload = BuildAttachedPicturePayload(o.type, description, jpeg);
+        }
         if (o.tpic) {
             ID3v2Tag->SetFrame("TPIC", payload.data(), static_cast<int>(payload.size()));
             return FinishRewrite(file, common);

@@ -82,8 +82,6 @@ int CmdAdd(const TArgs& args) {
     std::string error;
     if (!TakeWords(args, 2, parsed, error, kTextOptions))
         return UsageError(error.empty() ? "add needs FILE... ID" : error);
-    // The new frame's text is empty: a code page changes none of its bytes, but a wrong name is
-    // still a wrong command.
     std::optional<platform::TCodePage> forced;
     if (!ForcedCodePage(parsed, forced, error)) return UsageError("add: " + error);
     const bool unicode = WantsUnicode(parsed);
@@ -99,8 +97,13 @@ int CmdAdd(const TArgs& args) {
     return RunRewrites(files, parsed.common, [&](const std::string& file) {
         std::optional<TWriterLock> lock;
         if (!OpenForEdit(file, lock)) return 1;
-        // An empty UTF-16 text where asked; a picture and a frame already there go by the rule.
-        if (unicode && !IsPictureId(frame->Id) && ID3v2Tag->IndexOfId(frame->Id) == -1)
+        // The new empty text by set's writing rule: UTF-16 where asked, or where the tag's code
+        // page (judged, or forced) is not one to write in; a picture and a frame already there
+        // go by the add rule.
+        JudgeFileCodePage(file, forced);
+        std::string unused;
+        if (!IsPictureId(frame->Id) && ID3v2Tag->IndexOfId(frame->Id) == -1 &&
+            !ID3v2Tag->FitsCodePage(std::string(), unused, unicode))
             ID3v2Tag->SetFrameText(frame->Id, std::string(), true);
         else
             ID3v2Tag->AddFrame(frame->Id, frame->Payload.data(),

@@ -202,7 +202,8 @@ std::vector<THelpPage> MakeCommandHelp() {
         "INDEX (quality 75), with a picture type and a description. By default the picture is "
         "stretched over the whole panel; --fit keeps its proportions and centres it over the "
         "background colour. PICTURE is the last word that is no option; it is captured once and "
-        "every FILE gets the same bytes.\n\n"
+        "every FILE gets the same picture. The description is written like every text: in the "
+        "file's code page when every character fits, otherwise in UTF-16.\n\n"
         "A PICTURE that does not exist or cannot be decoded is an error: nothing is written." +
             kBatchText,
         {{"--tpic", "embed as the TPIC frame"},

@@ -7,12 +7,14 @@
 #include "CodePage.h"
 #include "HanCosts.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
 #include <iterator>
 #include <limits>
 #include <string_view>
+#include <utility>
 
 namespace platform {
 
@@ -96,6 +98,12 @@ enum class TLanguage { Simplified, Traditional, Japanese, Korean, Russian, Weste
 constexpr TLanguage kLanguageOf[] = {
     TLanguage::Simplified, TLanguage::Traditional, TLanguage::Japanese, TLanguage::Korean,
     TLanguage::Russian,    TLanguage::Western,     TLanguage::Any};
+
+// In a UTF-8 reading, the model that prices each script's letters.
+constexpr std::pair<TKind, TLanguage> kScriptLanguages[] = {{TKind::Latin, TLanguage::Western},
+                                                            {TKind::Cyrillic, TLanguage::Russian},
+                                                            {TKind::Kana, TLanguage::Japanese},
+                                                            {TKind::Hangul, TLanguage::Korean}};
 
 TKind KindOf(char32_t c) {
     if (c < 0x80) {
@@ -199,22 +207,13 @@ class TScorer {
             return kRefused;
         TLanguage language = language_;
         if (language == TLanguage::Any) {
-            switch (kind) {
-            case TKind::Latin:
-                language = TLanguage::Western;
-                break;
-            case TKind::Cyrillic:
-                language = TLanguage::Russian;
-                break;
-            case TKind::Kana:
-                language = TLanguage::Japanese;
-                break;
-            case TKind::Hangul:
-                language = TLanguage::Korean;
-                break;
-            case TKind::Han:
-                return AnyHan(c);
-            default:
+            if (kind == TKind::Han) return AnyHan(c);
+            const auto script =
+                std::find_if(std::begin(kScriptLanguages), std::end(kScriptLanguages),
+                             [kind](const auto& s) { return s.first == kind; });
+            if (script != std::end(kScriptLanguages)) {
+                language = script->second;
+            } else {
                 if (c >= 0xA0 && c <= 0xBF)
                     language = TLanguage::Western;
                 else if (c >= 0x2000 && c <= 0x206F)

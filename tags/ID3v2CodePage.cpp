@@ -79,6 +79,8 @@ void TID3v2Tag::CollectTexts(std::vector<std::string_view>& legacy,
         // The program's own form: the payload is the text (comments and lyrics without a
         // description), a picture's payload starts with its encoding byte once read back.
         const std::string_view payload = FramePayloads[i];
+        // A picture given a UTF-16 description brings its encoding byte 01: no legacy text.
+        if (id == "APIC" && !payload.empty() && payload[0] == '\1') continue;
         if (id == "APIC" && !payload.empty())
             PictureDescription(payload.substr(payload[0] == '\0' ? 1 : 0), legacy);
         else if ((IsPlainTextId(id) || IsCommentId(id)) && !payload.empty())
@@ -111,7 +113,7 @@ std::string_view TID3v2Tag::EntryData(size_t index, std::string& buffer) const {
     // The program's own form, as read or edited: the frame the writer makes of the payload.
     const TByteString& payload = FramePayloads[index];
     if (id == "APIC") {
-        if (!payload.empty() && payload[0] == '\0') return payload;
+        if (!payload.empty() && (payload[0] == '\0' || payload[0] == '\1')) return payload;
         buffer = '\0' + payload;
     } else if (IsCommentId(id)) {
         buffer = std::string("\0chi\0", 5) + payload;
@@ -123,6 +125,12 @@ std::string_view TID3v2Tag::EntryData(size_t index, std::string& buffer) const {
     return buffer;
 }
 
+bool TID3v2Tag::FitsCodePage(const std::string& utf8, std::string& legacy, bool unicode) const {
+    legacy.clear();
+    return !unicode && CodePage != TCodePage::Utf8 &&
+           platform::Utf8ToLegacy(CodePage, utf8, legacy);
+}
+
 void TID3v2Tag::SetText(size_t index, const std::string& utf8, bool unicode) {
     if (index >= FrameIds.size()) return;
     FrameOrigins.resize(FrameIds.size());
@@ -132,9 +140,7 @@ void TID3v2Tag::SetText(size_t index, const std::string& utf8, bool unicode) {
     // Latin-1 frame is a fault of other programs, not a code page to keep writing in.
     std::string legacy;
     const TFrameOrigin* stored = StoredFrame(index);
-    if ((!unicode && CodePage != TCodePage::Utf8 &&
-         platform::Utf8ToLegacy(CodePage, utf8, legacy)) ||
-        (stored && stored->Access == TAccess::Unwritable)) {
+    if (FitsCodePage(utf8, legacy, unicode) || (stored && stored->Access == TAccess::Unwritable)) {
         FramePayloads[index] = legacy; // an Unwritable id is refused by the save
         return;
     }
@@ -188,10 +194,17 @@ std::vector<std::pair<TByteString, std::string>> TID3v2Tag::ConvertToUnicode() {
         LegacyStrings(id, data, strings);
         if (AllAscii(strings)) continue;
         const std::string data16 = Utf16FrameData(id, data, 0, CodePage);
+        // A version 2.3 frame keeps its flags (what other programs asked of it stays asked); an
+        // editable frame has none that change how its data is laid out.
+        unsigned char status = 0, format = 0;
+        if (const TFrameOrigin* read = OriginOf(i); read && read->Frame.size() >= 10) {
+            status = static_cast<unsigned char>(read->Frame[8]);
+            format = static_cast<unsigned char>(read->Frame[9]);
+        }
         auto origin = std::make_unique<TFrameOrigin>();
         origin->Id = id;
         origin->Payload = FramePayloads[i];
-        origin->Frame = PlainFrame23(id, data16);
+        origin->Frame = PlainFrame23(id, data16, status, format);
         origin->Encoding = 1;
         origin->HasText = true;
         origin->Text = FrameText(id, 1, data16, CodePage);

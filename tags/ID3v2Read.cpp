@@ -300,8 +300,9 @@ std::string Utf16FrameData(std::string_view id, std::string_view data, int encod
     return ToUtf16Frame(id, data, encoding, cp);
 }
 
-TByteString PlainFrame23(std::string_view id, std::string_view data) {
-    return Frame23(id, data);
+TByteString PlainFrame23(std::string_view id, std::string_view data, unsigned char status,
+                         unsigned char format) {
+    return Frame23(id, data, status, format);
 }
 
 struct TID3v2Tag::TFrameIn {

@@ -144,6 +144,10 @@ class TID3v2Tag {
     // fits (code page 936 for a GBK or new tag), else UTF-16 with a byte-order mark; always
     // UTF-16 with `unicode`. Nothing is saved.
     void SetText(size_t index, const std::string& utf8, bool unicode);
+    // The first half of that rule, for every text the program writes (descriptions of pictures
+    // too): true with `legacy` the bytes of `utf8` in CodePage when every character fits and
+    // UTF-16 is not asked for; false when the text goes as UTF-16.
+    bool FitsCodePage(const std::string& utf8, std::string& legacy, bool unicode = false) const;
     // SetText on the first entry with the id (case ignored), or on a new empty entry at the end;
     // then saves.
     void SetFrameText(const TByteString& id, const std::string& utf8, bool unicode);
@@ -289,8 +293,9 @@ std::string FrameText(std::string_view id, int encoding, std::string_view data,
 // the fields that are not text (language, MIME type, picture type, URL, picture) stay.
 std::string Utf16FrameData(std::string_view id, std::string_view data, int encoding,
                            platform::TCodePage cp);
-// A version 2.3 frame: header without flags, then `data`.
-TByteString PlainFrame23(std::string_view id, std::string_view data);
+// A version 2.3 frame: header with the two flag bytes (none by default), then `data`.
+TByteString PlainFrame23(std::string_view id, std::string_view data, unsigned char status = 0,
+                         unsigned char format = 0);
 
 // The three tag objects of the program. CreateTagObjects makes them in this order after the
 // start-up check; FreeTagObjects frees them in the same order.

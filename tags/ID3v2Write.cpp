@@ -81,7 +81,13 @@ void AppendEntry(std::string_view id, std::string_view payload, TByteString& out
         AppendFrames(id, TByteString("chi", 4) + TByteString(payload), out, header, encoding);
     } else if (IsPictureId(id)) {
         // The writer puts the encoding byte in front itself; one already there is not doubled.
-        if (!payload.empty() && payload[0] == '\0') payload.remove_prefix(1);
+        // An attached picture with a UTF-16 description brings its own (01), which stays.
+        if (!payload.empty() && payload[0] == '\0') {
+            payload.remove_prefix(1);
+        } else if (id == "APIC" && !payload.empty() && payload[0] == '\1') {
+            payload.remove_prefix(1);
+            encoding = 1;
+        }
         AppendFrames(id, payload, out, header, encoding);
     } else {
         AppendFrames(id, payload, out, header, encoding);

@@ -37,9 +37,12 @@ INITIALS = [130, 10, 70, 90, 7, 60, 60, 50, 2, 90, 5, 220, 80, 2, 20, 10, 15, 15
 VOWELS = [220, 50, 10, 1, 100, 40, 50, 5, 90, 20, 2, 10, 15, 70, 10, 1, 7, 12, 100, 20, 150]
 FINALS = [550, 60, 2, 1, 130, 1, 2, 5, 90, 2, 1, 1, 1, 1, 1, 1, 40, 15, 3, 10, 15, 70, 3, 2, 1,
           2, 1, 1]
+# The vowel ㅢ takes a final consonant in almost no Korean word (의, 희 and 늬 have none): the
+# product of the three shares would make 읠 or 읜 as likely as 킴.
+UI, UI_WITH_FINAL = 19, 0.02
 # The most frequent syllables of running text, of surnames and given names, and of the loanwords
 # of music (love, blue, club, man, pop, dance, show).
-COMMON_SYLLABLES = ("이다는에의고가하을지서기사로한도를리시어자나대아수인정전해일게것주부그있보장들제"
+COMMON_SYLLABLES = ("이다는에의고가하을지서기사로한도를리시어자나대아수인정전해일게것주부그있보장들제좋"
                     "라만우상면요되성여국계적원내했마구문거오과경소없동스비세화말학생중신각미재조위연"
                     "무회저개모은실방었니야물치분당발관운안트드때람와공래간선심영명금습녕김박최윤준민"
                     "현희진호혜석용태범훈승필랑날밤별꽃눈길봄름울바늘음꿈속너네줘난널넌크프못된될됩돼"
@@ -77,7 +80,8 @@ def hangul_costs(readings, weight):
             s = ord(reading.split(":")[0]) - 0xAC00
             if 0 <= s < 11172:
                 sino[s] += weight(cp)
-    jamo = [INITIALS[i // 588] * VOWELS[i % 588 // 28] * FINALS[i % 28] if ks[i] else 0
+    jamo = [INITIALS[i // 588] * VOWELS[i % 588 // 28] * FINALS[i % 28] *
+            (UI_WITH_FINAL if i % 588 // 28 == UI and i % 28 else 1.0) if ks[i] else 0
             for i in range(11172)]
     common = [0.0] * 11172
     for c in COMMON_SYLLABLES:

@@ -12,6 +12,7 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QMenu>
+#include <iterator>
 
 namespace {
 
@@ -21,24 +22,16 @@ QString U(const char* utf8) {
 
 // The code page as the menu and the tooltips name it.
 QString CodePageCaption(platform::TCodePage cp) {
-    using platform::TCodePage;
-    switch (cp) {
-    case TCodePage::Gbk:
-        return U("简体中文（GBK）");
-    case TCodePage::Big5:
-        return U("繁体中文（Big5）");
-    case TCodePage::ShiftJis:
-        return U("日文（Shift-JIS）");
-    case TCodePage::EucKr:
-        return U("韩文（EUC-KR）");
-    case TCodePage::Windows1251:
-        return U("西里尔文（windows-1251）");
-    case TCodePage::Windows1252:
-        return U("西欧（windows-1252）");
-    case TCodePage::Utf8:
-        return U("UTF-8");
-    }
-    return {};
+    // In the order of platform::kCodePages.
+    static const char* const kCaptions[] = {"简体中文（GBK）",
+                                            "繁体中文（Big5）",
+                                            "日文（Shift-JIS）",
+                                            "韩文（EUC-KR）",
+                                            "西里尔文（windows-1251）",
+                                            "西欧（windows-1252）",
+                                            "UTF-8"};
+    static_assert(std::size(kCaptions) == std::size(platform::kCodePages));
+    return U(kCaptions[static_cast<size_t>(cp)]);
 }
 
 } // namespace

@@ -244,13 +244,10 @@ void TFrmEditText::SaveCustomPicture() {
 void TFrmEditText::SaveAttachedPicture(int index, int pictureType) {
     if (!Preview.HasPicture() || Preview.Picture.width() == 0 || Preview.Picture.height() == 0)
         return;
-    // The description goes into the frame as code page 936 bytes; one the readers could not get
-    // past, or one code page 936 cannot hold, is refused before anything changes.
-    std::string description;
-    if (!platform::Utf8ToCp936(edPicInfo->text().toStdString(), description)) {
-        MessageBoxOk(FromUtf8("！图片说明中有GBK编码不能保存的字符，图片未嵌入：APIC"));
-        return;
-    }
+    // The description is written like every text: in the tag's code page when it fits, else in
+    // UTF-16. One the readers could not get past is refused before anything changes.
+    const TPictureDescription description =
+        PictureDescriptionFor(*ID3v2Tag, edPicInfo->text().toStdString());
     const std::string refusal = CheckPictureDescription(description);
     if (!refusal.empty()) {
         MessageBoxOk(FromUtf8(refusal));

@@ -106,12 +106,16 @@ TEST(CliRecode, LegacyTextsBecomeUtf16AndNothingElseChanges) {
     const Bytes v1 =
         Id3v1Block({.title = "\xa4\xeb\xab\x47", .artist = "\xbe\x48\xc4\x52\xa7\x67"});
     const Bytes ascii = Id3FrameWritten("TRCK", "3");
+    // A frame's status flags (here read-only) stay on its converted frame.
+    const auto readOnly = [](Bytes frame) { return frame.replace(8, 1, "\x20"); };
     const Bytes legacy = Id3TagOurs(Id3FrameWritten("TIT2", "\xa4\xeb\xab\x47") + ascii +
-                                    Id3FrameWritten("TPE1", "\xbe\x48\xc4\x52\xa7\x67")) +
+                                    Id3FrameWritten("TPE1", "\xbe\x48\xc4\x52\xa7\x67") +
+                                    readOnly(Id3FrameWritten("TALB", "\xa4\xeb"))) +
                          kAudio + v1;
     const std::string line = "{\"file\": \"" + f +
                              "\", \"codepage\": \"big5\", \"changed\": [{\"id\": \"TIT2\", "
-                             "\"text\": \"月亮\"}, {\"id\": \"TPE1\", \"text\": \"鄧麗君\"}]}\n";
+                             "\"text\": \"月亮\"}, {\"id\": \"TPE1\", \"text\": \"鄧麗君\"}, "
+                             "{\"id\": \"TALB\", \"text\": \"月\"}]}\n";
     WriteFile(f, legacy);
     CliRun r = Tags("recode --dry-run " + f, dir);
     EXPECT_EQ(r.status, 0) << Stderr(dir);
@@ -122,7 +126,8 @@ TEST(CliRecode, LegacyTextsBecomeUtf16AndNothingElseChanges) {
     EXPECT_EQ(r.status, 0) << Stderr(dir);
     EXPECT_EQ(r.out, line);
     EXPECT_EQ(ReadFile(f), Id3TagOurs(Id3Frame("TIT2", Bytes("\x01") + Utf16("月亮")) + ascii +
-                                      Id3Frame("TPE1", Bytes("\x01") + Utf16("鄧麗君"))) +
+                                      Id3Frame("TPE1", Bytes("\x01") + Utf16("鄧麗君")) +
+                                      readOnly(Id3Frame("TALB", Bytes("\x01") + Utf16("月")))) +
                                kAudio + v1);
     EXPECT_EQ(ReadFile(b), legacy);
     // Nothing legacy left: no rewrite, no backup.
@@ -164,6 +169,9 @@ TEST(CliAdd, TheEditorsRuleForANewFrame) {
     EXPECT_EQ(Stderr(dir), "！该标签已经存在，增加标签无效：TALB\n");
     EXPECT_EQ(Stored(g).FrameIds, (TStringList{"TIT2", "TPE1", "TALB"}));
     EXPECT_FALSE(Exists(dir.File("gbak.MP3")));
+    // A forced code page is the tag's, as on set: UTF-8 is none to write in, so UTF-16.
+    ASSERT_EQ(Tags("add " + g + " TCON --codepage utf-8 --no-backup", dir).status, 0);
+    EXPECT_NE(ReadFile(g).find(Id3Frame("TCON", Bytes("\1\xFF\xFE", 3))), std::string::npos);
 }
 
 TEST(CliDelete, RemovesTheFrameAtTheIndex) {

@@ -66,7 +66,7 @@ TEST(CliEmbed, UsageErrors) {
           "embed " + files + " --apic 1 --type 21", "embed " + files + " --tpic --type 3",
           "embed " + files + " --tpic --desc x", "embed " + files + " --tpic --background 00FF",
           "embed " + files + " --tpic --background GG0000",
-          "embed " + files + " --tpic --frobnicate", "embed " + files + " --apic 1 --desc '😀'"}) {
+          "embed " + files + " --tpic --frobnicate", "embed " + files + " --apic 1 --desc \xFF"}) {
         EXPECT_EQ(Tags(words, dir).status, 2) << words << "\n" << Stderr(dir);
     }
     EXPECT_EQ(ReadFile(dir.File("s.MP3")), Song());
@@ -165,6 +165,33 @@ TEST(CliEmbed, WritesTheAttachedPictureFitted) {
     const size_t dqt = stored.apic.find("\xFF\xDB");
     ASSERT_NE(dqt, std::string::npos);
     EXPECT_EQ(stored.apic[dqt + 5], '\x08');
+}
+
+TEST(CliEmbed, TheDescriptionFollowsTheWritingRule) {
+    // In the tag's own code page when it fits (a Big5 tag keeps Big5), else UTF-16: never refused.
+    const Bytes big5Title =
+        Id3Frame("TIT2", Bytes("\0\xA4\xEB\xAB\x47\xA5\x4E\xAA\xED\xA7\xDA\xAA\xBA\xA4\xDF", 15));
+    const struct {
+        Bytes tag;
+        std::string desc, head;
+    } rows[] = {
+        {Song(), "a😀", Bytes("\1image/jpeg\0\3", 13) + Utf16("a😀") + Bytes(2, '\0')},
+        {Id3TagOurs(big5Title + Id3Frame("APIC", Bytes("\0image/jpeg\0\3\0", 14))) + kAudio, "封面",
+         Bytes("\0image/jpeg\0\3\xAB\xCA\xAD\xB1\0", 17)},
+    };
+    for (const auto& row : rows) {
+        TempDir dir;
+        WriteFile(dir.File("s.MP3"), row.tag);
+        WriteFile(dir.File("p.bmp"), Bmp24(Quadrants(8, 8)));
+        ASSERT_EQ(Tags("embed " + dir.File("s.MP3") + " " + dir.File("p.bmp") +
+                           " --apic 1 --desc " + row.desc,
+                       dir)
+                      .status,
+                  0)
+            << Stderr(dir);
+        EXPECT_EQ(ReadBack(dir.File("s.MP3")).apic.substr(0, row.head.size()), row.head)
+            << row.desc;
+    }
 }
 
 TEST(CliEmbed, OneCaptureIntoTheFirstPictureOfEveryFile) {
