@@ -639,5 +639,5 @@ TEST(FaultClone, TheBackupIsACloneAndTheSongKeepsItsInode) {
     EXPECT_EQ(ReadFile(backup), original);
     EXPECT_NE(ReadFile(song), original);
     EXPECT_LT((fs0.f_bfree - fs1.f_bfree) * fs0.f_frsize, 512u * 1024) << "the data is shared";
-    std::system(("umount " + mnt).c_str());
+    EXPECT_EQ(std::system(("umount " + mnt).c_str()), 0);
 }
