@@ -93,9 +93,11 @@ struct TJournal {
 
 enum class TRead { Absent, Valid, Damaged };
 
-bool WriteAll(int fd, const char* data, size_t size, off_t at) {
+// pread and pwrite may move fewer bytes than asked; a short count of 0 is the device's error.
+template <typename TBuffer, typename TCall>
+bool MoveAll(int fd, TBuffer data, size_t size, off_t at, TCall call) {
     while (size > 0) {
-        const ssize_t n = ::pwrite(fd, data, size, at);
+        const ssize_t n = call(fd, data, size, at);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             if (n == 0) errno = EIO;
@@ -108,19 +110,12 @@ bool WriteAll(int fd, const char* data, size_t size, off_t at) {
     return true;
 }
 
+bool WriteAll(int fd, const char* data, size_t size, off_t at) {
+    return MoveAll(fd, data, size, at, ::pwrite);
+}
+
 bool ReadAll(int fd, char* data, size_t size, off_t at) {
-    while (size > 0) {
-        const ssize_t n = ::pread(fd, data, size, at);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            if (n == 0) errno = EIO;
-            return false;
-        }
-        data += n;
-        size -= static_cast<size_t>(n);
-        at += n;
-    }
-    return true;
+    return MoveAll(fd, data, size, at, ::pread);
 }
 
 // Reads the journal `jbase` in `folder`; `why` says what is wrong with a damaged one.
