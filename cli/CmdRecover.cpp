@@ -46,7 +46,8 @@ std::vector<std::string> SongsWithJournals(const std::string& folder) {
         if (!e) break;
         const std::string_view name = e->d_name;
         if (name.size() > kJournal.size() && name.substr(name.size() - kJournal.size()) == kJournal)
-            songs.push_back(folder + "/" + std::string(name.substr(0, name.size() - kJournal.size())));
+            songs.push_back(folder + "/" +
+                            std::string(name.substr(0, name.size() - kJournal.size())));
     }
     if (dir) ::closedir(dir);
     return songs;

@@ -270,9 +270,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s\n", text.c_str());
     });
     // A journal left alone is worth knowing; the command still does its work.
-    SetNoticeSink([](const std::string& text) {
-        std::fprintf(stderr, "quillon-tags: %s\n", text.c_str());
-    });
+    SetNoticeSink(
+        [](const std::string& text) { std::fprintf(stderr, "quillon-tags: %s\n", text.c_str()); });
     for (const TCommand& c : kCommands) {
         if (name != c.name) continue;
         TArgs args(argv + 2, argv + argc);

@@ -136,7 +136,8 @@ TRead ReadJournal(int folder, const std::string& jbase, TJournal& j, std::string
         why = "not a regular file";
     } else if (st.st_size < static_cast<off_t>(sizeof(THeader)) ||
                !ReadAll(fd, reinterpret_cast<char*>(&j.header), sizeof(THeader), 0) ||
-               std::memcmp(j.header.magic, kMagic, 8) != 0 || HeaderSum(j.header) != j.header.headerSum) {
+               std::memcmp(j.header.magic, kMagic, 8) != 0 ||
+               HeaderSum(j.header) != j.header.headerSum) {
         why = "its header is damaged";
     } else if (j.header.length > kMaxRegion || j.header.offset > kMaxRegion ||
                uint64_t(st.st_size) != sizeof(THeader) + j.header.length) {
@@ -244,8 +245,9 @@ void CreateJournal(int folder, const std::string& jbase, const std::string& regi
     h.start = kThisRun.start;
     h.boot = kThisRun.boot;
     h.headerSum = HeaderSum(h);
-    const int jfd = ::openat(folder, jbase.c_str(),
-                             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+    const int jfd =
+        ::openat(folder, jbase.c_str(),
+                 O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
     if (jfd < 0) platform::RaiseError("Cannot create the journal of", fileName, errno);
     std::string all(reinterpret_cast<const char*>(&h), sizeof h);
     all += region;

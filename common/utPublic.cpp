@@ -11,18 +11,18 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <linux/magic.h>
 #include <map>
 #include <mutex>
 #include <optional>
 #include <set>
 #include <stdio.h>
-#include <linux/fs.h>
-#include <linux/magic.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <sys/vfs.h>
 #include <sys/types.h>
+#include <sys/vfs.h>
 #include <thread>
 #include <unistd.h>
 
@@ -408,8 +408,8 @@ bool MakeCloneBackup(const TWriterLock& lock, const std::string& fileName) {
         if (noClone.count(original.st_dev)) return false;
     }
     const std::string clone = backupBase + ".quillon-new-" + std::to_string(::getpid());
-    const int bfd = ::openat(folder, clone.c_str(),
-                             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const int bfd =
+        ::openat(folder, clone.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (bfd < 0) return false;
     // Under a name of its own until complete and on disk: an old backup stays until replaced.
     const bool cloned = ::ioctl(bfd, FICLONE, fd) == 0;
@@ -417,10 +417,8 @@ bool MakeCloneBackup(const TWriterLock& lock, const std::string& fileName) {
         std::lock_guard<std::mutex> guard(noCloneMutex);
         noClone.insert(original.st_dev);
     }
-    const bool made = cloned && (KeepOwnerAndMode(bfd, original), true) &&
-                      ::fsync(bfd) == 0 &&
-                      ::renameat(folder, clone.c_str(), folder,
-                                 backupBase.c_str()) == 0;
+    const bool made = cloned && (KeepOwnerAndMode(bfd, original), true) && ::fsync(bfd) == 0 &&
+                      ::renameat(folder, clone.c_str(), folder, backupBase.c_str()) == 0;
     ::close(bfd);
     if (!made) {
         ::unlinkat(folder, clone.c_str(), 0);
@@ -683,7 +681,7 @@ TBatchFlush::TBatchFlush(const std::vector<std::string>& files)
     }
     if (!SyncFileSystems(files_).empty()) {
         CommitBatchJournals(files_, {}, -1); // not on disk: every edit journals itself
-        Drop({}); // not on disk: every file flushes its own backup
+        Drop({});                            // not on disk: every file flushes its own backup
         files_.assign(files.size(), std::string());
         return;
     }

@@ -1,8 +1,8 @@
 #include "ID3v1Tags.h"
 
 #include "PlatformFile.h"
-#include "utJournal.h"
 #include "uMp3Const.h"
+#include "utJournal.h"
 #include "utPublic.h"
 
 #include <climits>

@@ -322,8 +322,7 @@ TEST(CliSafety, ABatchKeepsEverySong) {
 TEST(CliSafety, ATagThatFitsIsWrittenInPlace) {
     TempDir dir, side;
     const std::string a = dir.File("a.MP3"), link = dir.File("link.MP3");
-    const Bytes padded =
-        Id3TagStandard(Id3Frame("TIT2", Bytes("\0Song", 5)), 512) + kAudio;
+    const Bytes padded = Id3TagStandard(Id3Frame("TIT2", Bytes("\0Song", 5)), 512) + kAudio;
     auto inode = [](const std::string& p) {
         struct stat st {};
         stat(p.c_str(), &st);
@@ -356,6 +355,7 @@ TEST(CliSafety, ATagThatFitsIsWrittenInPlace) {
         EXPECT_EQ(getxattr(a.c_str(), "user.note", note, sizeof note), 4) << row.words;
         EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()),
                                 std::filesystem::directory_iterator()),
-                  2) << row.words;
+                  2)
+            << row.words;
     }
 }

@@ -274,9 +274,8 @@ Bytes OurTag() {
 
 // A tag with room to spare, as mutagen leaves it.
 Bytes PaddedTag() {
-    return Id3TagStandard(Id3Frame("TIT2", Bytes("\0Old title", 10)) +
-                              Id3Frame("TPE1", Bytes("\0Artist", 7)),
-                          1024);
+    return Id3TagStandard(
+        Id3Frame("TIT2", Bytes("\0Old title", 10)) + Id3Frame("TPE1", Bytes("\0Artist", 7)), 1024);
 }
 
 } // namespace
@@ -409,7 +408,8 @@ TEST(FaultEveryStep, ABatchSurvivesEveryBrokenCall) {
                 {{"strip", "--id3v2", "--apev2"}, "LLLSRLRLRLS", false},
                 {{"set", "TALB", "Album"}, "LLLSSF", true}};
     for (const auto& row : rows)
-        BreakEveryStepOfABatch(row.command, (row.inPlace ? PaddedTag() : OurTag()) + Audio(20) + others,
+        BreakEveryStepOfABatch(row.command,
+                               (row.inPlace ? PaddedTag() : OurTag()) + Audio(20) + others,
                                row.phases, row.inPlace);
 }
 
@@ -465,7 +465,8 @@ TEST(FaultJournal, RolledBackOnlyOntoItsOwnFile) {
             close(fd);
             row.change();
             const Bytes before = ReadFile(scene.song);
-            const int status = RunToEnd({QUILLON_TAGS, reader, scene.song}, {}, scene.side.File("err"));
+            const int status =
+                RunToEnd({QUILLON_TAGS, reader, scene.song}, {}, scene.side.File("err"));
             const std::string what = std::string(row.name) + ", " + reader;
             if (row.applies) {
                 EXPECT_EQ(ReadFile(scene.song), original) << what;
@@ -626,8 +627,10 @@ TEST(FaultClone, TheBackupIsACloneAndTheSongKeepsItsInode) {
     const Bytes original = PaddedTag() + Audio(6000); // about 2.5 MB
     WriteFile(song, original);
     sync();
-    struct stat before {}, after{};
-    struct statvfs fs0 {}, fs1{};
+    struct stat before {
+    }, after{};
+    struct statvfs fs0 {
+    }, fs1{};
     stat(song.c_str(), &before);
     statvfs(mnt.c_str(), &fs0);
     const int status = RunToEnd({QUILLON_TAGS, "set", song, "TALB", "Album"});
