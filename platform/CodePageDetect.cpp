@@ -123,6 +123,18 @@ TKind KindOf(char32_t c) {
     return TKind::Other;
 }
 
+uint32_t PairOffset(char32_t c) {
+    return c >= 0xAC00 ? c - 0xAC00 + kHangulKey : c - kFirstHan;
+}
+
+// What two adjacent characters take off a reading when they make a word of its language.
+TCost PairBonus(const TPairs& pairs, char32_t a, char32_t b) {
+    const uint32_t key = PairOffset(a) << 16 | PairOffset(b);
+    const uint32_t* end = pairs.keys + pairs.count;
+    const uint32_t* found = std::lower_bound(pairs.keys, end, key);
+    return found != end && *found == key ? pairs.bonus[found - pairs.keys] : 0;
+}
+
 bool IsLetter(TKind k) {
     return k == TKind::Upper || k == TKind::Lower;
 }
@@ -143,6 +155,7 @@ class TScorer {
     void Add(char32_t c) {
         const TKind kind = KindOf(c);
         total_ += Cost(c, kind);
+        if (kind == prevKind_) total_ -= WordBonus(c, kind);
         // Scripts glued together inside one word.
         if ((kind == TKind::Cyrillic && IsLetter(prevKind_)) ||
             (IsLetter(kind) && prevKind_ == TKind::Cyrillic))
@@ -240,6 +253,18 @@ class TScorer {
             break;
         }
         return 40;
+    }
+
+    // Two ideographs or two syllables in a row that make a word.
+    TCost WordBonus(char32_t c, TKind kind) const {
+        if (kind == TKind::Han && prev_ >= kFirstHan && prev_ <= kLastHan && c <= kLastHan) {
+            if (language_ == TLanguage::Simplified) return PairBonus(kSimplifiedPairs, prev_, c);
+            if (language_ == TLanguage::Traditional)
+                return PairBonus(kTraditionalPairs, prev_, c);
+        }
+        if (kind == TKind::Hangul && language_ == TLanguage::Korean)
+            return PairBonus(kKoreanPairs, prev_, c);
+        return 0;
     }
 
     static TCost AnyHan(char32_t c) {

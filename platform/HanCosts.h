@@ -3,6 +3,7 @@
 // a Hangul syllable in Korean.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace platform {
@@ -20,5 +21,20 @@ extern const THanCosts kHanCosts[kLastHan - kFirstHan + 1];
 
 // What Hangul syllable U+AC00 + i costs in Korean text; 0 for those outside KS X 1001.
 extern const uint8_t kHangulCosts[11172];
+
+// Pairs of adjacent characters that make words, and what each takes off a reading (in half
+// bits). A pair's key is the offsets of its two characters (an ideograph's from kFirstHan, a
+// syllable's from U+AC00 plus kHangulKey), the first in the high half; keys are sorted.
+struct TPairs {
+    const uint32_t* keys;
+    const uint8_t* bonus;
+    size_t count;
+};
+
+inline constexpr uint32_t kHangulKey = 0x6000;
+
+extern const TPairs kSimplifiedPairs;  // words of mainland Chinese
+extern const TPairs kTraditionalPairs; // the same words in traditional forms
+extern const TPairs kKoreanPairs;      // syllables of Korean words
 
 } // namespace platform

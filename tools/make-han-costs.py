@@ -2,11 +2,15 @@
 """Turns the Unihan tables of Debian's unicode-data into the costs, in half bits, of each CJK
 ideograph (U+4E00..U+9FFF) in simplified Chinese, traditional Chinese, Japanese and Korean text,
 and of each Hangul syllable of KS X 1001 in Korean text: the character model of the code-page
-detector (platform/CodePageDetect.cpp).
+detector (platform/CodePageDetect.cpp). Beside it, the pairs of characters that make words: of
+Chinese from jieba's dictionary (words with their counts in running text; the traditional pairs
+are its words in traditional forms), of Korean from the Korean Hunspell dictionary.
 
-usage: make-han-costs.py UNIHAN_DIR OUT.cpp
+usage: make-han-costs.py UNIHAN_DIR CHINESE_WORDS KOREAN_WORDS OUT.cpp
 """
 import bz2
+import collections
+import unicodedata
 import math
 import os
 import sys
@@ -98,8 +102,80 @@ def hangul_costs(readings, weight):
     return costs
 
 
+# Two characters seen together in at least this many words (counted in running text) make a
+# word of Chinese; fewer are too rare to tell a reading by.
+PAIR_COUNT = 50
+PAIR_BONUS = 24  # a word of two characters is no surer than this
+HANGUL_KEY = 0x6000
+KOREAN_PAIR_BONUS = 8  # the Korean dictionary has no counts  # Hangul syllables after the Han offsets in a pair's key
+
+
+def pair_key(a, b):
+    def offset(c):
+        return c - FIRST if FIRST <= c <= LAST else c - 0xAC00 + HANGUL_KEY
+    return offset(a) << 16 | offset(b)
+
+
+def chinese_pairs(path, traditional):
+    """What the pairs of adjacent ideographs inside the dictionary's words take off a reading,
+    in simplified forms and in traditional forms: twice their pointwise mutual information (how
+    much likelier the two characters are together than each alone), in half bits."""
+    pairs, characters = collections.Counter(), collections.Counter()
+    with open(path, encoding="utf-8") as f:
+        for line in f:
+            fields = line.split()
+            if len(fields) < 2:
+                continue
+            word, count = fields[0], int(fields[1])
+            if not all(FIRST <= ord(c) <= LAST for c in word):
+                continue
+            for c in word:
+                characters[ord(c)] += count
+            for a, b in zip(word, word[1:]):
+                pairs[ord(a), ord(b)] += count
+    total = sum(characters.values())
+    simplified = {}
+    for (a, b), n in pairs.items():
+        if n < PAIR_COUNT:
+            continue
+        bonus = round(2 * math.log2(n * total / (characters[a] * characters[b])))
+        if bonus > 0:
+            simplified[a, b] = min(PAIR_BONUS, bonus)
+    traditional_pairs = {}
+    for (a, b), bonus in simplified.items():
+        for ta in traditional.get(a, [a])[:2]:
+            for tb in traditional.get(b, [b])[:2]:
+                traditional_pairs[ta, tb] = max(traditional_pairs.get((ta, tb), 0), bonus)
+    return simplified, traditional_pairs
+
+
+def korean_pairs(path):
+    """The pairs of adjacent syllables inside the dictionary's words (stored as jamo)."""
+    pairs = set()
+    with open(path, encoding="utf-8") as f:
+        next(f)  # the word count
+        for line in f:
+            word = unicodedata.normalize("NFC", line.split("/")[0].strip())
+            for a, b in zip(word, word[1:]):
+                if 0xAC00 <= ord(a) <= 0xD7A3 and 0xAC00 <= ord(b) <= 0xD7A3:
+                    pairs.add((ord(a), ord(b)))
+    return pairs
+
+
+def write_pairs(f, name, pairs):
+    """A sorted table of pair keys and, beside it, what each takes off a reading."""
+    rows = sorted((pair_key(a, b), bonus) for (a, b), bonus in pairs.items())
+    f.write("const uint32_t %sKeys[%d] = {\n" % (name, len(rows)))
+    for i in range(0, len(rows), 16):
+        f.write(",".join("%d" % k for k, _ in rows[i:i + 16]) + ",\n")
+    f.write("};\nconst uint8_t %sBonus[%d] = {\n" % (name, len(rows)))
+    for i in range(0, len(rows), 32):
+        f.write(",".join("%d" % b for _, b in rows[i:i + 32]) + ",\n")
+    f.write("};\nconst TPairs %s{%sKeys, %sBonus, %d};\n\n" % (name, name, name, len(rows)))
+
+
 def main():
-    directory, out = sys.argv[1], sys.argv[2]
+    directory, chinese_words, korean_words, out = sys.argv[1:5]
 
     def table(base):
         for ext in (".txt.bz2", ".txt"):
@@ -219,7 +295,12 @@ def main():
         f.write("const uint8_t kHangulCosts[11172] = {\n")
         for i in range(0, len(costs), 32):
             f.write(",".join(str(c) for c in costs[i:i + 32]) + ",\n")
-        f.write("};\n\n} // namespace platform\n")
+        f.write("};\n\n")
+        simplified_pairs, traditional_pairs = chinese_pairs(chinese_words, traditional)
+        write_pairs(f, "kSimplifiedPairs", simplified_pairs)
+        write_pairs(f, "kTraditionalPairs", traditional_pairs)
+        write_pairs(f, "kKoreanPairs", {p: KOREAN_PAIR_BONUS for p in korean_pairs(korean_words)})
+        f.write("} // namespace platform\n")
 
 
 if __name__ == "__main__":
