@@ -44,26 +44,6 @@ bool Holds(std::u32string_view set, char32_t c) {
 bool IsVowelRu(char32_t c) {
     return Holds(U"аеиоуыэюяёАЕИОУЫЭЮЯЁ", c);
 }
-// Russian letters а..я by their share of running text (per mille).
-constexpr uint16_t kRussianLetters[32] = {80, 16, 45, 17,  30, 85, 9,  17, 74, 12, 35,
-                                          44, 32, 67, 110, 28, 47, 55, 63, 26, 3,  10,
-                                          5,  14, 7,  4,   1,  19, 17, 3,  6,  20};
-
-TCost CostOf(double perMille) {
-    return static_cast<TCost>(std::lround(-2 * std::log2(perMille / 1000)));
-}
-
-// Russian letter costs, computed once.
-const std::array<TCost, 32>& RussianCosts() {
-    static const std::array<TCost, 32> costs = [] {
-        std::array<TCost, 32> c{};
-        for (size_t i = 0; i < 32; ++i)
-            c[i] = CostOf(kRussianLetters[i]);
-        return c;
-    }();
-    return costs;
-}
-
 // Latin letters of Western European names, by how often they appear in them.
 TCost WesternLetterCost(char32_t lower) {
     if (lower == U'é') return 10;
@@ -329,10 +309,8 @@ class TScorer {
         const bool upper = (c >= 0x410 && c <= 0x42F) || c == 0x401;
         const char32_t lower = c >= 0x410 && c <= 0x42F ? c + 0x20 : c == 0x401 ? 0x451 : c;
         TCost cost;
-        if (lower >= 0x430 && lower <= 0x44F)
-            cost = RussianCosts()[lower - 0x430];
-        else if (lower == 0x451)
-            cost = 14;
+        if ((lower >= 0x430 && lower <= 0x44F) || lower == 0x451)
+            cost = RussianLetter(lower) + (lower == 0x451 ? 4 : 0);
         else if (c == 0x456 || c == 0x457 || c == 0x454 || c == 0x406 || c == 0x407 || c == 0x404)
             cost = 20; // Ukrainian
         else
@@ -359,6 +337,16 @@ class TScorer {
                 cost += 12;
         }
         return cost;
+    }
+
+    // A letter а..я or ё by the letter before it in the same word.
+    TCost RussianLetter(char32_t lower) const {
+        const auto index = [](char32_t c) -> size_t {
+            c = c >= 0x410 && c <= 0x42F ? c + 0x20 : c == 0x401 || c == 0x451 ? 0x435 : c;
+            return c >= 0x430 && c <= 0x44F ? c - 0x430 : 32;
+        };
+        const size_t before = prevKind_ == TKind::Cyrillic ? index(prev_) : 32;
+        return kRussianLetterCosts[before][index(lower)];
     }
 
     static bool IsUpperRu(char32_t c) { return (c >= 0x410 && c <= 0x42F) || c == 0x401; }

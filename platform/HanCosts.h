@@ -37,4 +37,7 @@ extern const TPairs kSimplifiedPairs;  // words of mainland Chinese
 extern const TPairs kTraditionalPairs; // the same words in traditional forms
 extern const TPairs kKoreanPairs;      // syllables of Korean words
 
+// What Russian letter а + j costs after letter а + i (row 32: at the start of a word), ё read as е.
+extern const uint8_t kRussianLetterCosts[33][32];
+
 } // namespace platform

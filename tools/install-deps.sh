@@ -12,7 +12,7 @@ packages=(
   man-db groff-base bsdextrautils
   clang-14 libclang-rt-14-dev clang-format-14
   python3-mutagen eyed3 id3v2 kid3-cli libtag1-dev ffmpeg
-  strace unicode-data python3-jieba hunspell-ko python3 xfsprogs
+  strace unicode-data python3-jieba hunspell-ko hunspell-ru python3 xfsprogs
   "$@"
 )
 missing=()

@@ -4,9 +4,10 @@ ideograph (U+4E00..U+9FFF) in simplified Chinese, traditional Chinese, Japanese 
 and of each Hangul syllable of KS X 1001 in Korean text: the character model of the code-page
 detector (platform/CodePageDetect.cpp). Beside it, the pairs of characters that make words: of
 Chinese from jieba's dictionary (words with their counts in running text; the traditional pairs
-are its words in traditional forms), of Korean from the Korean Hunspell dictionary.
+are its words in traditional forms), of Korean from the Korean Hunspell dictionary; and what
+each Russian letter costs after the one before it, from the Russian Hunspell dictionary.
 
-usage: make-han-costs.py UNIHAN_DIR CHINESE_WORDS KOREAN_WORDS OUT.cpp
+usage: make-han-costs.py UNIHAN_DIR CHINESE_WORDS KOREAN_WORDS RUSSIAN_WORDS OUT.cpp
 """
 import bz2
 import collections
@@ -107,7 +108,7 @@ def hangul_costs(readings, weight):
 PAIR_COUNT = 50
 PAIR_BONUS = 24  # a word of two characters is no surer than this
 HANGUL_KEY = 0x6000
-KOREAN_PAIR_BONUS = 8  # the Korean dictionary has no counts  # Hangul syllables after the Han offsets in a pair's key
+KOREAN_PAIR_BONUS = 6  # the Korean dictionary has no counts  # Hangul syllables after the Han offsets in a pair's key
 
 
 def pair_key(a, b):
@@ -162,6 +163,32 @@ def korean_pairs(path):
     return pairs
 
 
+RUSSIAN = "абвгдежзийклмнопрстуфхцчшщъыьэюя"
+
+
+def russian_letter_costs(path):
+    """The cost, in half bits, of each letter а..я after each letter, and (the last row) at the
+    start of a word, from the dictionary's words; the dictionary writes ё as е."""
+    counts = collections.Counter()
+    with open(path, encoding="utf-8") as f:
+        next(f)  # the word count
+        for line in f:
+            word = line.split("/")[0].strip().lower().replace("ё", "е")
+            if not word or not all(c in RUSSIAN for c in word):
+                continue
+            prev = None
+            for c in word:
+                counts[prev, c] += 1
+                prev = c
+    rows = []
+    for prev in list(RUSSIAN) + [None]:
+        total = sum(counts[prev, c] for c in RUSSIAN)
+        rows.append([min(255, round(-2 * math.log2((counts[prev, c] + 0.5) /
+                                                   (total + 0.5 * len(RUSSIAN)))))
+                     for c in RUSSIAN])
+    return rows
+
+
 def write_pairs(f, name, pairs):
     """A sorted table of pair keys and, beside it, what each takes off a reading."""
     rows = sorted((pair_key(a, b), bonus) for (a, b), bonus in pairs.items())
@@ -175,7 +202,7 @@ def write_pairs(f, name, pairs):
 
 
 def main():
-    directory, chinese_words, korean_words, out = sys.argv[1:5]
+    directory, chinese_words, korean_words, russian_words, out = sys.argv[1:6]
 
     def table(base):
         for ext in (".txt.bz2", ".txt"):
@@ -300,7 +327,10 @@ def main():
         write_pairs(f, "kSimplifiedPairs", simplified_pairs)
         write_pairs(f, "kTraditionalPairs", traditional_pairs)
         write_pairs(f, "kKoreanPairs", {p: KOREAN_PAIR_BONUS for p in korean_pairs(korean_words)})
-        f.write("} // namespace platform\n")
+        f.write("const uint8_t kRussianLetterCosts[33][32] = {\n")
+        for row in russian_letter_costs(russian_words):
+            f.write("{" + ",".join(str(c) for c in row) + "},\n")
+        f.write("};\n\n} // namespace platform\n")
 
 
 if __name__ == "__main__":
