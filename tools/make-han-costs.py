@@ -164,11 +164,18 @@ def korean_pairs(path):
 
 
 RUSSIAN = "абвгдежзийклмнопрстуфхцчшщъыьэюя"
+# Russian letters а..я by their share of running text (per mille), mixed into the pairs so that a
+# pair the dictionary lacks (its words are in their first forms only, and names and loanwords
+# are few) is not priced out.
+RUSSIAN_SHARES = [80, 16, 45, 17, 30, 85, 9, 17, 74, 12, 35, 44, 32, 67, 110, 28, 47, 55, 63, 26,
+                  3, 10, 5, 14, 7, 4, 1, 19, 17, 3, 6, 20]
+RUSSIAN_PAIR_WEIGHT = 0.9
 
 
 def russian_letter_costs(path):
     """The cost, in half bits, of each letter а..я after each letter, and (the last row) at the
-    start of a word, from the dictionary's words; the dictionary writes ё as е."""
+    start of a word, from the dictionary's words (it writes ё as е) mixed with the letters'
+    shares of running text."""
     counts = collections.Counter()
     with open(path, encoding="utf-8") as f:
         next(f)  # the word count
@@ -183,9 +190,11 @@ def russian_letter_costs(path):
     rows = []
     for prev in list(RUSSIAN) + [None]:
         total = sum(counts[prev, c] for c in RUSSIAN)
-        rows.append([min(255, round(-2 * math.log2((counts[prev, c] + 0.5) /
-                                                   (total + 0.5 * len(RUSSIAN)))))
-                     for c in RUSSIAN])
+        share = sum(RUSSIAN_SHARES)
+        rows.append([min(255, round(-2 * math.log2(
+            RUSSIAN_PAIR_WEIGHT * (counts[prev, c] + 0.5) / (total + 0.5 * len(RUSSIAN)) +
+            (1 - RUSSIAN_PAIR_WEIGHT) * RUSSIAN_SHARES[i] / share)))
+                     for i, c in enumerate(RUSSIAN)])
     return rows
 
 
