@@ -107,8 +107,8 @@ def hangul_costs(readings, weight):
 # word of Chinese; fewer are too rare to tell a reading by.
 PAIR_COUNT = 50
 PAIR_BONUS = 24  # a word of two characters is no surer than this
-HANGUL_KEY = 0x6000
-KOREAN_PAIR_BONUS = 6  # the Korean dictionary has no counts  # Hangul syllables after the Han offsets in a pair's key
+HANGUL_KEY = 0x6000  # Hangul syllables after the Han offsets in a pair's key
+KOREAN_PAIR_WEIGHT = 2  # as the Chinese pairs', in half bits
 
 
 def pair_key(a, b):
@@ -151,16 +151,27 @@ def chinese_pairs(path, traditional):
 
 
 def korean_pairs(path):
-    """The pairs of adjacent syllables inside the dictionary's words (stored as jamo)."""
-    pairs = set()
+    """What the pairs of adjacent syllables inside the dictionary's words (stored as jamo) take
+    off a reading: twice their pointwise mutual information, in half bits, over the dictionary's
+    words (which have no counts: each word counts once)."""
+    pairs, syllables = collections.Counter(), collections.Counter()
     with open(path, encoding="utf-8") as f:
         next(f)  # the word count
         for line in f:
             word = unicodedata.normalize("NFC", line.split("/")[0].strip())
+            if not all(0xAC00 <= ord(c) <= 0xD7A3 for c in word):
+                continue
+            for c in word:
+                syllables[ord(c)] += 1
             for a, b in zip(word, word[1:]):
-                if 0xAC00 <= ord(a) <= 0xD7A3 and 0xAC00 <= ord(b) <= 0xD7A3:
-                    pairs.add((ord(a), ord(b)))
-    return pairs
+                pairs[ord(a), ord(b)] += 1
+    total = sum(syllables.values())
+    bonuses = {}
+    for (a, b), n in pairs.items():
+        bonus = round(KOREAN_PAIR_WEIGHT * math.log2(n * total / (syllables[a] * syllables[b])))
+        if bonus > 0:
+            bonuses[a, b] = min(PAIR_BONUS, bonus)
+    return bonuses
 
 
 RUSSIAN = "абвгдежзийклмнопрстуфхцчшщъыьэюя"
@@ -335,7 +346,7 @@ def main():
         simplified_pairs, traditional_pairs = chinese_pairs(chinese_words, traditional)
         write_pairs(f, "kSimplifiedPairs", simplified_pairs)
         write_pairs(f, "kTraditionalPairs", traditional_pairs)
-        write_pairs(f, "kKoreanPairs", {p: KOREAN_PAIR_BONUS for p in korean_pairs(korean_words)})
+        write_pairs(f, "kKoreanPairs", korean_pairs(korean_words))
         f.write("const uint8_t kRussianLetterCosts[33][32] = {\n")
         for row in russian_letter_costs(russian_words):
             f.write("{" + ",".join(str(c) for c in row) + "},\n")
