@@ -188,6 +188,8 @@ TEST(CodePage, DetectionTellsTheTrapsApart) {
          30},
         {"a Unicode frame settles a short string", kr, {"좋니"}, {"좋니"}, kr},
         {"one Cyrillic letter among Latin words", west, {"Hymne à l'amour"}, {}, west},
+        {"a Chinese word whose bytes read as common Hangul", gbk, {"快乐"}, {}, gbk},
+        {"a Korean word whose bytes read as two Big5 characters", kr, {"봄날"}, {}, kr},
     };
     for (const TRow& row : rows) {
         std::vector<std::string> bytes;
