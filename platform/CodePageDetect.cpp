@@ -1,9 +1,10 @@
 // Which code page a file's legacy texts were written in. Each candidate decodes every string
-// strictly; a character model of the candidate's language prices what it reads (in half bits:
-// the cost of a reading is minus twice the log2 of its likelihood); the cheapest reading of all
-// the strings together wins. Bytes a code page refuses, C1 controls and private-use characters
-// price a reading out; readings of 5-30-byte strings are told apart by how common their
-// characters are, not by byte statistics, which need far longer texts.
+// strictly; a model of the candidate's language (its characters, and the pairs of characters
+// that make its words) prices what it reads (in half bits: the cost of a reading is minus twice
+// the log2 of its likelihood); the cheapest reading of all the strings together wins. Bytes a
+// code page refuses, C1 controls and private-use characters price a reading out; readings of
+// 5-30-byte strings are told apart by how common their characters are, not by byte statistics,
+// which need far longer texts.
 #include "CodePage.h"
 #include "HanCosts.h"
 
@@ -239,8 +240,7 @@ class TScorer {
     TCost WordBonus(char32_t c, TKind kind) const {
         if (kind == TKind::Han && prev_ >= kFirstHan && prev_ <= kLastHan && c <= kLastHan) {
             if (language_ == TLanguage::Simplified) return PairBonus(kSimplifiedPairs, prev_, c);
-            if (language_ == TLanguage::Traditional)
-                return PairBonus(kTraditionalPairs, prev_, c);
+            if (language_ == TLanguage::Traditional) return PairBonus(kTraditionalPairs, prev_, c);
         }
         if (kind == TKind::Hangul && language_ == TLanguage::Korean)
             return PairBonus(kKoreanPairs, prev_, c);
