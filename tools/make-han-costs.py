@@ -69,10 +69,14 @@ GIVEN_NAMES = ("英华玉秀明丽文兰珍红芳国建军平志金海云霞春�
                "薇健豪亮成德荣光永林美丹君秋冬梅")
 
 
-def hangul_costs(readings, weight):
+DICTIONARY_SHARE = 0.3  # of the syllables of the Korean dictionary's words in the mixture
+
+
+def hangul_costs(readings, weight, words):
     """Costs of the 11,172 syllables, 0 for those outside KS X 1001 (EUC-KR proper). A syllable
     is read as a mixture: the Sino-Korean reading of common hanja (most names and much of the
-    vocabulary), the jamo model and the list of the most frequent syllables."""
+    vocabulary), the jamo model, the list of the most frequent syllables and the syllables of the
+    dictionary's words (native words and loanwords too)."""
     ks = [False] * 11172
     for i in range(11172):
         try:
@@ -91,14 +95,19 @@ def hangul_costs(readings, weight):
     common = [0.0] * 11172
     for c in COMMON_SYLLABLES:
         common[ord(c) - 0xAC00] = 1.0
-    totals = [sum(x for x, k in zip(t, ks) if k) for t in (sino, jamo, common)]
+    dictionary = [0.0] * 11172
+    for word in words:
+        for c in word:
+            dictionary[ord(c) - 0xAC00] += 1
+    totals = [sum(x for x, k in zip(t, ks) if k) for t in (sino, jamo, common, dictionary)]
     costs = []
     for i in range(11172):
         if not ks[i]:
             costs.append(0)
             continue
-        p = (0.45 * sino[i] / totals[0] + 0.25 * jamo[i] / totals[1] +
-             0.3 * common[i] / totals[2])
+        p = ((1 - DICTIONARY_SHARE) * (0.45 * sino[i] / totals[0] + 0.25 * jamo[i] / totals[1] +
+                                       0.3 * common[i] / totals[2]) +
+             DICTIONARY_SHARE * dictionary[i] / totals[3])
         costs.append(min(255, max(2, round(-2 * math.log2(p)))) if p > 0 else 60)
     return costs
 
@@ -150,21 +159,28 @@ def chinese_pairs(path, traditional):
     return simplified, traditional_pairs
 
 
-def korean_pairs(path):
-    """What the pairs of adjacent syllables inside the dictionary's words (stored as jamo) take
-    off a reading: twice their pointwise mutual information, in half bits, over the dictionary's
-    words (which have no counts: each word counts once)."""
-    pairs, syllables = collections.Counter(), collections.Counter()
+def korean_words(path):
+    """The dictionary's words (stored as jamo) that are all Hangul syllables."""
+    words = []
     with open(path, encoding="utf-8") as f:
         next(f)  # the word count
         for line in f:
             word = unicodedata.normalize("NFC", line.split("/")[0].strip())
-            if not all(0xAC00 <= ord(c) <= 0xD7A3 for c in word):
-                continue
-            for c in word:
-                syllables[ord(c)] += 1
-            for a, b in zip(word, word[1:]):
-                pairs[ord(a), ord(b)] += 1
+            if word and all(0xAC00 <= ord(c) <= 0xD7A3 for c in word):
+                words.append(word)
+    return words
+
+
+def korean_pairs(words):
+    """What the pairs of adjacent syllables inside the dictionary's words take off a reading:
+    twice their pointwise mutual information, in half bits, over the words (which have no
+    counts: each word counts once)."""
+    pairs, syllables = collections.Counter(), collections.Counter()
+    for word in words:
+        for c in word:
+            syllables[ord(c)] += 1
+        for a, b in zip(word, word[1:]):
+            pairs[ord(a), ord(b)] += 1
     total = sum(syllables.values())
     bonuses = {}
     for (a, b), n in pairs.items():
@@ -222,7 +238,7 @@ def write_pairs(f, name, pairs):
 
 
 def main():
-    directory, chinese_words, korean_words, russian_words, out = sys.argv[1:6]
+    directory, chinese_words, korean_words_path, russian_words, out = sys.argv[1:6]
 
     def table(base):
         for ext in (".txt.bz2", ".txt"):
@@ -338,7 +354,8 @@ def main():
                 count = max(count, pinlu.get(v, 0))
             return count + (5.0 if cp in other["kKoreanEducationHanja"] else 0.1)
 
-        costs = hangul_costs(readings, hanja_weight)
+        korean = korean_words(korean_words_path)
+        costs = hangul_costs(readings, hanja_weight, korean)
         f.write("const uint8_t kHangulCosts[11172] = {\n")
         for i in range(0, len(costs), 32):
             f.write(",".join(str(c) for c in costs[i:i + 32]) + ",\n")
@@ -346,7 +363,7 @@ def main():
         simplified_pairs, traditional_pairs = chinese_pairs(chinese_words, traditional)
         write_pairs(f, "kSimplifiedPairs", simplified_pairs)
         write_pairs(f, "kTraditionalPairs", traditional_pairs)
-        write_pairs(f, "kKoreanPairs", korean_pairs(korean_words))
+        write_pairs(f, "kKoreanPairs", korean_pairs(korean))
         f.write("const uint8_t kRussianLetterCosts[33][32] = {\n")
         for row in russian_letter_costs(russian_words):
             f.write("{" + ",".join(str(c) for c in row) + "},\n")
