@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cmath>
 #include <cstdint>
 #include <iterator>
 #include <limits>
@@ -310,7 +309,7 @@ class TScorer {
         const char32_t lower = c >= 0x410 && c <= 0x42F ? c + 0x20 : c == 0x401 ? 0x451 : c;
         TCost cost;
         if ((lower >= 0x430 && lower <= 0x44F) || lower == 0x451)
-            cost = RussianLetter(lower) + (lower == 0x451 ? 4 : 0);
+            cost = RussianLetter(lower) + (lower == 0x451 ? 4 : 0); // ё, most often written е
         else if (c == 0x456 || c == 0x457 || c == 0x454 || c == 0x406 || c == 0x407 || c == 0x404)
             cost = 20; // Ukrainian
         else

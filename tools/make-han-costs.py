@@ -116,7 +116,7 @@ def hangul_costs(readings, weight, words):
 # word of Chinese; fewer are too rare to tell a reading by.
 PAIR_COUNT = 50
 PAIR_BONUS = 24  # a word of two characters is no surer than this
-HANGUL_KEY = 0x6000  # Hangul syllables after the Han offsets in a pair's key
+HANGUL_KEY = 0x6000  # Hangul syllables after the Han offsets in a pair's key (kHangulKey)
 KOREAN_PAIR_WEIGHT = 2  # as the Chinese pairs', in half bits
 
 
