@@ -35,10 +35,32 @@ struct TRunId {
     }
 };
 
-uint64_t Checksum(const char* data, size_t size, uint64_t h = 1469598103934665603ull) {
-    for (size_t i = 0; i < size; ++i)
-        h = (h ^ static_cast<unsigned char>(data[i])) * 1099511628211ull;
-    return h;
+// Four independent lanes over 8-byte words: a journal holds a whole tag (covers of megabytes),
+// and a byte-at-a-time hash of it cost more than the edit itself. It guards against a torn or
+// damaged journal, not against a forger.
+uint64_t Checksum(const char* data, size_t size) {
+    constexpr uint64_t kPrime1 = 0x9e3779b185ebca87ull, kPrime2 = 0xc2b2ae3d27d4eb4full;
+    auto mix = [](uint64_t lane, uint64_t word) {
+        lane += word * kPrime2;
+        lane = (lane << 31) | (lane >> 33);
+        return lane * kPrime1;
+    };
+    uint64_t lanes[4] = {kPrime1 + kPrime2, kPrime2, 0, 0 - kPrime1};
+    size_t at = 0;
+    for (; at + 32 <= size; at += 32)
+        for (int k = 0; k < 4; ++k) {
+            uint64_t word;
+            std::memcpy(&word, data + at + 8 * k, 8);
+            lanes[k] = mix(lanes[k], word);
+        }
+    uint64_t h = uint64_t(size) * kPrime1;
+    for (uint64_t lane : lanes)
+        h = mix(h ^ lane, lane);
+    for (; at < size; ++at)
+        h = (h ^ static_cast<unsigned char>(data[at])) * 1099511628211ull;
+    h ^= h >> 33;
+    h *= kPrime2;
+    return h ^ (h >> 29);
 }
 
 uint64_t StartOf(uint64_t pid) {
@@ -229,10 +251,11 @@ bool HeldByAnother(int fd) {
     return false;
 }
 
-// Creates the journal of `region` (the file's first bytes) for the song `song`. No flush.
-void CreateJournal(int folder, const std::string& jbase, const std::string& region,
-                   const struct stat& song, const std::string& fileName, bool flush,
-                   uint64_t offset = 0) {
+// Creates the journal of `region` (the song's bytes from `offset`) for the song `song`, flushed
+// or not; returns the checksum of the region.
+uint64_t CreateJournal(int folder, const std::string& jbase, const std::string& region,
+                       const struct stat& song, const std::string& fileName, bool flush,
+                       uint64_t offset = 0) {
     THeader h{};
     std::memcpy(h.magic, kMagic, 8);
     h.offset = offset;
@@ -265,6 +288,7 @@ void CreateJournal(int folder, const std::string& jbase, const std::string& regi
         platform::RaiseError("Cannot flush the journal of", fileName, err);
     }
     ::close(jfd);
+    return h.sum;
 }
 
 } // namespace
@@ -397,12 +421,26 @@ TInPlaceResult WriteHeadInPlace(const TWriterLock& lock, const std::string& file
                           (read == TRead::Damaged && batch && !edited);
         if (!ours) return TInPlaceResult::NotPossible; // another run's, or left alone
         const bool covers = j.header.offset <= lo && j.header.offset + j.header.length >= hi;
-        std::string now(std::min<uint64_t>(j.header.length, uint64_t(song.st_size)), '\0');
-        const bool current =
-            read == TRead::Valid && Mismatch(j.header, song).empty() && covers &&
-            ReadAll(fd, now.data(), now.size(), static_cast<off_t>(j.header.offset)) &&
-            (batch ? j.header.sum == preparedSum && Checksum(now.data(), now.size()) == preparedSum
-                   : now == j.region);
+        // Whether the song still holds the journaled bytes (a valid header names bytes of the
+        // song: its size matched); mostly they lie in the head just read.
+        auto holdsJournaled = [&] {
+            const uint64_t from = j.header.offset, length = j.header.length;
+            std::string copy;
+            std::string_view now;
+            if (from + length <= old.size()) {
+                now = std::string_view(old).substr(from, length);
+            } else {
+                copy.resize(length);
+                if (!ReadAll(fd, copy.data(), copy.size(), static_cast<off_t>(from))) return false;
+                now = copy;
+            }
+            return batch ? j.header.sum == preparedSum &&
+                               Checksum(now.data(), now.size()) == preparedSum
+                         : now == j.region;
+        };
+        const bool current = read == TRead::Valid && Mismatch(j.header, song).empty() && covers &&
+                             j.header.offset + j.header.length <= uint64_t(song.st_size) &&
+                             holdsJournaled();
         // The original of a file this run edited before stays the one to go back to.
         if (!current && edited) {
             if (!Mismatch(j.header, song).empty() || !covers) return TInPlaceResult::NotPossible;
@@ -470,13 +508,14 @@ void PrepareBatchJournal(const TWriterLock& lock, const std::string& fileName) {
     const uint64_t length = std::min<uint64_t>(field + 20, uint64_t(song.st_size));
     std::string region(length, '\0');
     if (!ReadAll(fd, region.data(), region.size(), 0)) return;
+    uint64_t sum;
     try {
-        CreateJournal(folder, lock.BaseName() + kSuffix, region, song, fileName, false);
+        sum = CreateJournal(folder, lock.BaseName() + kSuffix, region, song, fileName, false);
     } catch (const platform::EPlatformError&) {
         return; // the edit journals itself, or rewrites the file
     }
     std::lock_guard<std::mutex> guard(StateMutex());
-    Prepared()[ResolveLinks(fileName)] = Checksum(region.data(), region.size());
+    Prepared()[ResolveLinks(fileName)] = sum;
 }
 
 void DropOwnJournal(int folder, const std::string& base, int fd, const std::string& fileName) {
