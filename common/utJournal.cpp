@@ -475,7 +475,7 @@ TJournalOutcome RollBackHotJournal(int folder, const std::string& base, int fd,
 void RecoverBeforeReading(const std::string& fileName) {
     const std::string file = ResolveLinks(fileName);
     struct stat st {};
-    if (::lstat(JournalName(file).c_str(), &st) != 0) return;
+    if (HoldsWriterLock(file) || ::lstat(JournalName(file).c_str(), &st) != 0) return;
     // Taking the lock rolls a hot journal back; a file that cannot be locked is read as it is.
     TWriterLock lock(file);
     if (!lock.Held() && !lock.Refusal().empty())
