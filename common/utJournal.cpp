@@ -16,6 +16,7 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <thread>
+#include <tuple>
 #include <unistd.h>
 
 namespace {
@@ -35,10 +36,32 @@ struct TRunId {
     }
 };
 
-uint64_t Checksum(const char* data, size_t size, uint64_t h = 1469598103934665603ull) {
-    for (size_t i = 0; i < size; ++i)
-        h = (h ^ static_cast<unsigned char>(data[i])) * 1099511628211ull;
-    return h;
+// Four independent lanes over 8-byte words: a journal holds a whole tag (covers of megabytes),
+// and a byte-at-a-time hash of it cost more than the edit itself. It guards against a torn or
+// damaged journal, not against a forger.
+uint64_t Checksum(const char* data, size_t size) {
+    constexpr uint64_t kPrime1 = 0x9e3779b185ebca87ull, kPrime2 = 0xc2b2ae3d27d4eb4full;
+    auto mix = [](uint64_t lane, uint64_t word) {
+        lane += word * kPrime2;
+        lane = (lane << 31) | (lane >> 33);
+        return lane * kPrime1;
+    };
+    uint64_t lanes[4] = {kPrime1 + kPrime2, kPrime2, 0, 0 - kPrime1};
+    size_t at = 0;
+    for (; at + 32 <= size; at += 32)
+        for (int k = 0; k < 4; ++k) {
+            uint64_t word;
+            std::memcpy(&word, data + at + 8 * k, 8);
+            lanes[k] = mix(lanes[k], word);
+        }
+    uint64_t h = uint64_t(size) * kPrime1;
+    for (uint64_t lane : lanes)
+        h = mix(h ^ lane, lane);
+    for (; at < size; ++at)
+        h = (h ^ static_cast<unsigned char>(data[at])) * 1099511628211ull;
+    h ^= h >> 33;
+    h *= kPrime2;
+    return h ^ (h >> 29);
 }
 
 uint64_t StartOf(uint64_t pid) {
@@ -118,9 +141,56 @@ bool ReadAll(int fd, char* data, size_t size, off_t at) {
     return MoveAll(fd, data, size, at, ::pread);
 }
 
-// Reads the journal `jbase` in `folder`; `why` says what is wrong with a damaged one.
+// A journal file holds one record (header and old bytes) per song it was written for: a batch
+// writes the records of a folder's songs into one file, which every song's journal name links.
+// Unlinking a name is then cheap, and only the last one frees the blocks (on a disk mounted with
+// discard, freeing a file's blocks costs milliseconds).
+//
+// Finds the record of `song` (any song when null) in the journal open at `fd`, of `fileSize`
+// bytes, trying the offset `hint` (not 0) first. Without a record of the song, the first one
+// tells whose journal it is. False, with `why`, for a damaged journal.
+bool FindRecord(int fd, uint64_t fileSize, const struct stat* song, uint64_t hint, THeader& h,
+                uint64_t& at, std::string& why) {
+    auto headerAt = [&](uint64_t from) {
+        if (from + sizeof(THeader) > fileSize ||
+            !ReadAll(fd, reinterpret_cast<char*>(&h), sizeof(THeader), static_cast<off_t>(from)) ||
+            std::memcmp(h.magic, kMagic, 8) != 0 || HeaderSum(h) != h.headerSum) {
+            why = "its header is damaged";
+            return false;
+        }
+        if (h.length > kMaxRegion || h.offset > kMaxRegion ||
+            from + sizeof(THeader) + h.length > fileSize) {
+            why = "it is cut short or too long for the bytes it names";
+            return false;
+        }
+        return true;
+    };
+    auto names = [&] {
+        return !song || (h.dev == uint64_t(song->st_dev) && h.ino == uint64_t(song->st_ino));
+    };
+    if (hint != 0 && headerAt(hint) && names()) {
+        at = hint;
+        return true;
+    }
+    // Record by record: the records tile the file.
+    THeader first{};
+    for (uint64_t next = 0; next == 0 || next < fileSize; next += sizeof(THeader) + h.length) {
+        if (!headerAt(next)) return false;
+        if (next == 0) first = h;
+        if (names()) {
+            at = next;
+            return true;
+        }
+    }
+    h = first;
+    at = 0;
+    return true;
+}
+
+// Reads the journal `jbase` in `folder`: the record of `song` as FindRecord finds it. `why` says
+// what is wrong with a damaged one.
 TRead ReadJournal(int folder, const std::string& jbase, TJournal& j, std::string& why,
-                  bool headerOnly = false) {
+                  bool headerOnly = false, const struct stat* song = nullptr, uint64_t hint = 0) {
     struct stat named {};
     if (::fstatat(folder, jbase.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT)
         return TRead::Absent;
@@ -132,21 +202,17 @@ TRead ReadJournal(int folder, const std::string& jbase, TJournal& j, std::string
     }
     struct stat st {};
     TRead result = TRead::Damaged;
+    uint64_t at = 0;
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         why = "not a regular file";
-    } else if (st.st_size < static_cast<off_t>(sizeof(THeader)) ||
-               !ReadAll(fd, reinterpret_cast<char*>(&j.header), sizeof(THeader), 0) ||
-               std::memcmp(j.header.magic, kMagic, 8) != 0 ||
-               HeaderSum(j.header) != j.header.headerSum) {
-        why = "its header is damaged";
-    } else if (j.header.length > kMaxRegion || j.header.offset > kMaxRegion ||
-               uint64_t(st.st_size) != sizeof(THeader) + j.header.length) {
-        why = "it is cut short or too long for the bytes it names";
+    } else if (!FindRecord(fd, uint64_t(st.st_size), song, hint, j.header, at, why)) {
+        // why says it
     } else if (headerOnly) {
         result = TRead::Valid; // its bytes unread: enough to tell whose it is
     } else {
         j.region.resize(j.header.length);
-        if (!ReadAll(fd, j.region.data(), j.region.size(), sizeof(THeader)))
+        if (!ReadAll(fd, j.region.data(), j.region.size(),
+                     static_cast<off_t>(at + sizeof(THeader))))
             why = std::strerror(errno);
         else if (Checksum(j.region.data(), j.region.size()) != j.header.sum)
             why = "the checksum of the bytes it holds does not match";
@@ -181,6 +247,11 @@ void FlushFolder(int folder, const std::string& fileName) {
 // journal then stays, still hot).
 void Apply(const TJournal& j, int fd, int folder, const std::string& jbase,
            const std::string& fileName) {
+    // Never the bytes of another song: a batch's journal file holds many.
+    struct stat song {};
+    if (::fstat(fd, &song) != 0 || !Mismatch(j.header, song).empty())
+        throw platform::EPlatformError("The journal of '" + fileName + "' does not match it (" +
+                                       Mismatch(j.header, song) + "); it is not applied");
     if (!WriteAll(fd, j.region.data(), j.region.size(), static_cast<off_t>(j.header.offset)) ||
         ::fsync(fd) != 0)
         platform::RaiseError("Cannot roll back the unfinished edit of", fileName, errno);
@@ -195,15 +266,20 @@ std::mutex& StateMutex() {
 }
 
 // Journals left alone that were already reported, by journal device and inode.
-std::set<std::pair<dev_t, ino_t>>& Reported() {
-    static std::set<std::pair<dev_t, ino_t>> reported;
+// (A batch's journal file serves many songs: each is reported.)
+std::set<std::tuple<dev_t, ino_t, std::string>>& Reported() {
+    static std::set<std::tuple<dev_t, ino_t, std::string>> reported;
     return reported;
 }
 
 // Files (resolved) whose journal a batch of this run prepared and flushed, and files this run
 // has edited in place since (a file named twice finds its journal holding the original).
-std::map<std::string, uint64_t>& Prepared() { // with the checksum of the bytes journaled
-    static std::map<std::string, uint64_t> prepared;
+struct TPreparedJournal {
+    uint64_t sum; // of the bytes journaled
+    uint64_t at;  // where the song's record starts in the journal file
+};
+std::map<std::string, TPreparedJournal>& Prepared() {
+    static std::map<std::string, TPreparedJournal> prepared;
     return prepared;
 }
 std::set<std::string>& EditedHere() {
@@ -229,10 +305,10 @@ bool HeldByAnother(int fd) {
     return false;
 }
 
-// Creates the journal of `region` (the file's first bytes) for the song `song`. No flush.
-void CreateJournal(int folder, const std::string& jbase, const std::string& region,
-                   const struct stat& song, const std::string& fileName, bool flush,
-                   uint64_t offset = 0) {
+// Creates the journal of `region` (the song's bytes from `offset`) for the song `song`, flushed
+// or not; returns the checksum of the region.
+// The record of `region`, the bytes of the song `song` from `offset`: header and bytes.
+std::string Record(const std::string& region, const struct stat& song, uint64_t offset) {
     THeader h{};
     std::memcpy(h.magic, kMagic, 8);
     h.offset = offset;
@@ -245,12 +321,24 @@ void CreateJournal(int folder, const std::string& jbase, const std::string& regi
     h.start = kThisRun.start;
     h.boot = kThisRun.boot;
     h.headerSum = HeaderSum(h);
+    std::string all(reinterpret_cast<const char*>(&h), sizeof h);
+    return all += region;
+}
+
+uint64_t SumOf(const std::string& record) {
+    THeader h;
+    std::memcpy(&h, record.data(), sizeof h);
+    return h.sum;
+}
+
+uint64_t CreateJournal(int folder, const std::string& jbase, const std::string& region,
+                       const struct stat& song, const std::string& fileName, bool flush,
+                       uint64_t offset = 0) {
+    const std::string all = Record(region, song, offset);
     const int jfd =
         ::openat(folder, jbase.c_str(),
                  O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
     if (jfd < 0) platform::RaiseError("Cannot create the journal of", fileName, errno);
-    std::string all(reinterpret_cast<const char*>(&h), sizeof h);
-    all += region;
     if (!WriteAll(jfd, all.data(), all.size(), 0)) {
         const int err = errno;
         ::close(jfd);
@@ -265,6 +353,49 @@ void CreateJournal(int folder, const std::string& jbase, const std::string& regi
         platform::RaiseError("Cannot flush the journal of", fileName, err);
     }
     ::close(jfd);
+    return SumOf(all);
+}
+
+// The journal file a batch is filling in each folder (no name of its own: it lives by the names
+// of its songs' journals), and how many bytes of records it holds.
+struct TSharedJournal {
+    int fd = -1;
+    uint64_t size = 0;
+};
+std::map<std::string, TSharedJournal>& SharedJournals() {
+    static std::map<std::string, TSharedJournal> shared;
+    return shared;
+}
+
+// Appends `record` to the batch's journal file of `folderName` and links it as `jbase`; `at` is
+// where the record starts. False when that cannot be done (the caller writes a journal of the
+// song's own); a record whose name could not be made is overwritten by the next one.
+bool AppendToSharedJournal(int folder, const std::string& folderName, const std::string& jbase,
+                           const std::string& record, uint64_t& at) {
+    TSharedJournal& shared = SharedJournals()[folderName];
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (shared.fd < 0) {
+            shared.fd = ::openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+            shared.size = 0;
+            if (shared.fd < 0) return false;
+        }
+        if (!WriteAll(shared.fd, record.data(), record.size(), static_cast<off_t>(shared.size))) {
+            ::close(shared.fd);
+            shared.fd = -1;
+            return false;
+        }
+        const std::string self = "/proc/self/fd/" + std::to_string(shared.fd);
+        if (::linkat(AT_FDCWD, self.c_str(), folder, jbase.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+            at = shared.size;
+            shared.size += record.size();
+            return true;
+        }
+        if (errno != EMLINK) return false;
+        // As many names as the file system gives one file: the next songs get another.
+        ::close(shared.fd);
+        shared.fd = -1;
+    }
+    return false;
 }
 
 } // namespace
@@ -307,10 +438,11 @@ TJournalOutcome RollBackHotJournal(int folder, const std::string& base, int fd,
         lastOutcome.what = TJournalOutcome::TWhat::InFlight;
         return lastOutcome;
     }
-    const TRead read = ReadJournal(folder, jbase, j, why);
-    if (read == TRead::Absent) return lastOutcome;
     struct stat song {};
-    if (read == TRead::Valid && ::fstat(fd, &song) == 0) why = Mismatch(j.header, song);
+    const bool stated = ::fstat(fd, &song) == 0;
+    const TRead read = ReadJournal(folder, jbase, j, why, false, stated ? &song : nullptr);
+    if (read == TRead::Absent) return lastOutcome;
+    if (read == TRead::Valid && stated) why = Mismatch(j.header, song);
     if (read == TRead::Valid && why.empty()) {
         const TRunId run = RunOf(j.header);
         if (run == kThisRun || Alive(run)) {
@@ -334,7 +466,7 @@ TJournalOutcome RollBackHotJournal(int folder, const std::string& base, int fd,
     bool first;
     {
         std::lock_guard<std::mutex> guard(StateMutex());
-        first = Reported().insert({js.st_dev, js.st_ino}).second;
+        first = Reported().insert({js.st_dev, js.st_ino, fileName}).second;
     }
     if (first) ShowNotice(lastOutcome.reason);
     return lastOutcome;
@@ -343,7 +475,7 @@ TJournalOutcome RollBackHotJournal(int folder, const std::string& base, int fd,
 void RecoverBeforeReading(const std::string& fileName) {
     const std::string file = ResolveLinks(fileName);
     struct stat st {};
-    if (::lstat(JournalName(file).c_str(), &st) != 0) return;
+    if (HoldsWriterLock(file) || ::lstat(JournalName(file).c_str(), &st) != 0) return;
     // Taking the lock rolls a hot journal back; a file that cannot be locked is read as it is.
     TWriterLock lock(file);
     if (!lock.Held() && !lock.Refusal().empty())
@@ -376,19 +508,22 @@ TInPlaceResult WriteHeadInPlace(const TWriterLock& lock, const std::string& file
     const off_t at = static_cast<off_t>(lo);
     const std::string oldPart = old.substr(lo, hi - lo), newPart = head.substr(lo, hi - lo);
     bool batch, edited;
-    uint64_t preparedSum = 0;
+    uint64_t preparedSum = 0, preparedAt = 0;
     {
         std::lock_guard<std::mutex> guard(StateMutex());
         auto it = Prepared().find(file);
         batch = it != Prepared().end();
-        if (batch) preparedSum = it->second;
+        if (batch) {
+            preparedSum = it->second.sum;
+            preparedAt = it->second.at;
+        }
         edited = EditedHere().count(file) != 0;
     }
     TJournal j;
     std::string why;
     // The batch's journal was written by this run from the bytes it still remembers the sum of:
     // its header tells whether it is still that one, without reading the cover in it again.
-    const TRead read = ReadJournal(folder, jbase, j, why, batch);
+    const TRead read = ReadJournal(folder, jbase, j, why, batch, &song, preparedAt);
     bool created = false;
     if (read != TRead::Absent) {
         // The batch's own journal of this file is the only one that can be at its name: one
@@ -397,12 +532,26 @@ TInPlaceResult WriteHeadInPlace(const TWriterLock& lock, const std::string& file
                           (read == TRead::Damaged && batch && !edited);
         if (!ours) return TInPlaceResult::NotPossible; // another run's, or left alone
         const bool covers = j.header.offset <= lo && j.header.offset + j.header.length >= hi;
-        std::string now(std::min<uint64_t>(j.header.length, uint64_t(song.st_size)), '\0');
-        const bool current =
-            read == TRead::Valid && Mismatch(j.header, song).empty() && covers &&
-            ReadAll(fd, now.data(), now.size(), static_cast<off_t>(j.header.offset)) &&
-            (batch ? j.header.sum == preparedSum && Checksum(now.data(), now.size()) == preparedSum
-                   : now == j.region);
+        // Whether the song still holds the journaled bytes (a valid header names bytes of the
+        // song: its size matched); mostly they lie in the head just read.
+        auto holdsJournaled = [&] {
+            const uint64_t from = j.header.offset, length = j.header.length;
+            std::string copy;
+            std::string_view now;
+            if (from + length <= old.size()) {
+                now = std::string_view(old).substr(from, length);
+            } else {
+                copy.resize(length);
+                if (!ReadAll(fd, copy.data(), copy.size(), static_cast<off_t>(from))) return false;
+                now = copy;
+            }
+            return batch ? j.header.sum == preparedSum &&
+                               Checksum(now.data(), now.size()) == preparedSum
+                         : now == j.region;
+        };
+        const bool current = read == TRead::Valid && Mismatch(j.header, song).empty() && covers &&
+                             j.header.offset + j.header.length <= uint64_t(song.st_size) &&
+                             holdsJournaled();
         // The original of a file this run edited before stays the one to go back to.
         if (!current && edited) {
             if (!Mismatch(j.header, song).empty() || !covers) return TInPlaceResult::NotPossible;
@@ -470,13 +619,25 @@ void PrepareBatchJournal(const TWriterLock& lock, const std::string& fileName) {
     const uint64_t length = std::min<uint64_t>(field + 20, uint64_t(song.st_size));
     std::string region(length, '\0');
     if (!ReadAll(fd, region.data(), region.size(), 0)) return;
-    try {
-        CreateJournal(folder, lock.BaseName() + kSuffix, region, song, fileName, false);
-    } catch (const platform::EPlatformError&) {
-        return; // the edit journals itself, or rewrites the file
-    }
+    const std::string file = ResolveLinks(fileName), jbase = lock.BaseName() + kSuffix;
+    const std::string record = Record(region, song, 0);
+    uint64_t at = 0;
     std::lock_guard<std::mutex> guard(StateMutex());
-    Prepared()[ResolveLinks(fileName)] = Checksum(region.data(), region.size());
+    if (!AppendToSharedJournal(folder, FolderOf(file), jbase, record, at)) {
+        try {
+            CreateJournal(folder, jbase, region, song, fileName, false);
+        } catch (const platform::EPlatformError&) {
+            return; // the edit journals itself, or rewrites the file
+        }
+    }
+    Prepared()[file] = {SumOf(record), at};
+}
+
+void EndBatchJournals() {
+    std::lock_guard<std::mutex> guard(StateMutex());
+    for (auto& [folder, shared] : SharedJournals())
+        if (shared.fd >= 0) ::close(shared.fd);
+    SharedJournals().clear();
 }
 
 void DropOwnJournal(int folder, const std::string& base, int fd, const std::string& fileName) {
@@ -485,7 +646,7 @@ void DropOwnJournal(int folder, const std::string& base, int fd, const std::stri
     if (::fstatat(folder, jbase.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return;
     TJournal j;
     std::string why;
-    if (ReadJournal(folder, jbase, j, why) != TRead::Valid || !(RunOf(j.header) == kThisRun))
+    if (ReadJournal(folder, jbase, j, why, true) != TRead::Valid || !(RunOf(j.header) == kThisRun))
         return;
     bool edited;
     {
@@ -499,7 +660,7 @@ void DropOwnJournal(int folder, const std::string& base, int fd, const std::stri
 
 bool CommitBatchJournals(const std::vector<std::string>& files, const std::vector<int>& statuses,
                          int died) {
-    std::map<std::string, uint64_t> prepared;
+    std::map<std::string, TPreparedJournal> prepared;
     {
         std::lock_guard<std::mutex> guard(StateMutex());
         prepared.swap(Prepared());
@@ -510,12 +671,14 @@ bool CommitBatchJournals(const std::vector<std::string>& files, const std::vecto
     struct TCommit {
         int folder;
         std::string jbase, file;
+        uint64_t at;
         int err;
     };
     std::vector<TCommit> commits;
     for (size_t i = 0; i < files.size(); ++i) {
         const std::string& file = files[i];
-        if (file.empty() || !prepared.count(file)) continue;
+        const auto p = file.empty() ? prepared.end() : prepared.find(file);
+        if (p == prepared.end()) continue;
         const std::string folderName = FolderOf(file), jbase = BaseOf(file) + kSuffix;
         auto [it, added] = folders.try_emplace(folderName, -1);
         if (added) it->second = ::open(folderName.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -529,7 +692,10 @@ bool CommitBatchJournals(const std::vector<std::string>& files, const std::vecto
         TJournal j;
         std::string why;
         const bool workerDied = i < statuses.size() && statuses[i] == died;
-        const TRead read = ReadJournal(folder, jbase, j, why, !workerDied);
+        struct stat named {};
+        const bool stated = workerDied && ::stat(file.c_str(), &named) == 0;
+        const TRead read = ReadJournal(folder, jbase, j, why, !workerDied,
+                                       stated ? &named : nullptr, p->second.at);
         // Another run's journal only once ours is gone; one that cannot be read is ours.
         if (read == TRead::Absent || (read == TRead::Valid && !(RunOf(j.header) == kThisRun)))
             continue;
@@ -553,7 +719,7 @@ bool CommitBatchJournals(const std::vector<std::string>& files, const std::vecto
             }
             continue;
         }
-        commits.push_back({folder, jbase, file, 0});
+        commits.push_back({folder, jbase, file, p->second.at, 0});
     }
     // Removing a file whose blocks are on disk waits for the file system (on a disk mounted with
     // discard, milliseconds each); side by side the waits overlap.
@@ -577,9 +743,11 @@ bool CommitBatchJournals(const std::vector<std::string>& files, const std::vecto
         TWriterLock lock(c.file);
         TJournal j;
         std::string why;
+        struct stat song {};
         try {
             if (!lock.Held()) throw platform::EPlatformError(lock.Refusal());
-            if (ReadJournal(lock.Folder(), c.jbase, j, why) != TRead::Valid)
+            if (::fstat(lock.Handle(), &song) != 0 ||
+                ReadJournal(lock.Folder(), c.jbase, j, why, false, &song, c.at) != TRead::Valid)
                 throw platform::EPlatformError(why);
             Apply(j, lock.Handle(), lock.Folder(), c.jbase, c.file);
             failure += "; its old tag is back";

@@ -53,11 +53,14 @@ TJournalOutcome LastJournalOutcome();
 void RecoverBeforeReading(const std::string& fileName);
 
 // A batch's journals, flushed in phases: Prepare writes the journal of each file with an ID3v2
-// tag (its room as the header declares it) without flushing, the caller flushes the file
+// tag (its room as the header declares it; the records of one folder's files in one journal
+// file, which each file's journal name links) without flushing, the caller flushes the file
 // systems once; the in-place edits then find their journal on disk and do not flush; Commit,
 // after the caller flushed the edits, removes the journals of the files whose status is 0 or
 // that failed cleanly, rolls back those whose worker died (`died`), and flushes their folders.
 void PrepareBatchJournal(const TWriterLock& lock, const std::string& fileName);
+// After the last PrepareBatchJournal of a batch, before the flush.
+void EndBatchJournals();
 // False (after showing why) when a folder could not be flushed: the journals removed then may
 // come back, rolling those edits back.
 bool CommitBatchJournals(const std::vector<std::string>& files, const std::vector<int>& statuses,

@@ -679,6 +679,7 @@ TBatchFlush::TBatchFlush(const std::vector<std::string>& files)
         files_[i] = file;
         ids_[i] = {st.st_dev, st.st_ino};
     }
+    EndBatchJournals();
     if (!SyncFileSystems(files_).empty()) {
         CommitBatchJournals(files_, {}, -1); // not on disk: every edit journals itself
         Drop({});                            // not on disk: every file flushes its own backup

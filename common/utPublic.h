@@ -79,6 +79,10 @@ class TWriterLock {
     bool held_ = false;
 };
 
+// Whether this thread holds the writer lock of `resolved` (as ResolveLinks names it): its hot
+// journal was rolled back when the lock was taken, and any journal beside it is this run's.
+bool HoldsWriterLock(const std::string& resolved);
+
 // While it lives, the rewrites of the file keep the backup this run made first: a command of
 // several steps leaves the original as the backup of the whole command.
 class TKeepFirstBackup {

@@ -63,6 +63,9 @@ std::map<std::string, THeldLock>& HeldLocks() {
     return held;
 }
 
+// The files whose locks this thread holds, by the name it took them under.
+thread_local std::map<std::string, int> heldHere;
+
 // The lock's key in this process: the folder (by device and inode, whatever path names it) and
 // the file's name in it, so every spelling of one path meets the same lock.
 std::string WriterLockKey(int folder, const std::string& base) {
@@ -177,6 +180,7 @@ TWriterLock::TWriterLock(const std::string& fileName, std::chrono::milliseconds 
                 ++it->second.depth; // a command's lock covers the rewrites inside it
                 ::close(folder);
                 held_ = true;
+                ++heldHere[file_];
                 return;
             }
             if (it == HeldLocks().end()) {
@@ -198,6 +202,7 @@ TWriterLock::TWriterLock(const std::string& fileName, std::chrono::milliseconds 
         ::close(folder);
         return;
     }
+    ++heldHere[file_];
     // Before anything of the song is read: an in-place edit that a dead run left unfinished is
     // rolled back. A song that cannot be rolled back is not handed out.
     try {
@@ -212,17 +217,23 @@ TWriterLock::TWriterLock(const std::string& fileName, std::chrono::milliseconds 
             HeldLocks().erase(it);
         }
         held_ = false;
+        if (--heldHere[file_] == 0) heldHere.erase(file_);
     }
 }
 
 TWriterLock::~TWriterLock() {
     if (!held_) return;
+    if (--heldHere[file_] == 0) heldHere.erase(file_);
     std::lock_guard<std::mutex> guard(LocksMutex());
     auto it = HeldLocks().find(key_);
     if (it == HeldLocks().end() || --it->second.depth > 0) return;
     ::close(it->second.fd);
     ::close(it->second.folder);
     HeldLocks().erase(it);
+}
+
+bool HoldsWriterLock(const std::string& resolved) {
+    return heldHere.count(resolved) != 0;
 }
 
 void TWriterLock::Refuse() const {

@@ -169,14 +169,19 @@ std::string TextOf(std::string_view id, int encoding, std::string_view data,
 // A UTF-8 frame (encoding 3) or a legacy one (encoding 0, in `cp`) as version 2.3 has it in
 // Unicode: UTF-16 instead. The fields that are not text (language, MIME type, picture type, URL,
 // picture) stay as they are. A UTF-8 frame whose text is not well-formed stays as it is:
-// converted, its bytes would be lost.
+// converted, its bytes would be lost. With `asciiAsIs`, a UTF-8 frame whose texts are all ASCII
+// only changes its encoding byte: the same bytes mean the same in the single-byte encoding, and
+// the frame keeps its length, so an edit of another frame does not move the ones behind it.
 std::string ToUtf16Frame(std::string_view id, std::string_view data, int encoding,
-                         platform::TCodePage cp) {
+                         platform::TCodePage cp, bool asciiAsIs = false) {
     std::string out(1, '\1');
-    bool wellFormed = true;
+    bool wellFormed = true, ascii = true;
     auto convert = [&](std::string_view text) {
         if (encoding == 3) {
             wellFormed = wellFormed && platform::IsWellFormedUtf8(text);
+            ascii = ascii && std::all_of(text.begin(), text.end(), [](char c) {
+                        return static_cast<unsigned char>(c) < 0x80;
+                    });
             out += id3text::Utf8ToUtf16(text);
         } else {
             out += id3text::Utf8ToUtf16(platform::LegacyToUtf8(cp, text));
@@ -206,6 +211,8 @@ std::string ToUtf16Frame(std::string_view id, std::string_view data, int encodin
     } else {
         descriptionAndRest(1, true);
     }
+    if (asciiAsIs && encoding == 3 && ascii)
+        return std::string(1, '\0') + std::string(data.substr(1));
     return wellFormed ? out : std::string(data);
 }
 
@@ -602,7 +609,7 @@ void TID3v2Tag::TakeFrame(const TFrameIn& in) {
     }
 
     const std::string converted =
-        encoding == 3 ? ToUtf16Frame(id, data, 3, platform::TCodePage::Utf8) : std::string();
+        encoding == 3 ? ToUtf16Frame(id, data, 3, platform::TCodePage::Utf8, true) : std::string();
     const std::string_view data23 = encoding == 3 ? std::string_view(converted) : data;
     const bool sameHeader = in.Version == 3 && in.Status == 0 && in.Format == 0;
     origin->Encoding = encoding;

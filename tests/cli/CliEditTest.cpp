@@ -107,7 +107,10 @@ TEST(CliRecode, LegacyTextsBecomeUtf16AndNothingElseChanges) {
         Id3v1Block({.title = "\xa4\xeb\xab\x47", .artist = "\xbe\x48\xc4\x52\xa7\x67"});
     const Bytes ascii = Id3FrameWritten("TRCK", "3");
     // A frame's status flags (here read-only) stay on its converted frame.
-    const auto readOnly = [](Bytes frame) { return frame.replace(8, 1, "\x20"); };
+    const auto readOnly = [](Bytes frame) {
+        frame[8] = '\x20';
+        return frame;
+    };
     const Bytes legacy = Id3TagOurs(Id3FrameWritten("TIT2", "\xa4\xeb\xab\x47") + ascii +
                                     Id3FrameWritten("TPE1", "\xbe\x48\xc4\x52\xa7\x67") +
                                     readOnly(Id3FrameWritten("TALB", "\xa4\xeb"))) +

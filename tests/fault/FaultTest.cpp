@@ -398,15 +398,16 @@ TEST(FaultEveryStep, ABatchSurvivesEveryBrokenCall) {
     const Bytes others = ApeTag({{"Title", "Song"}}) + Id3v1Block({.title = "Song"});
     // The phases: second names made (L), one flush (S), the files rewritten (R; a later strip
     // step through a name of its own, L) without a flush each (F), one flush, backups deleted.
-    // In place: second names and journals (L), one flush, the tags written, one flush, the
-    // journals removed and their folder flushed (F).
+    // In place: second names and journals (L, each song's journal a name of the folder's one
+    // journal file), one flush, the tags written, one flush, the journals removed and their
+    // folder flushed (F); a tag that does not fit is rewritten whole instead.
     const struct {
         std::vector<std::string> command;
         std::string phases;
         bool inPlace;
-    } rows[] = {{{"set", "TIT2", "New"}, "LLLSRRRSF", false},
+    } rows[] = {{{"set", "TIT2", "New"}, "LLLLLLSRRRSF", false},
                 {{"strip", "--id3v2", "--apev2"}, "LLLSRLRLRLS", false},
-                {{"set", "TALB", "Album"}, "LLLSSF", true}};
+                {{"set", "TALB", "Album"}, "LLLLLLSSF", true}};
     for (const auto& row : rows)
         BreakEveryStepOfABatch(row.command,
                                (row.inPlace ? PaddedTag() : OurTag()) + Audio(20) + others,

@@ -75,6 +75,11 @@ Id3v2Store ReadByRules(const std::string& f) {
     int joinable = -1;      // the entry whose last piece was full, when it was the frame before
     bool needsLead = false; // a piece of 998 bytes: the next must begin a double-byte character
     while (static_cast<int64_t>(s.TagSize) > static_cast<int64_t>(pos)) {
+        // Zero bytes shorter than a frame header before the tag's end are its last padding.
+        const size_t left = static_cast<size_t>(s.TagSize) - pos;
+        if (left < 10 && f.size() >= pos + left &&
+            f.find_first_not_of('\0', pos) >= pos + left)
+            break;
         if (f.size() - pos < 10) {
             s.Loaded = false;
             break;

@@ -433,7 +433,8 @@ TEST(NewFrameRule, UpperCasedFourBytesWithTheDefaultPayloads) {
 }
 
 // Editing one frame of a tag another program wrote: every other entry comes back with the same
-// id, text, encoding (UTF-8 becomes UTF-16, which version 2.3 has instead) and bytes; nothing of
+// id, text, encoding (UTF-8 becomes UTF-16, which version 2.3 has instead, or the single-byte
+// encoding when it is all ASCII) and bytes; nothing of
 // the old tag is left between the new one and the audio; a second save changes nothing.
 TEST(ID3v2Save, EditingOneFrameKeepsEveryOtherFrameOfOtherPrograms) {
     std::string title;
@@ -455,11 +456,15 @@ TEST(ID3v2Save, EditingOneFrameKeepsEveryOtherFrameOfOtherPrograms) {
             s.Load(kind.tag + kAudio).DeleteFrame(static_cast<int>(i));
             break;
         }
-        // Each entry as a line: id, text, encoding (UTF-8 written as UTF-16), access, and the
-        // frame of one that is not text.
+        // Each entry as a line: id, text, encoding (UTF-8 written as UTF-16, ASCII as it is),
+        // access, and the frame of one that is not text.
         auto describe = [&t](size_t i) {
             const TFrameOrigin* o = t.OriginOf(i);
-            const int e = o ? (o->Encoding == 3 ? 1 : o->Encoding) : kOwnForm;
+            const std::string text = t.DisplayText(i);
+            const bool ascii = std::all_of(text.begin(), text.end(), [](char c) {
+                return static_cast<unsigned char>(c) < 0x80;
+            });
+            const int e = o ? (o->Encoding == 3 ? (ascii ? 0 : 1) : o->Encoding) : kOwnForm;
             return t.FrameIds[i] + "|" + t.DisplayText(i) + "|" + std::to_string(e) + "|" +
                    std::to_string(int(o ? o->Access : TAccess::Editable)) + "|" +
                    (o && e < 0 ? o->Frame : Bytes());
