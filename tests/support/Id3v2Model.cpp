@@ -77,8 +77,7 @@ Id3v2Store ReadByRules(const std::string& f) {
     while (static_cast<int64_t>(s.TagSize) > static_cast<int64_t>(pos)) {
         // Zero bytes shorter than a frame header before the tag's end are its last padding.
         const size_t left = static_cast<size_t>(s.TagSize) - pos;
-        if (left < 10 && f.size() >= pos + left &&
-            f.find_first_not_of('\0', pos) >= pos + left)
+        if (left < 10 && f.size() >= pos + left && f.find_first_not_of('\0', pos) >= pos + left)
             break;
         if (f.size() - pos < 10) {
             s.Loaded = false;
