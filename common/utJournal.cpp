@@ -427,6 +427,14 @@ TJournalOutcome LastJournalOutcome() {
 TJournalOutcome RollBackHotJournal(int folder, const std::string& base, int fd,
                                    const std::string& fileName) {
     lastOutcome = {};
+    {
+        // The journal a batch of this run prepared for the song is its edit in flight.
+        std::lock_guard<std::mutex> guard(StateMutex());
+        if (Prepared().count(fileName)) {
+            lastOutcome.what = TJournalOutcome::TWhat::InFlight;
+            return lastOutcome;
+        }
+    }
     const std::string jbase = base + kSuffix;
     struct stat js {};
     if (::fstatat(folder, jbase.c_str(), &js, AT_SYMLINK_NOFOLLOW) != 0) return lastOutcome;
