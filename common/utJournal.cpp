@@ -305,8 +305,6 @@ bool HeldByAnother(int fd) {
     return false;
 }
 
-// Creates the journal of `region` (the song's bytes from `offset`) for the song `song`, flushed
-// or not; returns the checksum of the region.
 // The record of `region`, the bytes of the song `song` from `offset`: header and bytes.
 std::string Record(const std::string& region, const struct stat& song, uint64_t offset) {
     THeader h{};
@@ -331,10 +329,10 @@ uint64_t SumOf(const std::string& record) {
     return h.sum;
 }
 
-uint64_t CreateJournal(int folder, const std::string& jbase, const std::string& region,
-                       const struct stat& song, const std::string& fileName, bool flush,
-                       uint64_t offset = 0) {
-    const std::string all = Record(region, song, offset);
+// Creates the journal `jbase` of the song `fileName` holding the record `all` alone, flushed or
+// not.
+void CreateJournal(int folder, const std::string& jbase, const std::string& all,
+                   const std::string& fileName, bool flush) {
     const int jfd =
         ::openat(folder, jbase.c_str(),
                  O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
@@ -353,7 +351,6 @@ uint64_t CreateJournal(int folder, const std::string& jbase, const std::string& 
         platform::RaiseError("Cannot flush the journal of", fileName, err);
     }
     ::close(jfd);
-    return SumOf(all);
 }
 
 // The journal file a batch is filling in each folder (no name of its own: it lives by the names
@@ -572,7 +569,7 @@ TInPlaceResult WriteHeadInPlace(const TWriterLock& lock, const std::string& file
         created = true;
     }
     if (created) {
-        CreateJournal(folder, jbase, oldPart, song, fileName, true, lo);
+        CreateJournal(folder, jbase, Record(oldPart, song, lo), fileName, true);
     }
     // Puts the old bytes back after a failure and removes the journal; rethrows what broke.
     auto undo = [&](const std::string& what, int err) {
@@ -633,7 +630,7 @@ void PrepareBatchJournal(const TWriterLock& lock, const std::string& fileName) {
     std::lock_guard<std::mutex> guard(StateMutex());
     if (!AppendToSharedJournal(folder, FolderOf(file), jbase, record, at)) {
         try {
-            CreateJournal(folder, jbase, region, song, fileName, false);
+            CreateJournal(folder, jbase, record, fileName, false);
         } catch (const platform::EPlatformError&) {
             return; // the edit journals itself, or rewrites the file
         }
