@@ -477,14 +477,33 @@ TJournalOutcome RollBackHotJournal(int folder, const std::string& base, int fd,
     return lastOutcome;
 }
 
-void RecoverBeforeReading(const std::string& fileName) {
-    const std::string file = ResolveLinks(fileName);
+namespace {
+
+// RecoverBeforeReading for `file` as ResolveLinks names it.
+void RecoverResolved(const std::string& file) {
     struct stat st {};
     if (HoldsWriterLock(file) || ::lstat(JournalName(file).c_str(), &st) != 0) return;
     // Taking the lock rolls a hot journal back; a file that cannot be locked is read as it is.
     TWriterLock lock(file);
     if (!lock.Held() && !lock.Refusal().empty())
         ShowNotice("The journal beside '" + file + "' cannot be rolled back: " + lock.Refusal());
+}
+
+} // namespace
+
+void RecoverBeforeReading(const std::string& fileName) {
+    RecoverResolved(ResolveLinks(fileName));
+}
+
+std::unique_ptr<platform::TFileStream> OpenForReading(const std::string& fileName) {
+    const std::string file = ResolveLinks(fileName);
+    const int held = HeldWriterLockHandle(file);
+    if (held >= 0)
+        return std::make_unique<platform::TFileStream>(platform::TFileStream::TBorrowed{}, held,
+                                                       fileName);
+    RecoverResolved(file);
+    return std::make_unique<platform::TFileStream>(fileName, platform::TOpenMode::Read,
+                                                   platform::TShareMode::DenyNone);
 }
 
 TInPlaceResult WriteHeadInPlace(const TWriterLock& lock, const std::string& fileName,
@@ -611,31 +630,35 @@ TInPlaceResult WriteHeadInPlace(const TWriterLock& lock, const std::string& file
     return TInPlaceResult::Written;
 }
 
-void PrepareBatchJournal(const TWriterLock& lock, const std::string& fileName) {
-    const int fd = lock.Handle(), folder = lock.Folder();
-    struct stat song {};
-    unsigned char header[10];
-    if (fd < 0 || ::fstat(fd, &song) != 0 || !ReadAll(fd, reinterpret_cast<char*>(header), 10, 0) ||
-        std::memcmp(header, "ID3", 3) != 0)
-        return;
-    // The room of the tag however its size is counted, its footer among it.
-    const uint64_t field = (uint64_t(header[6] & 0x7f) << 21) | (uint64_t(header[7] & 0x7f) << 14) |
-                           (uint64_t(header[8] & 0x7f) << 7) | uint64_t(header[9] & 0x7f);
-    const uint64_t length = std::min<uint64_t>(field + 20, uint64_t(song.st_size));
-    std::string region(length, '\0');
-    if (!ReadAll(fd, region.data(), region.size(), 0)) return;
-    const std::string file = ResolveLinks(fileName), jbase = lock.BaseName() + kSuffix;
-    const std::string record = Record(region, song, 0);
-    uint64_t at = 0;
-    std::lock_guard<std::mutex> guard(StateMutex());
-    if (!AppendToSharedJournal(folder, FolderOf(file), jbase, record, at)) {
-        try {
-            CreateJournal(folder, jbase, record, fileName, false);
-        } catch (const platform::EPlatformError&) {
-            return; // the edit journals itself, or rewrites the file
-        }
+void PrepareBatchJournal(const TWriterLock& lock, const std::string& file,
+                         const struct stat& song) noexcept {
+    try {
+        const int fd = lock.Handle(), folder = lock.Folder();
+        // Most tags are read whole by the first read; the header's size says what is left.
+        constexpr uint64_t kFirstRead = 64 << 10;
+        std::string region(std::min<uint64_t>(kFirstRead, uint64_t(song.st_size)), '\0');
+        if (fd < 0 || region.size() < 10 || !ReadAll(fd, region.data(), region.size(), 0) ||
+            region.compare(0, 3, "ID3") != 0)
+            return;
+        const auto* header = reinterpret_cast<const unsigned char*>(region.data());
+        // The room of the tag however its size is counted, its footer among it.
+        const uint64_t field = (uint64_t(header[6] & 0x7f) << 21) |
+                               (uint64_t(header[7] & 0x7f) << 14) |
+                               (uint64_t(header[8] & 0x7f) << 7) | uint64_t(header[9] & 0x7f);
+        const uint64_t length = std::min<uint64_t>(field + 20, uint64_t(song.st_size));
+        const size_t had = region.size();
+        region.resize(length);
+        if (length > had && !ReadAll(fd, region.data() + had, length - had, off_t(had))) return;
+        const std::string jbase = lock.BaseName() + kSuffix;
+        const std::string record = Record(region, song, 0);
+        uint64_t at = 0;
+        std::lock_guard<std::mutex> guard(StateMutex());
+        if (!AppendToSharedJournal(folder, FolderOf(file), jbase, record, at))
+            CreateJournal(folder, jbase, record, file, false);
+        Prepared()[file] = {SumOf(record), at};
+    } catch (const std::exception&) {
+        // The edit journals itself, or rewrites the file.
     }
-    Prepared()[file] = {SumOf(record), at};
 }
 
 void EndBatchJournals() {

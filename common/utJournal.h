@@ -9,6 +9,7 @@
 
 #include "utPublic.h"
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,10 @@ TJournalOutcome LastJournalOutcome();
 // Called by every read of a song before it reads anything: a journal beside it is rolled back
 // under the song's writer lock (taken only when there is one).
 void RecoverBeforeReading(const std::string& fileName);
+// Opens `fileName` for a read of its tags, with the share lock of a reader: through the
+// descriptor of this thread's writer lock when it holds the file's (what is read is then the
+// file the writer will write, without a second open), else by name after RecoverBeforeReading.
+std::unique_ptr<platform::TFileStream> OpenForReading(const std::string& fileName);
 
 // A batch's journals, flushed in phases: Prepare writes the journal of each file with an ID3v2
 // tag (its room as the header declares it; the records of one folder's files in one journal
@@ -58,7 +63,9 @@ void RecoverBeforeReading(const std::string& fileName);
 // systems once; the in-place edits then find their journal on disk and do not flush; Commit,
 // after the caller flushed the edits, removes the journals of the files whose status is 0 or
 // that failed cleanly, rolls back those whose worker died (`died`), and flushes their folders.
-void PrepareBatchJournal(const TWriterLock& lock, const std::string& fileName);
+// `file` is the resolved name the lock was taken under, `song` its stat.
+void PrepareBatchJournal(const TWriterLock& lock, const std::string& file,
+                         const struct stat& song) noexcept;
 // After the last PrepareBatchJournal of a batch, before the flush.
 void EndBatchJournals();
 // False (after showing why) when a folder could not be flushed: the journals removed then may

@@ -4,12 +4,15 @@
 #include "utFileAt.h"
 #include "utJournal.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <linux/magic.h>
@@ -86,6 +89,32 @@ bool ForceDeleteFile(const std::string& fileName) {
 bool CopyFileOver(const std::string& source, const std::string& target) {
     ForceDeleteFile(target);
     return platform::CopyFile(source, target);
+}
+
+void ForEachOnThreads(size_t count, const std::function<void(size_t)>& work) {
+    constexpr size_t kPerThread = 32; // fewer than this do not repay starting a thread
+    const size_t threads = std::min<size_t>({std::max(1u, std::thread::hardware_concurrency()), 8,
+                                             std::max<size_t>(1, count / kPerThread)});
+    std::atomic<size_t> next{0};
+    std::mutex mutex;
+    std::exception_ptr failure;
+    auto run = [&] {
+        try {
+            for (size_t k; (k = next++) < count;)
+                work(k);
+        } catch (...) {
+            next = count; // the others stop after the item they are at
+            std::lock_guard<std::mutex> guard(mutex);
+            if (!failure) failure = std::current_exception();
+        }
+    };
+    std::vector<std::thread> pool;
+    for (size_t t = 1; t < threads; ++t)
+        pool.emplace_back(run);
+    run();
+    for (std::thread& t : pool)
+        t.join();
+    if (failure) std::rethrow_exception(failure);
 }
 
 std::string ResolveLinks(const std::string& fileName) {
@@ -658,27 +687,37 @@ TBatchFlush::TBatchFlush(const std::vector<std::string>& files)
         std::lock_guard<std::mutex> guard(RunBackups().mutex);
         RunBackups().ownNames[file] = file + ".quillon-own-" + std::to_string(::getpid());
     }
+    // Each file once; a file named twice is flushed by its later rewrite itself.
+    std::vector<std::string> once(files.size());
     for (size_t i = 0; i < files.size(); ++i) {
-        const std::string file = ResolveLinks(files[i]);
-        if (!seen.insert(file).second) continue; // named twice: the later rewrite flushes itself
+        std::string file = ResolveLinks(files[i]);
+        if (seen.insert(file).second) once[i] = std::move(file);
+    }
+    std::vector<std::optional<TPrepared>> made(files.size());
+    // Side by side: each file costs a few dozen system calls, which the cores share.
+    ForEachOnThreads(files.size(), [&](size_t i) {
+        const std::string& file = once[i];
+        if (file.empty()) return;
         // The lock is held only while the name is made: a batch of thousands of files never
         // holds thousands of locks. The rewrite checks again that the file is still this one.
         TWriterLock lock(file, std::chrono::milliseconds(0));
         struct stat st {};
         // A file another program holds is refused by its rewrite, which then drops the name.
         if (!lock.Held() || ::fstat(lock.Handle(), &st) != 0 || !S_ISREG(st.st_mode))
-            continue; // the rewrite takes its own steps and reports what stops it
+            return; // the rewrite takes its own steps and reports what stops it
         const std::string name = file + suffix;
         const std::string self = "/proc/self/fd/" + std::to_string(lock.Handle());
         if (::linkat(AT_FDCWD, self.c_str(), lock.Folder(), BaseOf(name).c_str(),
                      AT_SYMLINK_FOLLOW) != 0 ||
             !NameIs(lock.Folder(), BaseOf(name), st))
-            continue;
-        if (InPlaceEdits()) PrepareBatchJournal(lock, file);
-        prepared[file] = {name, {st.st_dev, st.st_ino}};
+            return;
+        if (InPlaceEdits()) PrepareBatchJournal(lock, file, st);
+        made[i] = TPrepared{name, {st.st_dev, st.st_ino}};
         files_[i] = file;
         ids_[i] = {st.st_dev, st.st_ino};
-    }
+    });
+    for (size_t i = 0; i < files.size(); ++i)
+        if (made[i]) prepared[files_[i]] = *made[i];
     EndBatchJournals();
     if (!SyncFileSystems(files_).empty()) {
         CommitBatchJournals(files_, {}, -1); // not on disk: every edit journals itself

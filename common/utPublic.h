@@ -37,6 +37,11 @@ bool ForceDeleteFile(const std::string& fileName);
 // performance counter.
 bool StartupCheck();
 
+// Runs work(0) .. work(count - 1) on a few threads (the calling one among them), as many as the
+// processors and the count repay. The first exception of `work` stops the others at their next
+// item and is rethrown once all have stopped.
+void ForEachOnThreads(size_t count, const std::function<void(size_t)>& work);
+
 // The file a name stands for: symbolic links followed to the file they lead to, so that a
 // rewrite changes that file (its backup beside it) and the link stays a link.
 std::string ResolveLinks(const std::string& fileName);
@@ -82,6 +87,9 @@ class TWriterLock {
 // Whether this thread holds the writer lock of `resolved` (as ResolveLinks names it): its hot
 // journal was rolled back when the lock was taken, and any journal beside it is this run's.
 bool HoldsWriterLock(const std::string& resolved);
+// The descriptor of that lock (the locked file, open for writing), or -1 when this thread holds
+// none for `resolved`.
+int HeldWriterLockHandle(const std::string& resolved);
 
 // While it lives, the rewrites of the file keep the backup this run made first: a command of
 // several steps leaves the original as the backup of the whole command.

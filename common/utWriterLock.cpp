@@ -63,8 +63,18 @@ std::map<std::string, THeldLock>& HeldLocks() {
     return held;
 }
 
-// The files whose locks this thread holds, by the name it took them under.
-thread_local std::map<std::string, int> heldHere;
+// The files whose locks this thread holds, by the name it took them under: how many times, and
+// the lock's key.
+struct THeldHere {
+    int count = 0;
+    std::string key;
+};
+thread_local std::map<std::string, THeldHere> heldHere;
+
+void ForgetHeldHere(const std::string& file) {
+    auto it = heldHere.find(file);
+    if (it != heldHere.end() && --it->second.count == 0) heldHere.erase(it);
+}
 
 // The lock's key in this process: the folder (by device and inode, whatever path names it) and
 // the file's name in it, so every spelling of one path meets the same lock.
@@ -164,6 +174,19 @@ int TryWriterLock(int folder, const std::string& base, const std::string& file,
 TWriterLock::TWriterLock(const std::string& fileName, std::chrono::milliseconds wait,
                          const std::function<bool()>& keepWaiting)
     : file_(ResolveLinks(fileName)), base_(BaseOf(file_)) {
+    // Taken again under the name this thread holds it by: the same lock, whatever the folder's
+    // path names by now, so that it goes on acting on the file it locked.
+    if (auto here = heldHere.find(file_); here != heldHere.end()) {
+        std::lock_guard<std::mutex> guard(LocksMutex());
+        auto it = HeldLocks().find(here->second.key);
+        if (it != HeldLocks().end() && it->second.owner == std::this_thread::get_id()) {
+            ++it->second.depth;
+            key_ = here->second.key;
+            ++here->second.count;
+            held_ = true;
+            return;
+        }
+    }
     const int folder = ::open(FolderOf(file_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folder < 0) {
         refusal_ = "Cannot open folder '" + FolderOf(file_) + "': " + std::strerror(errno);
@@ -180,7 +203,8 @@ TWriterLock::TWriterLock(const std::string& fileName, std::chrono::milliseconds 
                 ++it->second.depth; // a command's lock covers the rewrites inside it
                 ::close(folder);
                 held_ = true;
-                ++heldHere[file_];
+                ++heldHere[file_].count;
+                heldHere[file_].key = key_;
                 return;
             }
             if (it == HeldLocks().end()) {
@@ -202,7 +226,8 @@ TWriterLock::TWriterLock(const std::string& fileName, std::chrono::milliseconds 
         ::close(folder);
         return;
     }
-    ++heldHere[file_];
+    ++heldHere[file_].count;
+    heldHere[file_].key = key_;
     // Before anything of the song is read: an in-place edit that a dead run left unfinished is
     // rolled back. A song that cannot be rolled back is not handed out.
     try {
@@ -217,13 +242,13 @@ TWriterLock::TWriterLock(const std::string& fileName, std::chrono::milliseconds 
             HeldLocks().erase(it);
         }
         held_ = false;
-        if (--heldHere[file_] == 0) heldHere.erase(file_);
+        ForgetHeldHere(file_);
     }
 }
 
 TWriterLock::~TWriterLock() {
     if (!held_) return;
-    if (--heldHere[file_] == 0) heldHere.erase(file_);
+    ForgetHeldHere(file_);
     std::lock_guard<std::mutex> guard(LocksMutex());
     auto it = HeldLocks().find(key_);
     if (it == HeldLocks().end() || --it->second.depth > 0) return;
@@ -234,6 +259,14 @@ TWriterLock::~TWriterLock() {
 
 bool HoldsWriterLock(const std::string& resolved) {
     return heldHere.count(resolved) != 0;
+}
+
+int HeldWriterLockHandle(const std::string& resolved) {
+    auto here = heldHere.find(resolved);
+    if (here == heldHere.end()) return -1;
+    std::lock_guard<std::mutex> guard(LocksMutex());
+    auto it = HeldLocks().find(here->second.key);
+    return it != HeldLocks().end() ? it->second.fd : -1;
 }
 
 void TWriterLock::Refuse() const {

@@ -83,6 +83,21 @@ TFileStream::TFileStream(int fd, const std::string& fileName, TOpenMode openMode
     Adopt(openMode, share);
 }
 
+TFileStream::TFileStream(TBorrowed, int fd, const std::string& fileName)
+    : fileName_(fileName), fd_(fd), borrowed_(true) {
+    struct stat st {};
+    if (::flock(fd_, LOCK_SH | LOCK_NB) != 0) {
+        fd_ = -1;
+        RaiseError("Cannot open file", fileName, errno == EWOULDBLOCK ? EBUSY : errno);
+    }
+    if (::fstat(fd_, &st) != 0) {
+        const int err = errno;
+        Close();
+        RaiseError("Cannot open file", fileName, err);
+    }
+    readOnlySize_ = st.st_size;
+}
+
 void TFileStream::Adopt(TOpenMode openMode, TShareMode share) {
     const std::string& fileName = fileName_;
     int lock = (share == TShareMode::Exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB;
@@ -112,14 +127,20 @@ void TFileStream::Adopt(TOpenMode openMode, TShareMode share) {
 }
 
 TFileStream::~TFileStream() {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ >= 0 && borrowed_)
+        ::flock(fd_, LOCK_UN);
+    else if (fd_ >= 0)
+        ::close(fd_);
 }
 
 void TFileStream::Close() {
     if (fd_ < 0) return;
     int fd = fd_;
     fd_ = -1;
-    if (::close(fd) != 0) RaiseError("Cannot close file", fileName_, errno);
+    if (borrowed_)
+        ::flock(fd, LOCK_UN);
+    else if (::close(fd) != 0)
+        RaiseError("Cannot close file", fileName_, errno);
 }
 
 int TFileStream::Release() {

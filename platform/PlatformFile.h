@@ -45,6 +45,11 @@ class TFileStream {
     // O_NOFOLLOW) as `openMode` says; `fileName` names it in errors. Takes the share lock as the
     // named open does, and closes `fd` when it throws. The create modes do not truncate.
     TFileStream(int fd, const std::string& fileName, TOpenMode openMode, TShareMode share);
+    // Reads through `fd`, a descriptor another object owns and keeps open (a writer's lock on
+    // the file), under a "deny none" share lock of its own; gives up that share lock when it is
+    // done and never closes `fd`.
+    struct TBorrowed {};
+    TFileStream(TBorrowed, int fd, const std::string& fileName);
     ~TFileStream();
     TFileStream(const TFileStream&) = delete;
     TFileStream& operator=(const TFileStream&) = delete;
@@ -100,6 +105,7 @@ class TFileStream {
     int64_t pos_ = 0;
     int64_t writeLimit_ = -1;
     int64_t readOnlySize_ = -1; // a read-only stream's size, taken once under its lock
+    bool borrowed_ = false;
     TReadWindow windows_[2];
     size_t nextWindow_ = 0;
 };

@@ -78,10 +78,9 @@ void TID3v1Tag::ReadFromStream(TFileStream& stream, int32_t size) {
 }
 
 void TID3v1Tag::ReadFromFile(const std::string& fileName) {
-    RecoverBeforeReading(fileName);
-    TFileStream file(fileName, TOpenMode::Read, TShareMode::DenyNone);
-    ReadFromOpenFile(file);
-    file.Close();
+    const std::unique_ptr<TFileStream> file = OpenForReading(fileName);
+    ReadFromOpenFile(*file);
+    file->Close();
 }
 
 void TID3v1Tag::ReadFromOpenFile(TFileStream& file) {

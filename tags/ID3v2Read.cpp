@@ -324,10 +324,9 @@ struct TID3v2Tag::TFrameIn {
 
 void TID3v2Tag::ReadFromFile(const std::string& fileName) {
     Reset(fileName);
-    RecoverBeforeReading(fileName);
-    TFileStream file(fileName, platform::TOpenMode::Read, platform::TShareMode::DenyNone);
-    ReadTag(file);
-    file.Close();
+    const std::unique_ptr<TFileStream> file = OpenForReading(fileName);
+    ReadTag(*file);
+    file->Close();
 }
 
 void TID3v2Tag::ReadFromOpenFile(TFileStream& file) {

@@ -68,9 +68,8 @@ void BuildHeader(unsigned char* header, uint32_t tagSize) {
 bool HeaderStillReads(const TWriterLock& lock, const std::string& fileName,
                       const unsigned char* header) {
     unsigned char now[10] = {};
-    const int fd = lock.Reopen(O_RDONLY);
-    if (fd < 0) platform::RaiseError("Cannot open file", fileName, errno);
-    TFileStream file(fd, fileName, platform::TOpenMode::Read, platform::TShareMode::DenyNone);
+    if (lock.Handle() < 0) platform::RaiseError("Cannot open file", fileName, EBADF);
+    TFileStream file(TFileStream::TBorrowed{}, lock.Handle(), fileName);
     return file.ReadSome(now, 10) == 10 && std::memcmp(now, header, 10) == 0;
 }
 

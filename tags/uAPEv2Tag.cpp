@@ -196,19 +196,14 @@ void TAPEv2Tag::ResetFields() {
 }
 
 void TAPEv2Tag::ReadFromFile(const std::string& fileName) {
-    RecoverBeforeReading(fileName);
     ResetFields();
     TagSize = 0;
     Keys.clear();
     Values.clear();
     Texts.clear();
-    TagOffset = LocateAPEv2Tag(fileName);
-    Exists = TagOffset >= 0;
-    if (!Exists) return;
-
-    TFileStream file(fileName, TOpenMode::Read, TShareMode::DenyNone); // readers share
-    ReadItems(file);
-    file.Close();
+    const std::unique_ptr<TFileStream> file = OpenForReading(fileName); // readers share
+    ReadFromOpenFile(*file);
+    file->Close();
 }
 
 void TAPEv2Tag::ReadFromOpenFile(TFileStream& file) {

@@ -6,9 +6,11 @@
 #include "PlatformFile.h"
 #include "TestFiles.h"
 #include "uAPEv2Tag.h"
+#include "utPublic.h"
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
 
 using platform::EPlatformError;
@@ -107,5 +109,23 @@ TEST(OpenFileRead, EachEngineEndsAsItsOwnReadLeavesIt) {
         int32_t openPlace = 0;
         EXPECT_EQ(Outcome([&] { openPlace = LocateAPEv2Tag(file); }), ownLocate) << "file " << k;
         EXPECT_EQ(openPlace, ownPlace) << "file " << k;
+        // Under the file's writer lock the reads go through the lock's descriptor: the same
+        // state, from the locked file even once another file has taken its name.
+        const std::string held = dir.File("held" + std::to_string(k) + ".MP3");
+        WriteFile(held, files[k]);
+        TID3v2Tag name2, held2;
+        TID3v1Tag name1, held1;
+        const std::string nameOutcome = Outcome([&] { name2.ReadFromFile(held); }) + "/" +
+                                        Outcome([&] { name1.ReadFromFile(held); });
+        TWriterLock lock(held);
+        ASSERT_TRUE(lock.Held());
+        WriteFile(dir.File("other"), audio);
+        std::filesystem::rename(dir.File("other"), held);
+        EXPECT_EQ(Outcome([&] { held2.ReadFromFile(held); }) + "/" +
+                      Outcome([&] { held1.ReadFromFile(held); }),
+                  nameOutcome)
+            << "file " << k;
+        EXPECT_EQ(Id3v2State(held2), Id3v2State(name2)) << "file " << k;
+        EXPECT_EQ(Id3v1State(held1), Id3v1State(name1)) << "file " << k;
     }
 }
