@@ -697,73 +697,83 @@ bool CommitBatchJournals(const std::vector<std::string>& files, const std::vecto
     std::map<std::string, int> folders;
     std::string failure;
     struct TCommit {
-        int folder;
+        int folder = -1;
         std::string jbase, file;
-        uint64_t at;
-        int err;
+        uint64_t at = 0;
+        bool workerDied = false;
+        enum class TDo { Nothing, Removed, Unreadable, RollBack } what = TDo::Nothing;
+        std::string why;
+        int err = 0;
     };
     std::vector<TCommit> commits;
     for (size_t i = 0; i < files.size(); ++i) {
         const std::string& file = files[i];
         const auto p = file.empty() ? prepared.end() : prepared.find(file);
         if (p == prepared.end()) continue;
-        const std::string folderName = FolderOf(file), jbase = BaseOf(file) + kSuffix;
+        const std::string folderName = FolderOf(file);
         auto [it, added] = folders.try_emplace(folderName, -1);
         if (added) it->second = ::open(folderName.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        const int folder = it->second;
-        if (folder < 0) {
+        if (it->second < 0) {
             if (added)
                 failure = "Cannot open folder '" + folderName + "': " + std::strerror(errno) +
                           "; the next program that touches its songs rolls their edits back";
             continue;
         }
-        TJournal j;
-        std::string why;
-        const bool workerDied = i < statuses.size() && statuses[i] == died;
-        struct stat named {};
-        const bool stated = workerDied && ::stat(file.c_str(), &named) == 0;
-        const TRead read = ReadJournal(folder, jbase, j, why, !workerDied,
-                                       stated ? &named : nullptr, p->second.at);
-        // Another run's journal only once ours is gone; one that cannot be read is ours.
-        if (read == TRead::Absent || (read == TRead::Valid && !(RunOf(j.header) == kThisRun)))
-            continue;
-        if (workerDied && read != TRead::Valid) {
-            failure = "Cannot read the journal of '" + file + "': " + why +
-                      "; the next program that touches it rolls its edit back";
-            continue;
-        }
-        if (workerDied) {
-            // Its worker may have died inside the write: the old tag goes back.
-            TWriterLock lock(file);
-            struct stat song {};
-            try {
-                if (lock.Held() && ::fstat(lock.Handle(), &song) == 0 &&
-                    Mismatch(j.header, song).empty())
-                    Apply(j, lock.Handle(), lock.Folder(), jbase, file);
-                else if (lock.Held())
-                    ::unlinkat(folder, jbase.c_str(), 0); // rewritten whole: not its file now
-            } catch (const platform::EPlatformError& e) {
-                failure = e.what();
-            }
-            continue;
-        }
-        commits.push_back({folder, jbase, file, p->second.at, 0});
+        TCommit& c = commits.emplace_back();
+        c.folder = it->second;
+        c.jbase = BaseOf(file) + kSuffix;
+        c.file = file;
+        c.at = p->second.at;
+        c.workerDied = i < statuses.size() && statuses[i] == died;
     }
     // Removing a file whose blocks are on disk waits for the file system (on a disk mounted with
     // discard, milliseconds each); side by side the waits overlap.
-    const size_t threads = std::min<size_t>(8, commits.size());
-    std::atomic<size_t> next{0};
-    auto remove = [&] {
-        for (size_t k; (k = next++) < commits.size();)
-            if (::unlinkat(commits[k].folder, commits[k].jbase.c_str(), 0) != 0 && errno != ENOENT)
-                commits[k].err = errno;
-    };
-    std::vector<std::thread> pool;
-    for (size_t t = 1; t < threads; ++t)
-        pool.emplace_back(remove);
-    remove();
-    for (std::thread& t : pool)
-        t.join();
+    ForEachOnThreads(commits.size(), [&](size_t k) {
+        TCommit& c = commits[k];
+        TJournal j;
+        struct stat named {};
+        const bool stated = c.workerDied && ::stat(c.file.c_str(), &named) == 0;
+        const TRead read = ReadJournal(c.folder, c.jbase, j, c.why, !c.workerDied,
+                                       stated ? &named : nullptr, c.at);
+        // Another run's journal only once ours is gone; one that cannot be read is ours.
+        if (read == TRead::Absent || (read == TRead::Valid && !(RunOf(j.header) == kThisRun)))
+            return;
+        if (c.workerDied) {
+            // Its worker may have died inside the write: the old tag goes back (below).
+            c.what = read == TRead::Valid ? TCommit::TDo::RollBack : TCommit::TDo::Unreadable;
+            return;
+        }
+        c.what = TCommit::TDo::Removed;
+        if (::unlinkat(c.folder, c.jbase.c_str(), 0) != 0 && errno != ENOENT) c.err = errno;
+    });
+    for (const TCommit& c : commits) {
+        if (c.what == TCommit::TDo::Unreadable) {
+            failure = "Cannot read the journal of '" + c.file + "': " + c.why +
+                      "; the next program that touches it rolls its edit back";
+        } else if (c.what == TCommit::TDo::RollBack) {
+            TWriterLock lock(c.file);
+            TJournal j;
+            std::string why;
+            struct stat song {};
+            try {
+                if (!lock.Held()) continue; // the next program that takes it rolls it back
+                if (::fstat(lock.Handle(), &song) != 0)
+                    platform::RaiseError("Cannot stat", c.file, errno);
+                const TRead read = ReadJournal(lock.Folder(), c.jbase, j, why, false, &song, c.at);
+                if (read == TRead::Absent) continue;
+                if (read != TRead::Valid)
+                    throw platform::EPlatformError(
+                        "Cannot read the journal of '" + c.file + "': " + why +
+                        "; the next program that touches it rolls its edit back");
+                if (Mismatch(j.header, song).empty())
+                    Apply(j, lock.Handle(), lock.Folder(), c.jbase, c.file);
+                else
+                    ::unlinkat(c.folder, c.jbase.c_str(), 0); // rewritten whole: not its file now
+            } catch (const platform::EPlatformError& e) {
+                failure = e.what();
+            }
+        }
+    }
     for (const TCommit& c : commits) {
         if (c.err == 0) continue;
         // Not committed: the old tag goes back now, as it would at the next touch.

@@ -752,17 +752,17 @@ void TBatchFlush::Drop(const std::vector<int>& deleteFor) {
         Batch().prepared.clear();
         Batch().unflushed.clear();
     }
-    for (size_t i = 0; i < files_.size(); ++i) {
+    ForEachOnThreads(files_.size(), [&](size_t i) {
         const std::string& file = files_[i];
-        if (file.empty()) continue;
+        if (file.empty()) return;
         const TIdentity id{static_cast<dev_t>(ids_[i].first), static_cast<ino_t>(ids_[i].second)};
         // A private name still there: the file was not rewritten, the name is no longer needed.
         const std::string name = file + suffix;
         if (SameFile(name, id)) {
             ::unlink(name.c_str());
-            continue;
+            return;
         }
-        if (i >= deleteFor.size() || deleteFor[i] != 0) continue;
+        if (i >= deleteFor.size() || deleteFor[i] != 0) return;
         // The backup of a file rewritten and now on disk, if it is still the data of before.
         TWriterLock lock(file);
         struct stat now {};
@@ -770,5 +770,5 @@ void TBatchFlush::Drop(const std::vector<int>& deleteFor) {
         if (lock.Held() && SameFile(backup, id) && ::stat(file.c_str(), &now) == 0 &&
             S_ISREG(now.st_mode) && now.st_ino != id.ino)
             ForceDeleteFile(backup);
-    }
+    });
 }
