@@ -150,9 +150,11 @@ bool ReadTagForWriting(const std::string& file) {
 namespace {
 
 // The files with each one spelled as it was first named: a.mp3 and ./a.mp3 (or dir/../a.mp3) are
-// one file, which the batch must treat as one (one backup, the original).
-TArgs FirstSpellings(const TArgs& given) {
-    std::map<std::string, std::string> realFolders, first;
+// one file, which the batch must treat as one (one backup, the original). `resolvedFiles`
+// receives the ResolveLinks of each first spelling.
+TArgs FirstSpellings(const TArgs& given, TArgs& resolvedFiles) {
+    std::map<std::string, std::string> realFolders;
+    std::map<std::string, std::pair<std::string, std::string>> first; // spelling, resolved
     TArgs files;
     for (const std::string& file : given) {
         const std::string resolved = ResolveLinks(file);
@@ -165,7 +167,9 @@ TArgs FirstSpellings(const TArgs& given) {
             std::free(real);
         }
         const std::string key = it->second + "/" + resolved.substr(slash + 1);
-        files.push_back(first.try_emplace(key, file).first->second);
+        const auto& [spelling, itsResolved] = first.try_emplace(key, file, resolved).first->second;
+        files.push_back(spelling);
+        resolvedFiles.push_back(itsResolved);
     }
     return files;
 }
@@ -181,7 +185,8 @@ int RunRewrites(const TArgs& givenFiles, const TCommonOptions& options,
         return job(file);
     };
     if (givenFiles.size() == 1) return one(givenFiles[0]);
-    const TArgs files = FirstSpellings(givenFiles);
+    TArgs resolved;
+    const TArgs files = FirstSpellings(givenFiles, resolved);
     // A backup kept under the name of another file of the command would replace that song, or be
     // edited as one: both are refused before anything is written.
     std::map<std::string, std::string> refusals;
@@ -196,8 +201,8 @@ int RunRewrites(const TArgs& givenFiles, const TCommonOptions& options,
     }
     // A file named more than once keeps the backup its first rewrite made: the original.
     std::map<std::string, int> times;
-    for (const std::string& file : files)
-        ++times[ResolveLinks(file)];
+    for (const std::string& file : resolved)
+        ++times[file];
     std::vector<std::unique_ptr<TKeepFirstBackup>> keep;
     for (const auto& [file, n] : times)
         if (n > 1) keep.push_back(std::make_unique<TKeepFirstBackup>(file));

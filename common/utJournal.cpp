@@ -306,7 +306,9 @@ bool HeldByAnother(int fd) {
 }
 
 // The record of `region`, the bytes of the song `song` from `offset`: header and bytes.
-std::string Record(const std::string& region, const struct stat& song, uint64_t offset) {
+// Fills in the header in front of the region `record` holds after sizeof(THeader) bytes.
+void SealRecord(std::string& record, const struct stat& song, uint64_t offset) {
+    const std::string_view region = std::string_view(record).substr(sizeof(THeader));
     THeader h{};
     std::memcpy(h.magic, kMagic, 8);
     h.offset = offset;
@@ -319,8 +321,14 @@ std::string Record(const std::string& region, const struct stat& song, uint64_t 
     h.start = kThisRun.start;
     h.boot = kThisRun.boot;
     h.headerSum = HeaderSum(h);
-    std::string all(reinterpret_cast<const char*>(&h), sizeof h);
-    return all += region;
+    std::memcpy(record.data(), &h, sizeof h);
+}
+
+std::string Record(std::string_view region, const struct stat& song, uint64_t offset) {
+    std::string record(sizeof(THeader), '\0');
+    record += region;
+    SealRecord(record, song, offset);
+    return record;
 }
 
 uint64_t SumOf(const std::string& record) {
@@ -518,7 +526,9 @@ TInPlaceResult WriteHeadInPlace(const TWriterLock& lock, const std::string& file
         ShowMessage(kMsgFileInUse + fileName);
         return TInPlaceResult::Refused;
     }
-    std::string old(head.size(), '\0');
+    // A few bytes more than the head: a batch's journal holds the room as its header counts it,
+    // which a standard tag's 10 bytes of header lie outside of.
+    std::string old(std::min<uint64_t>(head.size() + 10, uint64_t(song.st_size)), '\0');
     if (!ReadAll(fd, old.data(), old.size(), 0))
         platform::RaiseError("Cannot read file", fileName, errno);
     // Only the bytes that change are journaled and written: a text frame before the cover, the
@@ -530,7 +540,8 @@ TInPlaceResult WriteHeadInPlace(const TWriterLock& lock, const std::string& file
         --hi;
     if (lo == hi) return TInPlaceResult::Written;
     const off_t at = static_cast<off_t>(lo);
-    const std::string oldPart = old.substr(lo, hi - lo), newPart = head.substr(lo, hi - lo);
+    const std::string_view oldPart = std::string_view(old).substr(lo, hi - lo),
+                           newPart = std::string_view(head).substr(lo, hi - lo);
     bool batch, edited;
     uint64_t preparedSum = 0, preparedAt = 0;
     {
@@ -634,23 +645,27 @@ void PrepareBatchJournal(const TWriterLock& lock, const std::string& file,
                          const struct stat& song) noexcept {
     try {
         const int fd = lock.Handle(), folder = lock.Folder();
-        // Most tags are read whole by the first read; the header's size says what is left.
-        constexpr uint64_t kFirstRead = 64 << 10;
-        std::string region(std::min<uint64_t>(kFirstRead, uint64_t(song.st_size)), '\0');
-        if (fd < 0 || region.size() < 10 || !ReadAll(fd, region.data(), region.size(), 0) ||
-            region.compare(0, 3, "ID3") != 0)
+        // Read straight behind the record's header. Most tags are read whole by the first read;
+        // the header's size says what is left.
+        constexpr uint64_t kFirstRead = 64 << 10, kHead = sizeof(THeader);
+        std::string record(kHead + std::min<uint64_t>(kFirstRead, uint64_t(song.st_size)), '\0');
+        char* region = record.data() + kHead;
+        if (fd < 0 || record.size() < kHead + 10 ||
+            !ReadAll(fd, region, record.size() - kHead, 0) || std::memcmp(region, "ID3", 3) != 0)
             return;
-        const auto* header = reinterpret_cast<const unsigned char*>(region.data());
+        const auto* header = reinterpret_cast<const unsigned char*>(region);
         // The room of the tag however its size is counted, its footer among it.
         const uint64_t field = (uint64_t(header[6] & 0x7f) << 21) |
                                (uint64_t(header[7] & 0x7f) << 14) |
                                (uint64_t(header[8] & 0x7f) << 7) | uint64_t(header[9] & 0x7f);
         const uint64_t length = std::min<uint64_t>(field + 20, uint64_t(song.st_size));
-        const size_t had = region.size();
-        region.resize(length);
-        if (length > had && !ReadAll(fd, region.data() + had, length - had, off_t(had))) return;
+        const size_t had = record.size() - kHead;
+        record.resize(kHead + length);
+        if (length > had &&
+            !ReadAll(fd, record.data() + kHead + had, length - had, static_cast<off_t>(had)))
+            return;
+        SealRecord(record, song, 0);
         const std::string jbase = lock.BaseName() + kSuffix;
-        const std::string record = Record(region, song, 0);
         uint64_t at = 0;
         std::lock_guard<std::mutex> guard(StateMutex());
         if (!AppendToSharedJournal(folder, FolderOf(file), jbase, record, at))
@@ -727,25 +742,29 @@ bool CommitBatchJournals(const std::vector<std::string>& files, const std::vecto
         c.workerDied = i < statuses.size() && statuses[i] == died;
     }
     // Removing a file whose blocks are on disk waits for the file system (on a disk mounted with
-    // discard, milliseconds each); side by side the waits overlap.
-    ForEachOnThreads(commits.size(), [&](size_t k) {
-        TCommit& c = commits[k];
-        TJournal j;
-        struct stat named {};
-        const bool stated = c.workerDied && ::stat(c.file.c_str(), &named) == 0;
-        const TRead read = ReadJournal(c.folder, c.jbase, j, c.why, !c.workerDied,
-                                       stated ? &named : nullptr, c.at);
-        // Another run's journal only once ours is gone; one that cannot be read is ours.
-        if (read == TRead::Absent || (read == TRead::Valid && !(RunOf(j.header) == kThisRun)))
-            return;
-        if (c.workerDied) {
-            // Its worker may have died inside the write: the old tag goes back (below).
-            c.what = read == TRead::Valid ? TCommit::TDo::RollBack : TCommit::TDo::Unreadable;
-            return;
-        }
-        c.what = TCommit::TDo::Removed;
-        if (::unlinkat(c.folder, c.jbase.c_str(), 0) != 0 && errno != ENOENT) c.err = errno;
-    });
+    // discard, milliseconds each); side by side the waits overlap, so more threads than cores.
+    const size_t threads = std::min<size_t>(8, std::max<size_t>(1, commits.size()));
+    ForEachOnThreads(
+        commits.size(),
+        [&](size_t k) {
+            TCommit& c = commits[k];
+            TJournal j;
+            struct stat named {};
+            const bool stated = c.workerDied && ::stat(c.file.c_str(), &named) == 0;
+            const TRead read = ReadJournal(c.folder, c.jbase, j, c.why, !c.workerDied,
+                                           stated ? &named : nullptr, c.at);
+            // Another run's journal only once ours is gone; one that cannot be read is ours.
+            if (read == TRead::Absent || (read == TRead::Valid && !(RunOf(j.header) == kThisRun)))
+                return;
+            if (c.workerDied) {
+                // Its worker may have died inside the write: the old tag goes back (below).
+                c.what = read == TRead::Valid ? TCommit::TDo::RollBack : TCommit::TDo::Unreadable;
+                return;
+            }
+            c.what = TCommit::TDo::Removed;
+            if (::unlinkat(c.folder, c.jbase.c_str(), 0) != 0 && errno != ENOENT) c.err = errno;
+        },
+        threads);
     for (const TCommit& c : commits) {
         if (c.what == TCommit::TDo::Unreadable) {
             failure = "Cannot read the journal of '" + c.file + "': " + c.why +

@@ -86,14 +86,15 @@ bool HeldForWriting(int folder, const std::string& name) {
 
 std::vector<std::pair<size_t, size_t>> BackupNameClashes(const std::vector<std::string>& files) {
     std::map<std::string, std::vector<size_t>> byKey;
-    std::vector<std::string> keys;
+    std::vector<std::string> keys, resolved;
     for (size_t i = 0; i < files.size(); ++i) {
-        keys.push_back(KeyOf(ResolveLinks(files[i])));
+        resolved.push_back(ResolveLinks(files[i]));
+        keys.push_back(KeyOf(resolved.back()));
         byKey[keys.back()].push_back(i);
     }
     std::vector<std::pair<size_t, size_t>> clashes;
     for (size_t i = 0; i < files.size(); ++i) {
-        auto it = byKey.find(KeyOf(BackupFileName(ResolveLinks(files[i]))));
+        auto it = byKey.find(KeyOf(BackupFileName(resolved[i])));
         if (it == byKey.end()) continue;
         for (size_t j : it->second)
             if (keys[j] != keys[i]) clashes.emplace_back(i, j);

@@ -91,10 +91,11 @@ bool CopyFileOver(const std::string& source, const std::string& target) {
     return platform::CopyFile(source, target);
 }
 
-void ForEachOnThreads(size_t count, const std::function<void(size_t)>& work) {
+void ForEachOnThreads(size_t count, const std::function<void(size_t)>& work, size_t threads) {
     constexpr size_t kPerThread = 32; // fewer than this do not repay starting a thread
-    const size_t threads = std::min<size_t>({std::max(1u, std::thread::hardware_concurrency()), 8,
-                                             std::max<size_t>(1, count / kPerThread)});
+    if (threads == 0)
+        threads = std::min<size_t>({std::max(1u, std::thread::hardware_concurrency()), 8,
+                                    std::max<size_t>(1, count / kPerThread)});
     std::atomic<size_t> next{0};
     std::mutex mutex;
     std::exception_ptr failure;

@@ -37,10 +37,10 @@ bool ForceDeleteFile(const std::string& fileName);
 // performance counter.
 bool StartupCheck();
 
-// Runs work(0) .. work(count - 1) on a few threads (the calling one among them), as many as the
-// processors and the count repay. The first exception of `work` stops the others at their next
-// item and is rethrown once all have stopped.
-void ForEachOnThreads(size_t count, const std::function<void(size_t)>& work);
+// Runs work(0) .. work(count - 1) on `threads` threads (the calling one among them); 0: as many
+// as the processors and the count repay. The first exception of `work` stops the others at their
+// next item and is rethrown once all have stopped.
+void ForEachOnThreads(size_t count, const std::function<void(size_t)>& work, size_t threads = 0);
 
 // The file a name stands for: symbolic links followed to the file they lead to, so that a
 // rewrite changes that file (its backup beside it) and the link stays a link.

@@ -127,6 +127,8 @@ void TID3v2Tag::SaveToFile() {
     if (!Loaded) return;
     // The tag is built whole before the file is touched: its size must fit the header.
     TByteString tag(10, '\0');
+    // Room for the old tag's room: an edit in place grows the tag to it without moving a cover.
+    if (Exists && TagEnd > 0 && TagEnd <= kMaxTagSize) tag.reserve(static_cast<size_t>(TagEnd));
     for (size_t i = 0; i < FrameIds.size(); ++i) {
         const TByteString& id = FrameIds[i];
         std::string_view payload = FramePayloads[i];
@@ -179,13 +181,17 @@ void TID3v2Tag::SaveToFile() {
     // With the backup kept, that needs a backup that costs nothing: a clone.
     const bool fits = hadTag && static_cast<int64_t>(tag.size()) + 10 <= oldReadEnd;
     if (fits && (InPlaceEdits() || (CloneBackups() && MakeCloneBackup(lock, FileName)))) {
-        std::string head = tag;
-        head.resize(static_cast<size_t>(oldReadEnd), '\0');
-        BuildHeader(reinterpret_cast<unsigned char*>(head.data()),
+        // The tag grown to the room in place (a cover is not copied again), cut back below when
+        // the file is rewritten whole after all.
+        const size_t tagSize = tag.size();
+        tag.resize(static_cast<size_t>(oldReadEnd), '\0');
+        BuildHeader(reinterpret_cast<unsigned char*>(tag.data()),
                     static_cast<uint32_t>(oldReadEnd - 10));
-        const TInPlaceResult r = WriteHeadInPlace(lock, FileName, head);
+        const TInPlaceResult r = WriteHeadInPlace(lock, FileName, tag);
         if (r == TInPlaceResult::Written) ReadAgainAfterRewrite();
         if (r != TInPlaceResult::NotPossible) return;
+        tag.resize(tagSize);
+        BuildHeader(reinterpret_cast<unsigned char*>(tag.data()), static_cast<uint32_t>(tagSize));
     }
     const bool written = RewriteFile(FileName, [&](TFileStream& backup, TFileStream& target) {
         target.WriteBuffer(tag.data(), tag.size());
