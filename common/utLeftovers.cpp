@@ -86,15 +86,17 @@ bool HeldForWriting(int folder, const std::string& name) {
 
 std::vector<std::pair<size_t, size_t>> BackupNameClashes(const std::vector<std::string>& files) {
     std::map<std::string, std::vector<size_t>> byKey;
-    std::vector<std::string> keys, resolved;
-    for (size_t i = 0; i < files.size(); ++i) {
-        resolved.push_back(ResolveLinks(files[i]));
-        keys.push_back(KeyOf(resolved.back()));
-        byKey[keys.back()].push_back(i);
-    }
+    std::vector<std::string> keys(files.size()), backupKeys(files.size());
+    ForEachOnThreads(files.size(), [&](size_t i) {
+        const std::string resolved = ResolveLinks(files[i]);
+        keys[i] = KeyOf(resolved);
+        backupKeys[i] = KeyOf(BackupFileName(resolved));
+    });
+    for (size_t i = 0; i < files.size(); ++i)
+        byKey[keys[i]].push_back(i);
     std::vector<std::pair<size_t, size_t>> clashes;
     for (size_t i = 0; i < files.size(); ++i) {
-        auto it = byKey.find(KeyOf(BackupFileName(resolved[i])));
+        auto it = byKey.find(backupKeys[i]);
         if (it == byKey.end()) continue;
         for (size_t j : it->second)
             if (keys[j] != keys[i]) clashes.emplace_back(i, j);
@@ -104,9 +106,11 @@ std::vector<std::pair<size_t, size_t>> BackupNameClashes(const std::vector<std::
 
 std::vector<std::string> ClearDeadRunNames(const std::vector<std::string>& files) {
     std::vector<std::string> acted;
+    std::vector<std::string> resolved(files.size());
+    ForEachOnThreads(files.size(), [&](size_t i) { resolved[i] = ResolveLinks(files[i]); });
     std::set<std::string> folders;
-    for (const std::string& file : files)
-        folders.insert(FolderOf(ResolveLinks(file)));
+    for (const std::string& file : resolved)
+        folders.insert(FolderOf(file));
     for (const std::string& folderName : folders) {
         const int folder = ::open(folderName.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (folder < 0) continue;

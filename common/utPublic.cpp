@@ -690,10 +690,9 @@ TBatchFlush::TBatchFlush(const std::vector<std::string>& files)
     }
     // Each file once; a file named twice is flushed by its later rewrite itself.
     std::vector<std::string> once(files.size());
-    for (size_t i = 0; i < files.size(); ++i) {
-        std::string file = ResolveLinks(files[i]);
-        if (seen.insert(file).second) once[i] = std::move(file);
-    }
+    ForEachOnThreads(files.size(), [&](size_t i) { once[i] = ResolveLinks(files[i]); });
+    for (std::string& file : once)
+        if (!seen.insert(file).second) file.clear();
     std::vector<std::optional<TPrepared>> made(files.size());
     // Side by side: each file costs a few dozen system calls, which the cores share.
     ForEachOnThreads(files.size(), [&](size_t i) {
