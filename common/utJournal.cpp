@@ -504,7 +504,7 @@ void RecoverBeforeReading(const std::string& fileName) {
 }
 
 std::unique_ptr<platform::TFileStream> OpenForReading(const std::string& fileName) {
-    const std::string file = ResolveLinks(fileName);
+    const std::string file = ResolveHeld(fileName);
     const int held = HeldWriterLockHandle(file);
     if (held >= 0)
         return std::make_unique<platform::TFileStream>(platform::TFileStream::TBorrowed{}, held,
@@ -516,7 +516,7 @@ std::unique_ptr<platform::TFileStream> OpenForReading(const std::string& fileNam
 
 TInPlaceResult WriteHeadInPlace(const TWriterLock& lock, const std::string& fileName,
                                 const std::string& head) {
-    const std::string file = ResolveLinks(fileName);
+    const std::string file = ResolveHeld(fileName);
     const int fd = lock.Handle(), folder = lock.Folder();
     const std::string jbase = lock.BaseName() + kSuffix;
     struct stat song {};

@@ -242,7 +242,7 @@ bool MakeOwnBackupCopy(const std::string& fileName) {
 }
 
 bool DeleteOwnBackup(const std::string& fileName) {
-    const std::string file = ResolveLinks(fileName);
+    const std::string file = ResolveHeld(fileName);
     const std::string backup = RunBackupName(file);
     if (Unflushed(file)) return false; // the new file is not on disk yet: the batch deletes it
     std::lock_guard<std::mutex> guard(RunBackups().mutex);

@@ -80,7 +80,7 @@ class TWriterLock {
     void MoveTo(int fd);
 
   private:
-    std::string file_, key_, base_, refusal_;
+    std::string given_, file_, key_, base_, refusal_;
     bool held_ = false;
 };
 
@@ -90,6 +90,9 @@ bool HoldsWriterLock(const std::string& resolved);
 // The descriptor of that lock (the locked file, open for writing), or -1 when this thread holds
 // none for `resolved`.
 int HeldWriterLockHandle(const std::string& resolved);
+// ResolveLinks(fileName), except for a name this thread holds a writer lock under: what it
+// resolved to then, so that everything done under the lock acts on the locked file.
+std::string ResolveHeld(const std::string& fileName);
 
 // While it lives, the rewrites of the file keep the backup this run made first: a command of
 // several steps leaves the original as the backup of the whole command.

@@ -70,10 +70,22 @@ struct THeldHere {
     std::string key;
 };
 thread_local std::map<std::string, THeldHere> heldHere;
+// The same by the names as given, with what they were resolved to: the reads of a job find the
+// lock it holds without following the name's links again.
+thread_local std::map<std::string, std::pair<int, std::string>> heldAs;
 
-void ForgetHeldHere(const std::string& file) {
+void RememberHeldHere(const std::string& given, const std::string& file, const std::string& key) {
+    ++heldHere[file].count;
+    heldHere[file].key = key;
+    ++heldAs[given].first;
+    heldAs[given].second = file;
+}
+
+void ForgetHeldHere(const std::string& given, const std::string& file) {
     auto it = heldHere.find(file);
     if (it != heldHere.end() && --it->second.count == 0) heldHere.erase(it);
+    auto as = heldAs.find(given);
+    if (as != heldAs.end() && --as->second.first == 0) heldAs.erase(as);
 }
 
 // The lock's key in this process: the folder (by device and inode, whatever path names it) and
@@ -173,7 +185,7 @@ int TryWriterLock(int folder, const std::string& base, const std::string& file,
 
 TWriterLock::TWriterLock(const std::string& fileName, std::chrono::milliseconds wait,
                          const std::function<bool()>& keepWaiting)
-    : file_(ResolveLinks(fileName)), base_(BaseOf(file_)) {
+    : given_(fileName), file_(ResolveHeld(fileName)), base_(BaseOf(file_)) {
     // Taken again under the name this thread holds it by: the same lock, whatever the folder's
     // path names by now, so that it goes on acting on the file it locked.
     if (auto here = heldHere.find(file_); here != heldHere.end()) {
@@ -182,7 +194,7 @@ TWriterLock::TWriterLock(const std::string& fileName, std::chrono::milliseconds 
         if (it != HeldLocks().end() && it->second.owner == std::this_thread::get_id()) {
             ++it->second.depth;
             key_ = here->second.key;
-            ++here->second.count;
+            RememberHeldHere(given_, file_, key_);
             held_ = true;
             return;
         }
@@ -203,8 +215,7 @@ TWriterLock::TWriterLock(const std::string& fileName, std::chrono::milliseconds 
                 ++it->second.depth; // a command's lock covers the rewrites inside it
                 ::close(folder);
                 held_ = true;
-                ++heldHere[file_].count;
-                heldHere[file_].key = key_;
+                RememberHeldHere(given_, file_, key_);
                 return;
             }
             if (it == HeldLocks().end()) {
@@ -226,8 +237,7 @@ TWriterLock::TWriterLock(const std::string& fileName, std::chrono::milliseconds 
         ::close(folder);
         return;
     }
-    ++heldHere[file_].count;
-    heldHere[file_].key = key_;
+    RememberHeldHere(given_, file_, key_);
     // Before anything of the song is read: an in-place edit that a dead run left unfinished is
     // rolled back. A song that cannot be rolled back is not handed out.
     try {
@@ -242,19 +252,24 @@ TWriterLock::TWriterLock(const std::string& fileName, std::chrono::milliseconds 
             HeldLocks().erase(it);
         }
         held_ = false;
-        ForgetHeldHere(file_);
+        ForgetHeldHere(given_, file_);
     }
 }
 
 TWriterLock::~TWriterLock() {
     if (!held_) return;
-    ForgetHeldHere(file_);
+    ForgetHeldHere(given_, file_);
     std::lock_guard<std::mutex> guard(LocksMutex());
     auto it = HeldLocks().find(key_);
     if (it == HeldLocks().end() || --it->second.depth > 0) return;
     ::close(it->second.fd);
     ::close(it->second.folder);
     HeldLocks().erase(it);
+}
+
+std::string ResolveHeld(const std::string& fileName) {
+    auto as = heldAs.find(fileName);
+    return as != heldAs.end() ? as->second.second : ResolveLinks(fileName);
 }
 
 bool HoldsWriterLock(const std::string& resolved) {

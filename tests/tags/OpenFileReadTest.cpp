@@ -109,20 +109,25 @@ TEST(OpenFileRead, EachEngineEndsAsItsOwnReadLeavesIt) {
         int32_t openPlace = 0;
         EXPECT_EQ(Outcome([&] { openPlace = LocateAPEv2Tag(file); }), ownLocate) << "file " << k;
         EXPECT_EQ(openPlace, ownPlace) << "file " << k;
-        // Under the file's writer lock the reads go through the lock's descriptor: the same
-        // state, from the locked file even once another file has taken its name.
-        const std::string held = dir.File("held" + std::to_string(k) + ".MP3");
+        // Under the file's writer lock (taken through a link) the reads go through the lock's
+        // descriptor: the same state, from the locked file even once another file has taken its
+        // name and the link leads elsewhere.
+        const std::string held = dir.File("held" + std::to_string(k) + ".MP3"),
+                          link = held + ".link";
         WriteFile(held, files[k]);
+        std::filesystem::create_symlink(held, link);
         TID3v2Tag name2, held2;
         TID3v1Tag name1, held1;
-        const std::string nameOutcome = Outcome([&] { name2.ReadFromFile(held); }) + "/" +
-                                        Outcome([&] { name1.ReadFromFile(held); });
-        TWriterLock lock(held);
+        const std::string nameOutcome = Outcome([&] { name2.ReadFromFile(link); }) + "/" +
+                                        Outcome([&] { name1.ReadFromFile(link); });
+        TWriterLock lock(link);
         ASSERT_TRUE(lock.Held());
         WriteFile(dir.File("other"), audio);
         std::filesystem::rename(dir.File("other"), held);
-        EXPECT_EQ(Outcome([&] { held2.ReadFromFile(held); }) + "/" +
-                      Outcome([&] { held1.ReadFromFile(held); }),
+        std::filesystem::remove(link);
+        std::filesystem::create_symlink(dir.File("f2.MP3"), link);
+        EXPECT_EQ(Outcome([&] { held2.ReadFromFile(link); }) + "/" +
+                      Outcome([&] { held1.ReadFromFile(link); }),
                   nameOutcome)
             << "file " << k;
         EXPECT_EQ(Id3v2State(held2), Id3v2State(name2)) << "file " << k;
