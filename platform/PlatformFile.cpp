@@ -147,7 +147,7 @@ int TFileStream::Release() {
     const int fd = fd_;
     fd_ = -1;
     if (fd >= 0) ::flock(fd, LOCK_UN);
-    return fd;
+    return borrowed_ ? -1 : fd; // a borrowed descriptor stays its owner's
 }
 
 void TFileStream::Fail(const std::string& what) const {
