@@ -700,7 +700,8 @@ TBatchFlush::TBatchFlush(const std::vector<std::string>& files)
         if (file.empty()) return;
         // The lock is held only while the name is made: a batch of thousands of files never
         // holds thousands of locks. The rewrite checks again that the file is still this one.
-        TWriterLock lock(file, std::chrono::milliseconds(0));
+        // The short wait is for a second name of the same song on another thread.
+        TWriterLock lock(file, std::chrono::milliseconds(20));
         struct stat st {};
         // A file another program holds is refused by its rewrite, which then drops the name.
         if (!lock.Held() || ::fstat(lock.Handle(), &st) != 0 || !S_ISREG(st.st_mode))
