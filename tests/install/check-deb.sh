@@ -119,6 +119,8 @@ fi
 if command -v lintian >/dev/null; then
   tags=$(lintian --fail-on none --display-info --pedantic "$deb" 2>/dev/null |
     grep -E '^[EW]:|^[IP]: .*hardening' || true)
+  # Without optimisation glibc has no checked calls to use.
+  [ "${3:-1}" = 1 ] || tags=$(grep -v 'hardening-no-fortify-functions' <<<"$tags" || true)
   [ -z "$tags" ] || fail "lintian: $tags"
 fi
 echo "package $(basename "$deb") ok"
