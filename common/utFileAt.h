@@ -2,8 +2,11 @@
 // rewrite.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <sys/stat.h>
+#include <utility>
+#include <vector>
 
 // The folder part and the last part of a resolved path.
 std::string FolderOf(const std::string& resolved);
@@ -17,3 +20,9 @@ int ReopenFile(int fd, int folder, const std::string& base, int flags);
 void CopyExtendedAttributes(int from, int to, const std::string& fileName);
 // Makes writes beyond the file size limit fail with EFBIG instead of ending the program.
 void IgnoreFileSizeSignal();
+// ResolveLinks of each file, side by side.
+std::vector<std::string> ResolveAll(const std::vector<std::string>& files);
+// BackupNameClashes and ClearDeadRunNames of files already resolved.
+std::vector<std::pair<size_t, size_t>>
+BackupNameClashesOf(const std::vector<std::string>& resolved);
+std::vector<std::string> ClearDeadRunNamesOf(const std::vector<std::string>& resolved);

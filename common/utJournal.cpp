@@ -749,10 +749,9 @@ bool CommitBatchJournals(const std::vector<std::string>& files, const std::vecto
         [&](size_t k) {
             TCommit& c = commits[k];
             TJournal j;
-            struct stat named {};
-            const bool stated = c.workerDied && ::stat(c.file.c_str(), &named) == 0;
-            const TRead read = ReadJournal(c.folder, c.jbase, j, c.why, !c.workerDied,
-                                           stated ? &named : nullptr, c.at);
+            // The header of the record this run wrote is enough here: a rollback reads the whole
+            // record again under the song's lock.
+            const TRead read = ReadJournal(c.folder, c.jbase, j, c.why, true, nullptr, c.at);
             // Another run's journal only once ours is gone; one that cannot be read is ours.
             if (read == TRead::Absent || (read == TRead::Valid && !(RunOf(j.header) == kThisRun)))
                 return;

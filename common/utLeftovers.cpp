@@ -84,18 +84,28 @@ bool HeldForWriting(int folder, const std::string& name) {
 
 } // namespace
 
+std::vector<std::string> ResolveAll(const std::vector<std::string>& files) {
+    std::vector<std::string> resolved(files.size());
+    ForEachOnThreads(files.size(), [&](size_t i) { resolved[i] = ResolveLinks(files[i]); });
+    return resolved;
+}
+
 std::vector<std::pair<size_t, size_t>> BackupNameClashes(const std::vector<std::string>& files) {
+    return BackupNameClashesOf(ResolveAll(files));
+}
+
+std::vector<std::pair<size_t, size_t>>
+BackupNameClashesOf(const std::vector<std::string>& resolved) {
     std::map<std::string, std::vector<size_t>> byKey;
-    std::vector<std::string> keys(files.size()), backupKeys(files.size());
-    ForEachOnThreads(files.size(), [&](size_t i) {
-        const std::string resolved = ResolveLinks(files[i]);
-        keys[i] = KeyOf(resolved);
-        backupKeys[i] = KeyOf(BackupFileName(resolved));
+    std::vector<std::string> keys(resolved.size()), backupKeys(resolved.size());
+    ForEachOnThreads(resolved.size(), [&](size_t i) {
+        keys[i] = KeyOf(resolved[i]);
+        backupKeys[i] = KeyOf(BackupFileName(resolved[i]));
     });
-    for (size_t i = 0; i < files.size(); ++i)
+    for (size_t i = 0; i < resolved.size(); ++i)
         byKey[keys[i]].push_back(i);
     std::vector<std::pair<size_t, size_t>> clashes;
-    for (size_t i = 0; i < files.size(); ++i) {
+    for (size_t i = 0; i < resolved.size(); ++i) {
         auto it = byKey.find(backupKeys[i]);
         if (it == byKey.end()) continue;
         for (size_t j : it->second)
@@ -105,9 +115,11 @@ std::vector<std::pair<size_t, size_t>> BackupNameClashes(const std::vector<std::
 }
 
 std::vector<std::string> ClearDeadRunNames(const std::vector<std::string>& files) {
+    return ClearDeadRunNamesOf(ResolveAll(files));
+}
+
+std::vector<std::string> ClearDeadRunNamesOf(const std::vector<std::string>& resolved) {
     std::vector<std::string> acted;
-    std::vector<std::string> resolved(files.size());
-    ForEachOnThreads(files.size(), [&](size_t i) { resolved[i] = ResolveLinks(files[i]); });
     std::set<std::string> folders;
     for (const std::string& file : resolved)
         folders.insert(FolderOf(file));

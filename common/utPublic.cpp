@@ -679,18 +679,17 @@ bool TakePreparedBackup(const std::string& fileName, const struct stat& file,
 
 TBatchFlush::TBatchFlush(const std::vector<std::string>& files)
     : files_(files.size()), ids_(files.size()) {
-    ClearDeadRunNames(files);
+    // Each name's links are followed once, for every step below.
+    std::vector<std::string> once = ResolveAll(files);
+    ClearDeadRunNamesOf(once);
     std::set<std::string> seen;
     std::map<std::string, TPrepared> prepared;
     const std::string suffix = ".quillon-batch-" + std::to_string(::getpid());
-    for (const auto& [i, other] : BackupNameClashes(files)) {
-        const std::string file = ResolveLinks(files[i]);
+    for (const auto& [i, other] : BackupNameClashesOf(once)) {
         std::lock_guard<std::mutex> guard(RunBackups().mutex);
-        RunBackups().ownNames[file] = file + ".quillon-own-" + std::to_string(::getpid());
+        RunBackups().ownNames[once[i]] = once[i] + ".quillon-own-" + std::to_string(::getpid());
     }
     // Each file once; a file named twice is flushed by its later rewrite itself.
-    std::vector<std::string> once(files.size());
-    ForEachOnThreads(files.size(), [&](size_t i) { once[i] = ResolveLinks(files[i]); });
     for (std::string& file : once)
         if (!seen.insert(file).second) file.clear();
     std::vector<std::optional<TPrepared>> made(files.size());
