@@ -127,14 +127,18 @@ std::string Decode(int encoding, std::string_view bytes, platform::TCodePage cp)
 std::string DecodeAll(int encoding, std::string_view bytes, platform::TCodePage cp) {
     std::string out;
     size_t at = 0;
+    bool blank = true;
     while (at < bytes.size()) {
         size_t next;
         const size_t end = StringEnd(encoding, bytes, at, next);
         if (!out.empty() || at > 0) out += '/';
-        out += Decode(encoding, bytes.substr(at, end - at), cp);
+        const std::string text = Decode(encoding, bytes.substr(at, end - at), cp);
+        out += text;
+        blank = blank && text.empty();
         at = next;
     }
-    return out;
+    // Only separators hold no text: shown empty, as the same bytes in the single-byte encoding are.
+    return blank ? std::string() : out;
 }
 
 std::string Utf8ToUtf16(std::string_view utf8) {

@@ -20,7 +20,8 @@ std::string Decode(int encoding, std::string_view bytes,
                    platform::TCodePage cp = platform::TCodePage::Gbk);
 
 // Every string of a region of terminated strings, as UTF-8, joined by "/" (the separator version
-// 2.3 uses for several values); a terminator at the very end adds nothing.
+// 2.3 uses for several values); a terminator at the very end adds nothing, and strings that are all
+// empty give an empty text.
 std::string DecodeAll(int encoding, std::string_view bytes,
                       platform::TCodePage cp = platform::TCodePage::Gbk);
 
