@@ -211,7 +211,11 @@ std::string ToUtf16Frame(std::string_view id, std::string_view data, int encodin
     } else {
         descriptionAndRest(1, true);
     }
-    if (asciiAsIs && encoding == 3 && ascii)
+    // A description without its terminator would read as a text of the program's own form in the
+    // single-byte encoding, not as a description: such a frame goes to UTF-16.
+    const bool unterminated =
+        (id == "TXXX" || id == "WXXX") && data.find('\0', 1) == std::string_view::npos;
+    if (asciiAsIs && encoding == 3 && ascii && !unterminated)
         return std::string(1, '\0') + std::string(data.substr(1));
     return wellFormed ? out : std::string(data);
 }

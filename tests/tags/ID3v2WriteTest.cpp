@@ -524,6 +524,16 @@ TEST(ID3v2Save, HostileFormsKeepTheAudioAndEveryFrame) {
         {"a UTF-8 frame with invalid bytes",
          Id3TagOf(4, 0, Id3Frame24("TALB", utf8) + pad) + kAudio, "TIT2", "New",
          Id3TagOurs(Id3Frame("TALB", utf8) + title) + pad + kAudio},
+        {"a UTF-8 description without its terminator",
+         Id3TagOf(4, 0,
+                  Id3Frame24("TXXX", "\x03"
+                                     "desc") +
+                      pad) +
+             kAudio,
+         "TIT2", "New",
+         Id3TagOurs(Id3Frame("TXXX", Bytes("\x01\xff\xfe", 3) + Utf16("desc", false, false)) +
+                    title) +
+             pad + kAudio},
         {"a version 2.2 picture without an image format",
          Id3TagOf(2, 0, Id3Frame22("PIC", Bytes("\0\0\0\0\x03\0", 6) + pic) + Bytes(6, '\0')),
          "TIT2", "New",
