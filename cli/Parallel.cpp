@@ -344,6 +344,9 @@ struct TSlot {
     std::vector<std::pair<size_t, std::string>> errs; // (end of the file's lines in out, text)
 };
 
+// The error text of the threaded job running on this thread, if one is.
+thread_local std::string* jobErr = nullptr;
+
 // Runs the job for files [first, last) into `slot`.
 void RunRun(const TThreadJob& job, int worker, const std::vector<std::string>& files, size_t first,
             size_t last, TSlot& slot, std::string& err) {
@@ -353,12 +356,14 @@ void RunRun(const TThreadJob& job, int worker, const std::vector<std::string>& f
     for (size_t i = first; i < last; ++i) {
         err.clear();
         int status;
+        jobErr = &err;
         try {
             status = job(worker, files[i], slot.out, err);
         } catch (const std::exception& e) {
             err += files[i] + ": " + e.what() + "\n";
             status = 1;
         }
+        jobErr = nullptr;
         slot.status = std::max(slot.status, status);
         if (!err.empty()) slot.errs.emplace_back(slot.out.size(), err);
     }
@@ -454,6 +459,12 @@ int WriteRuns(TRunQueue& q, std::string& err) {
 }
 
 } // namespace
+
+bool KeepWithThreadedJob(const std::string& text) {
+    if (!jobErr) return false;
+    *jobErr += text;
+    return true;
+}
 
 int RunInOrderThreaded(const std::vector<std::string>& files, int workers, const TThreadJob& job) {
     const size_t count = files.size();

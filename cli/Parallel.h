@@ -54,3 +54,7 @@ using TThreadJob =
 // file's output to stdout and stderr in file order. Returns the largest status of the jobs; an
 // exception from a job fails that file with its message.
 int RunInOrderThreaded(const std::vector<std::string>& files, int workers, const TThreadJob& job);
+
+// Appends `text` to the error output of the threaded job running on this thread, so that it is
+// written in file order with the rest of that file's output; false when no such job runs here.
+bool KeepWithThreadedJob(const std::string& text);

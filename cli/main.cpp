@@ -274,9 +274,12 @@ int main(int argc, char** argv) {
         refused = true;
         std::fprintf(stderr, "%s\n", text.c_str());
     });
-    // A journal left alone is worth knowing; the command still does its work.
-    SetNoticeSink(
-        [](const std::string& text) { std::fprintf(stderr, "quillon-tags: %s\n", text.c_str()); });
+    // A journal left alone is worth knowing; the command still does its work. A job on a thread
+    // keeps the notice with its file's output.
+    SetNoticeSink([](const std::string& text) {
+        const std::string line = "quillon-tags: " + text + "\n";
+        if (!KeepWithThreadedJob(line)) std::fputs(line.c_str(), stderr);
+    });
     for (const TCommand& c : kCommands) {
         if (name != c.name) continue;
         TArgs args(argv + 2, argv + argc);

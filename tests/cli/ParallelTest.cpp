@@ -182,6 +182,7 @@ int ThreadJob(int worker, const std::string& name, std::string& out, std::string
     seen[n] = worker;
     out += "out " + name + "\n";
     if (n % 3 == 0) err += "err " + name + "\n";
+    if (n % 40 == 1 && !KeepWithThreadedJob("notice " + name + "\n")) err += "not kept\n";
     if (n == 50) throw std::runtime_error("broken");
     return n % 7 == 6 ? 1 : 0;
 }
@@ -213,6 +214,7 @@ TEST(ParallelThreads, OutputKeepsTheOrderOfTheFilesAndEachWorkerUsesItsOwnIndex)
         std::string wantErr;
         for (const auto& name : names) {
             if (Number(name) % 3 == 0) wantErr += "err " + name + "\n";
+            if (Number(name) % 40 == 1) wantErr += "notice " + name + "\n";
             if (name == "f50") wantErr += "f50: broken\n";
         }
         EXPECT_EQ(r.err, wantErr) << workers << " workers";
