@@ -224,8 +224,7 @@ TEST(ID3v2Read, OtherProgramsFramesByKind) {
     auto& v22 = read(Kinds()[6].tag);
     EXPECT_EQ(v22.FramePayloads[2], Bytes("\0image/jpeg\0\x03\0", 14) + kJpeg);
     // Values that are all empty show as no text, as the same bytes in the single-byte encoding do.
-    auto& separators = read(Id3TagOf(4, 0, Id3Frame24("TPE2", Bytes("\x03\0\0\0", 4))));
-    EXPECT_EQ(separators.DisplayText(0), "");
+    EXPECT_EQ(read(Id3TagOf(4, 0, Id3Frame24("TPE2", Bytes("\x03\0\0\0", 4)))).DisplayText(0), "");
     auto& binary = read(Kinds().back().tag);
     EXPECT_EQ(binary.OriginOf(0)->Frame, Id3Frame("POPM", Bytes("a@b.c\0\x80\0\0\0\x01", 11)));
     EXPECT_EQ(binary.OriginOf(2)->Frame, Id3Frame("RVA2", Bytes("track\0\x01\xF2\x66\0", 10)));

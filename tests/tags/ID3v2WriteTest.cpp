@@ -503,7 +503,8 @@ TEST(ID3v2Save, HostileFormsKeepTheAudioAndEveryFrame) {
     const Bytes extSize0 =
         Id3TagOf(4, 0x40, SyncSafe(0) + Bytes(2, '\0') + Id3Frame24("TIT2", "\x03Old")) + kAudio;
     const Bytes v22 = Id3TagOf(2, 0, Id3Frame22("XYZ", "data") + Bytes(6, '\0')) + kAudio;
-    const Bytes cut = Bytes(998, 'a') + "\xd7\xd6", utf8 = Bytes("\x03", 1) + "a\xff" + "b";
+    const Bytes cut = Bytes(998, 'a') + "\xd7\xd6", utf8 = Bytes("\x03", 1) + "a\xff" + "b",
+                desc = "desc";
     struct Case {
         const char* name;
         Bytes file, id, text, want;
@@ -525,15 +526,9 @@ TEST(ID3v2Save, HostileFormsKeepTheAudioAndEveryFrame) {
          Id3TagOf(4, 0, Id3Frame24("TALB", utf8) + pad) + kAudio, "TIT2", "New",
          Id3TagOurs(Id3Frame("TALB", utf8) + title) + pad + kAudio},
         {"a UTF-8 description without its terminator",
-         Id3TagOf(4, 0,
-                  Id3Frame24("TXXX", "\x03"
-                                     "desc") +
-                      pad) +
-             kAudio,
-         "TIT2", "New",
-         Id3TagOurs(Id3Frame("TXXX", Bytes("\x01\xff\xfe", 3) + Utf16("desc", false, false)) +
-                    title) +
-             pad + kAudio},
+         Id3TagOf(4, 0, Id3Frame24("TXXX", "\x03" + desc) + pad) + kAudio, "TIT2", "New",
+         Id3TagOurs(Id3Frame("TXXX", "\x01\xff\xfe" + Utf16(desc, false, false)) + title) + pad +
+             kAudio},
         {"a version 2.2 picture without an image format",
          Id3TagOf(2, 0, Id3Frame22("PIC", Bytes("\0\0\0\0\x03\0", 6) + pic) + Bytes(6, '\0')),
          "TIT2", "New",
