@@ -13,9 +13,26 @@ done
 scale=${QT_SCALE_FACTOR:-1}
 screenWidth=$((1024 * scale)) screenHeight=$((768 * scale))
 wantWidth=$((760 * scale)) wantHeight=$((562 * scale))
+# A virtual display can fail to start, or start and not answer, when a server that just ended
+# still holds its number on a busy machine: a new server is tried then.
 if [ -z "${IN_XVFB:-}" ]; then
-  IN_XVFB=1 exec xvfb-run -a -s "-screen 0 ${screenWidth}x${screenHeight}x24" bash "$0" "$@"
+  started=$(mktemp -u)
+  for _ in 1 2 3; do
+    IN_XVFB=$started xvfb-run -a -s "-screen 0 ${screenWidth}x${screenHeight}x24" bash "$0" "$@"
+    status=$?
+    [ -e "$started" ] && [ "$status" -ne 75 ] && { rm -f "$started"; exit "$status"; }
+    rm -f "$started"
+    sleep 1
+  done
+  echo "FAIL: no virtual display answered in three tries"
+  exit 1
 fi
+touch "$IN_XVFB"
+for _ in $(seq 1 50); do
+  xwininfo -root >/dev/null 2>&1 && break
+  sleep 0.1
+done
+xwininfo -root >/dev/null 2>&1 || { echo "the virtual display does not answer; a new one"; exit 75; }
 
 fail() { echo "FAIL: $*"; kill "$pid" 2>/dev/null; exit 1; }
 caption=' MP3[ID3v2]通用标签编辑器'
