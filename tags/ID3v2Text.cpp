@@ -132,9 +132,9 @@ std::string DecodeAll(int encoding, std::string_view bytes, platform::TCodePage 
         size_t next;
         const size_t end = StringEnd(encoding, bytes, at, next);
         if (!out.empty() || at > 0) out += '/';
-        const std::string text = Decode(encoding, bytes.substr(at, end - at), cp);
-        out += text;
-        blank = blank && text.empty();
+        const size_t length = out.size();
+        out += Decode(encoding, bytes.substr(at, end - at), cp);
+        blank = blank && out.size() == length;
         at = next;
     }
     // Only separators hold no text: shown empty, as the same bytes in the single-byte encoding are.
